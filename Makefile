@@ -1,0 +1,26 @@
+# The two entry points of a fresh Debian 12 machine:
+#   make run    bootstrap, build, run the main job
+#   make test   bootstrap, build, run every test
+PRESET ?= default
+BUILD := build/$(PRESET)
+
+.PHONY: run test build bootstrap bench clean
+
+bootstrap:
+	@scripts/bootstrap
+
+build: bootstrap
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET)
+
+run: build
+	$(BUILD)/examples/link_demo
+
+test: build
+	ctest --preset $(PRESET)
+
+bench: build
+	$(BUILD)/bench/link/bench_link
+
+clean:
+	rm -rf build

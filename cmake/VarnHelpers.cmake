@@ -1,0 +1,16 @@
+# One declaration per component: add_varn_library(NAME n SRCS ... DEPS ...)
+function(add_varn_library)
+  cmake_parse_arguments(A "" "NAME" "SRCS;DEPS" ${ARGN})
+  add_library(${A_NAME} STATIC ${A_SRCS})
+  target_include_directories(${A_NAME} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${A_NAME} PUBLIC ${A_DEPS})
+endfunction()
+
+# add_varn_test(NAME n SRCS ... DEPS ...): a gtest binary registered with CTest
+function(add_varn_test)
+  cmake_parse_arguments(A "" "NAME" "SRCS;DEPS" ${ARGN})
+  add_executable(${A_NAME} ${A_SRCS})
+  target_link_libraries(${A_NAME} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  include(GoogleTest)
+  gtest_discover_tests(${A_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,56 @@
+// File primitives the registry store and the logs need, behind a small
+// interface so that nothing above platform/ touches POSIX calls.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varn {
+
+// Whole contents, or nullopt when the file does not exist. EOSError otherwise.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Writes a temporary file beside `path`, fsyncs it and renames it over, so
+// readers see the old or the new contents, never a mix. EOSError on failure.
+void ReplaceFileAtomically(const std::string& path, std::string_view contents);
+
+// Creates the folder and its parents (mode for the ones created).
+void MakeDirectories(const std::string& path, unsigned mode = 0755);
+
+bool FileExists(const std::string& path);
+void RemoveFile(const std::string& path);  // missing is fine
+
+// An exclusive advisory lock on a lock file, held while the object lives.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& lockPath);  // blocks until granted
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int m_fd = -1;
+};
+
+// A log file open for appending, other writers denied (readers allowed):
+// every Write is one write() of a whole line.
+class AppendOnlyFile {
+ public:
+  // EOSError when it cannot be created or another writer holds it.
+  explicit AppendOnlyFile(const std::string& path);
+  ~AppendOnlyFile();
+  AppendOnlyFile(const AppendOnlyFile&) = delete;
+  AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
+  void Write(std::string_view line);
+
+ private:
+  int m_fd = -1;
+  std::string m_path;
+};
+
+// The parent folder part of a path ("" for a bare name).
+std::string ParentDirectory(const std::string& path);
+
+}  // namespace varn

@@ -1,0 +1,172 @@
+// File primitives on POSIX: flock for the lock files and the log's
+// deny-writers mode, fsync + rename for atomic replacement.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace varn {
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  const int err = errno;
+  throw EOSError(err, what + ": " + std::strerror(err));
+}
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+std::string Home() { return EnvOr("HOME", "/tmp"); }
+
+}  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    ThrowErrno("open " + path);
+  }
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const int err = errno;
+      close(fd);
+      errno = err;
+      ThrowErrno("read " + path);
+    }
+  }
+  close(fd);
+  return out;
+}
+
+void ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+  const std::string dir = ParentDirectory(path);
+  if (!dir.empty()) MakeDirectories(dir, 0700);
+  const std::string tmp = path + ".tmp." + std::to_string(getpid());
+  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) ThrowErrno("create " + tmp);
+  size_t done = 0;
+  while (done < contents.size()) {
+    ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = errno;
+      close(fd);
+      unlink(tmp.c_str());
+      errno = err;
+      ThrowErrno("write " + tmp);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (fsync(fd) != 0 || close(fd) != 0) {
+    const int err = errno;
+    unlink(tmp.c_str());
+    errno = err;
+    ThrowErrno("sync " + tmp);
+  }
+  if (rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    unlink(tmp.c_str());
+    errno = err;
+    ThrowErrno("rename " + path);
+  }
+}
+
+void MakeDirectories(const std::string& path, unsigned mode) {
+  if (path.empty()) return;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    const std::string part = path.substr(0, pos);
+    if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) ThrowErrno("mkdir " + part);
+  }
+}
+
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+void RemoveFile(const std::string& path) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno("unlink " + path);
+}
+
+std::string ParentDirectory(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+FileLock::FileLock(const std::string& lockPath) {
+  const std::string dir = ParentDirectory(lockPath);
+  if (!dir.empty()) MakeDirectories(dir, 0700);
+  m_fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (m_fd < 0) ThrowErrno("open " + lockPath);
+  while (flock(m_fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      const int err = errno;
+      close(m_fd);
+      errno = err;
+      ThrowErrno("lock " + lockPath);
+    }
+  }
+}
+
+FileLock::~FileLock() {
+  if (m_fd >= 0) close(m_fd);
+}
+
+AppendOnlyFile::AppendOnlyFile(const std::string& path) : m_path(path) {
+  m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (m_fd < 0) ThrowErrno("open " + path);
+  if (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    close(m_fd);
+    m_fd = -1;
+    throw EOSError(err, "open " + path + ": the file is being written by another process");
+  }
+}
+
+AppendOnlyFile::~AppendOnlyFile() {
+  if (m_fd >= 0) close(m_fd);
+}
+
+void AppendOnlyFile::Write(std::string_view line) {
+  size_t done = 0;
+  while (done < line.size()) {
+    ssize_t n = write(m_fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ThrowErrno("write " + m_path);
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string RegistryFilePath() {
+  if (const char* v = std::getenv("VARN_REGISTRY"); v && *v) return v;
+  return EnvOr("XDG_CONFIG_HOME", Home() + "/.config") + "/varn/registry.reg";
+}
+
+std::string LogDirectory() {
+  if (const char* v = std::getenv("VARN_LOG_DIR"); v && *v) return v;
+  return EnvOr("XDG_STATE_HOME", Home() + "/.local/state") + "/varn";
+}
+
+std::string RuntimeDirectory() {
+  if (const char* v = std::getenv("VARN_RUNTIME_DIR"); v && *v) return v;
+  return EnvOr("XDG_RUNTIME_DIR", "/tmp/varn-" + std::to_string(getuid())) + "/varn";
+}
+
+}  // namespace varn

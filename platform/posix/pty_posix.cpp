@@ -1,0 +1,137 @@
+// Pseudo-terminal pairs for simulated devices.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/pty.h"
+
+namespace varn {
+namespace {
+
+[[noreturn]] void ThrowErrno(const char* what) {
+  const int err = errno;
+  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
+}
+
+int32_t BaudOf(speed_t s) {
+  switch (s) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+    case B460800: return 460800;
+    case B921600: return 921600;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+PtyDevice::PtyDevice() {
+  m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m_master < 0) ThrowErrno("posix_openpt");
+  if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) ThrowErrno("unlockpt");
+  char name[128];
+  if (ptsname_r(m_master, name, sizeof name) != 0) ThrowErrno("ptsname");
+  m_slavePath = name;
+  m_slaveKeep = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m_slaveKeep < 0) ThrowErrno("open pty slave");
+  termios tio{};
+  tcgetattr(m_slaveKeep, &tio);
+  cfmakeraw(&tio);  // no echo before the host configures the line
+  cfsetispeed(&tio, B9600);
+  cfsetospeed(&tio, B9600);
+  tcsetattr(m_slaveKeep, TCSANOW, &tio);
+  fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+  if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) ThrowErrno("pipe");
+}
+
+PtyDevice::~PtyDevice() {
+  for (int fd : {m_master, m_slaveKeep, m_wake[0], m_wake[1]})
+    if (fd >= 0) close(fd);
+}
+
+std::string PtyDevice::ReadSome(size_t max, std::chrono::milliseconds wait) {
+  std::string out(max, '\0');
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    ssize_t n = read(m_master, out.data(), max);
+    if (n > 0) {
+      out.resize(static_cast<size_t>(n));
+      return out;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowErrno("read pty");
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {};
+    pollfd p[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    if (poll(p, 2, static_cast<int>(std::min<int64_t>(left.count() + 1, 1 << 30))) < 0 &&
+        errno != EINTR)
+      ThrowErrno("poll pty");
+    if (p[1].revents && !(p[0].revents & POLLIN)) {
+      char drain[64];
+      while (read(m_wake[0], drain, sizeof drain) > 0) {
+      }
+      return {};
+    }
+  }
+}
+
+std::string PtyDevice::ReadExactly(size_t count, std::chrono::milliseconds wait) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (out.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    std::string part = ReadSome(count - out.size(), left);
+    if (part.empty()) break;
+    out += part;
+  }
+  return out;
+}
+
+void PtyDevice::Write(std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{m_master, POLLOUT, 0};
+      poll(&p, 1, 100);
+    } else {
+      ThrowErrno("write pty");
+    }
+  }
+}
+
+int32_t PtyDevice::LineBaud() const {
+  termios tio{};
+  if (tcgetattr(m_slaveKeep, &tio) != 0) return 0;
+  return BaudOf(cfgetospeed(&tio));
+}
+
+void PtyDevice::DiscardInput() {
+  char buf[4096];
+  while (read(m_master, buf, sizeof buf) > 0) {
+  }
+}
+
+void PtyDevice::Interrupt() {
+  const char b = 1;
+  (void)!write(m_wake[1], &b, 1);
+}
+
+}  // namespace varn

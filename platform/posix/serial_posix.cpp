@@ -1,0 +1,188 @@
+// The serial line on POSIX: termios for the line, ppoll for the time-outs.
+// Reads and writes reproduce the Win32 COMMTIMEOUTS semantics the link
+// protocol was designed around, to the millisecond, with no VMIN/VTIME.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+
+namespace varn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void ThrowErrno(const char* what) {
+  const int err = errno;
+  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
+}
+
+speed_t SpeedConstant(int32_t baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+  }
+}
+
+// Waits for `events` until `deadline`; false when the deadline passed first.
+// A line that hung up (device unplugged, pty closed) is an error.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return false;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd p{fd, events, 0};
+    const int r = ppoll(&p, 1, &ts, nullptr);
+    if (r > 0) {
+      if (p.revents & events) return true;
+      throw EOSError(EIO, "the serial line hung up");
+    }
+    if (r < 0 && errno != EINTR) ThrowErrno("poll");
+  }
+}
+
+class PosixSerialLine final : public ISerialLine {
+ public:
+  explicit PosixSerialLine(int fd) : m_fd(fd) {}
+  ~PosixSerialLine() override {
+    ioctl(m_fd, TIOCNXCL);  // on a pty exclusive mode outlives the close
+    close(m_fd);            // also drops the flock
+  }
+
+  void ApplyLineSettings(int32_t baudRate) override {
+    termios tio{};
+    if (tcgetattr(m_fd, &tio) != 0) ThrowErrno("tcgetattr");
+    const speed_t speed = SpeedConstant(baudRate);
+    if (speed == B0) throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate));
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    if (tcsetattr(m_fd, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
+  }
+
+  void SetModemLines(bool dtr, bool rts) override {
+    ModemLine(dtr ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
+    ModemLine(rts ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+  }
+
+  void SetTimeouts(const CommTimeouts& timeouts) override { m_timeouts = timeouts; }
+
+  std::string Read(size_t count) override {
+    std::string out;
+    if (count == 0) return out;
+    out.resize(count);
+    const auto start = Clock::now();
+    const uint64_t totalMs = uint64_t{m_timeouts.ReadTotalTimeoutMultiplier} * count +
+                             m_timeouts.ReadTotalTimeoutConstant;
+    const auto totalDeadline = start + std::chrono::milliseconds(totalMs);
+    const auto interval = std::chrono::milliseconds(m_timeouts.ReadIntervalTimeout);
+    size_t got = 0;
+    Clock::time_point lastByte{};
+    while (got < count) {
+      ssize_t n = read(m_fd, out.data() + got, count - got);
+      if (n > 0) {
+        got += static_cast<size_t>(n);
+        lastByte = Clock::now();
+        continue;
+      }
+      // A raw line with VMIN 0 reads 0 bytes when nothing is there.
+      if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("read");
+      // Interval limit counts only once the first byte is in.
+      auto deadline = totalDeadline;
+      if (got > 0 && m_timeouts.ReadIntervalTimeout != 0 && lastByte + interval < deadline)
+        deadline = lastByte + interval;
+      if (!WaitFor(m_fd, POLLIN, deadline)) break;
+    }
+    out.resize(got);
+    return out;
+  }
+
+  size_t Write(std::string_view data) override {
+    const uint64_t totalMs = uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * data.size() +
+                             m_timeouts.WriteTotalTimeoutConstant;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = write(m_fd, data.data() + done, data.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write");
+      if (!WaitFor(m_fd, POLLOUT, deadline)) break;
+    }
+    return done;
+  }
+
+  bool Purge() override {
+    // Output is drained, never discarded: it may be the ACK the device has
+    // yet to read. With no flow control the drain ends in bytes*10/baud.
+    int pending = 0;
+    bool ok = true;
+    if (ioctl(m_fd, TIOCOUTQ, &pending) == 0 && pending > 0) ok = tcdrain(m_fd) == 0;
+    return tcflush(m_fd, TCIFLUSH) == 0 && ok;
+  }
+
+ private:
+  void ModemLine(unsigned long request, int bit) {
+    if (ioctl(m_fd, request, &bit) != 0 && errno != EINVAL && errno != ENOTTY &&
+        errno != EIO)
+      ThrowErrno("modem lines");
+  }
+
+  int m_fd;
+  CommTimeouts m_timeouts;
+};
+
+}  // namespace
+
+std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
+  if (path.empty()) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // EBUSY is another opener's TIOCEXCL; everything else means no usable port.
+    if (errno == EBUSY) throw EDriverError(rc::kPortBusy, msg::kPortBusy);
+    throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+  }
+  // Root ignores TIOCEXCL, so the flock is the guard that always holds.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    throw EDriverError(rc::kPortBusy, msg::kPortBusy);
+  }
+  ioctl(fd, TIOCEXCL);
+  return std::make_unique<PosixSerialLine>(fd);
+}
+
+std::string ComPortPath(int32_t number, const Registry& registry) {
+  if (number < 1) return {};
+  if (auto path = registry.ReadString(kPortsKey, "COM" + std::to_string(number)))
+    return *path;
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+}  // namespace varn

@@ -1,0 +1,44 @@
+// Text helpers: the cp1251 code page (the "ANSI code page" of the design,
+// whatever the Linux locale), UTF-8/UTF-16 conversion, the HexDump text and
+// the log time stamp.
+//
+//   std::u16string s = Cp1251ToUtf16(frame);      // every byte survives
+//   std::string back = Utf16ToCp1251(s);          // == frame
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace varn {
+
+// One UTF-16 unit per byte. Bytes with no letter in cp1251 (only 0x98) map
+// to the C1 control of the same value, so the table is a bijection.
+char16_t Cp1251ToChar(uint8_t byte);
+// The byte for a UTF-16 unit, or '?' when cp1251 has no such character.
+uint8_t CharToCp1251(char16_t ch);
+
+std::u16string Cp1251ToUtf16(std::string_view bytes);
+std::string Utf16ToCp1251(std::u16string_view text);
+
+// Invalid UTF-8 sequences become U+FFFD; unpaired surrogates become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+std::string Cp1251ToUtf8(std::string_view bytes);
+std::string Utf8ToCp1251(std::string_view text);
+
+// Case folding as automation names compare: ASCII and Cyrillic letters.
+char16_t FoldCase(char16_t ch);
+bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+bool EqualNoCase(std::string_view utf8a, std::string_view utf8b);
+
+// "02 05 11": two upper-case hex digits per byte, single blanks between.
+std::string HexDump(std::string_view bytes);
+
+// "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d" in local time: day, month, year,
+// hours, minutes, seconds, milliseconds.
+std::string LogTimeStamp(std::chrono::system_clock::time_point when);
+inline std::string LogTimeStamp() { return LogTimeStamp(std::chrono::system_clock::now()); }
+
+}  // namespace varn

@@ -1,0 +1,55 @@
+#include "server/link/comm.h"
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "platform/errors.h"
+#include "platform/registry.h"
+
+namespace varn {
+
+TComm::~TComm() { Close(); }
+
+void TComm::Open() {
+  const std::string path = ComPortPath(m_portNumber, Registry::Default());
+  m_handle = OpenSerialLine(path);
+  m_handle->SetTimeouts(m_timeouts);
+  ApplyLine();
+}
+
+void TComm::ApplyLine() {
+  m_handle->ApplyLineSettings(m_baudRate);
+  m_handle->SetModemLines(/*dtr=*/true, /*rts=*/false);
+}
+
+void TComm::Close() { m_handle.reset(); }
+
+void TComm::CheckOpened() const {
+  if (!Opened()) throw EDriverError(rc::kPortNotOpen, msg::kPortNotOpen);
+}
+
+void TComm::Write(std::string_view data) {
+  CheckOpened();
+  if (m_handle->Write(data) < data.size()) throw std::runtime_error(msg::kShortWrite);
+}
+
+std::string TComm::Read(size_t count) {
+  // Like a read on an invalid handle: the system refuses it.
+  if (!Opened()) throw EOSError(EBADF, "read: Bad file descriptor");
+  return m_handle->Read(count);
+}
+
+void TComm::SetBaudRate(int32_t value) {
+  if (value == m_baudRate) return;
+  m_baudRate = value;
+  if (Opened()) ApplyLine();
+}
+
+void TComm::SetTimeouts(const CommTimeouts& timeouts) {
+  m_timeouts = timeouts;
+  if (Opened()) m_handle->SetTimeouts(timeouts);
+}
+
+bool TComm::Purge() { return Opened() && m_handle->Purge(); }
+
+}  // namespace varn

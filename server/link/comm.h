@@ -1,0 +1,60 @@
+// TComm: the port server's synchronous wrapper of one serial port.
+//
+// It opens COM N exclusively, keeps the baud rate and the five time-outs
+// whether or not the port is open and applies them on every (re)open, and
+// reads and writes with those time-outs. Not thread-safe: the port list
+// lock of the server serialises every call. Only TPort derives from it.
+//
+//   TComm comm;
+//   comm.SetPortNumber(3);
+//   comm.Open();                      // EDriverError -2 / -3
+//   comm.Write(std::string("\x05", 1));
+//   std::string b = comm.Read(1);     // "" after 100*1+1 ms of silence
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/serial.h"
+
+namespace varn {
+
+class TComm {
+ public:
+  TComm() = default;
+  virtual ~TComm();  // the guarded close
+  TComm(const TComm&) = delete;
+  TComm& operator=(const TComm&) = delete;
+
+  bool Opened() const { return m_handle != nullptr; }
+  // Opens the device of PortNumber and applies time-outs, line settings and
+  // modem lines. On a failure after the device was opened it stays open.
+  void Open();
+  void Close();  // does nothing on a closed port
+  void CheckOpened() const;  // EDriverError -17 "Порт не открыт"
+
+  // All bytes or an error: EOSError, or a plain error on a short write.
+  void Write(std::string_view data);
+  // Fewer than `count` bytes (maybe none) when a time-out came first.
+  std::string Read(size_t count);
+  void SetBaudRate(int32_t value);  // no effect when unchanged
+  void SetTimeouts(const CommTimeouts& timeouts);
+  bool Purge();
+
+  int32_t BaudRate() const { return m_baudRate; }
+  int32_t PortNumber() const { return m_portNumber; }
+  void SetPortNumber(int32_t number) { m_portNumber = number; }
+  const CommTimeouts& Timeouts() const { return m_timeouts; }
+
+ private:
+  void ApplyLine();
+
+  std::unique_ptr<ISerialLine> m_handle;  // null while closed
+  int32_t m_baudRate = 4800;              // bits per second
+  int32_t m_portNumber = 1;               // N of COM N
+  CommTimeouts m_timeouts;
+};
+
+}  // namespace varn

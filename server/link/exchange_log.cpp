@@ -1,0 +1,21 @@
+#include "server/link/exchange_log.h"
+
+#include "platform/text.h"
+
+namespace varn {
+
+void TExchangeLog::Line(std::string_view event) {
+  if (!m_settings->LogOn.load(std::memory_order_relaxed)) return;
+  if (!m_file) {
+    const std::string dir = ParentDirectory(m_settings->LogFile);
+    if (!dir.empty()) MakeDirectories(dir, 0700);
+    m_file = std::make_unique<AppendOnlyFile>(m_settings->LogFile);
+  }
+  std::string line = LogTimeStamp();
+  line += ' ';
+  line += event;
+  line += "\r\n";
+  m_file->Write(line);
+}
+
+}  // namespace varn

@@ -1,0 +1,135 @@
+#include "server/link/port.h"
+
+#include "platform/errors.h"
+#include "platform/text.h"
+
+namespace varn {
+
+TPort::TPort(std::shared_ptr<const TLinkSettings> settings) : m_log(std::move(settings)) {
+  SetTimeout(100);
+}
+
+void TPort::SetTimeout(int32_t t) {
+  if (t == m_timeout) return;
+  CommTimeouts to = Timeouts();
+  const auto ut = static_cast<uint32_t>(t);
+  to.ReadIntervalTimeout = ut;
+  to.ReadTotalTimeoutMultiplier = ut;
+  to.WriteTotalTimeoutMultiplier = ut;
+  SetTimeouts(to);
+  m_timeout = t;
+}
+
+void TPort::SetAnswerTimeout(uint32_t c) {
+  CommTimeouts to = Timeouts();
+  to.ReadTotalTimeoutConstant = c;
+  SetTimeouts(to);
+}
+
+bool TPort::Send(std::string_view bytes) {
+  try {
+    Write(bytes);
+  } catch (const std::exception& e) {
+    m_log.Line("-> " + HexDump(bytes) + " Error: " + e.what());
+    return false;
+  }
+  m_log.Line("-> " + HexDump(bytes));
+  return true;
+}
+
+bool TPort::Receive(size_t count, std::string& bytes) {
+  try {
+    bytes = Read(count);
+  } catch (const std::exception& e) {
+    m_log.Line(std::string("Error: ") + e.what());
+    throw;
+  }
+  if (bytes.size() == count) {
+    m_log.Line("<- " + HexDump(bytes));
+    return true;
+  }
+  m_log.Line("<- " + HexDump(bytes) + " Error: Timeout");
+  return false;
+}
+
+void TPort::AppendOutput(std::string_view part) {
+  if (!m_output.empty()) m_output += " | ";
+  m_output += part;
+}
+
+bool TPort::ReadAnswer(std::string& payload) {
+  std::string b;
+  SetAnswerTimeout(link::kAnswerStartTimeout);
+  if (!Receive(1, b) || b[0] != link::STX) return false;
+  AppendOutput(HexDump(b));
+  if (!Receive(1, b)) return false;
+  AppendOutput(HexDump(b));
+  const auto len = static_cast<unsigned char>(b[0]);
+  SetAnswerTimeout(link::kAnswerBodyTimeout);
+  std::string data;
+  if (!Receive(len, data)) return false;
+  if (len >= 1) AppendOutput(HexDump(data.substr(0, 1)));
+  if (len >= 2) AppendOutput(HexDump(data.substr(1, 1)));
+  if (len >= 3) AppendOutput(HexDump(std::string_view(data).substr(2)));
+  if (!Receive(1, b)) return false;
+  AppendOutput(HexDump(b));
+  unsigned char check = len;
+  for (unsigned char c : data) check ^= c;
+  if (check == static_cast<unsigned char>(b[0])) {
+    Send(std::string(1, link::ACK));
+    payload = std::move(data);
+    return true;
+  }
+  Send(std::string(1, link::NAK));
+  return false;
+}
+
+std::string TPort::Exchange(std::string_view request) {
+  m_input.clear();
+  m_output.clear();
+  // The log is closed at the end of every exchange, however it ends.
+  struct LogCloser {
+    TExchangeLog& log;
+    ~LogCloser() { log.Close(); }
+  } closer{m_log};
+
+  bool sent = false;
+  if (!Opened()) Open();
+  m_input = HexDump(request);
+
+  int answerFailures = 0, sendFailures = 0, replyFailures = 0, deliveries = 0;
+  const std::string enq(1, link::ENQ);
+  std::string reply, payload;
+  for (;;) {
+    Purge();
+    Send(enq);
+    if (!Receive(1, reply)) {
+      ++replyFailures;
+    } else if (reply[0] == link::ACK) {
+      // An answer read while the request is not delivered is a stale one.
+      if (ReadAnswer(payload) && sent) break;
+      ++answerFailures;
+    } else if (reply[0] == link::NAK) {
+      sent = Send(request);
+      if (!sent) {
+        ++sendFailures;
+      } else if (!Receive(1, reply) || reply[0] != link::ACK) {
+        ++sendFailures;
+      } else {
+        answerFailures = 0;
+        ++deliveries;
+        if (ReadAnswer(payload)) break;
+        answerFailures = 1;
+        if (deliveries >= link::kMaxDeliveries) answerFailures = 3;
+      }
+    } else {
+      ++replyFailures;
+    }
+    if (answerFailures > 2 || sendFailures > 2 || replyFailures > 2)
+      throw EDriverError(rc::kNoLink, msg::kNoLink);
+  }
+  ExchangeSucceeded();
+  return payload;
+}
+
+}  // namespace varn

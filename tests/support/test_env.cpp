@@ -1,0 +1,58 @@
+#include "tests/support/test_env.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace varn::test {
+
+TempEnv::TempEnv() {
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    auto candidate = base / ("varn-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(candidate)) {
+      m_dir = candidate.string();
+      break;
+    }
+  }
+  setenv("VARN_REGISTRY", RegistryFile().c_str(), 1);
+  setenv("VARN_LOG_DIR", LogDir().c_str(), 1);
+  setenv("VARN_RUNTIME_DIR", Path("run").c_str(), 1);
+}
+
+TempEnv::~TempEnv() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_dir, ec);
+  unsetenv("VARN_REGISTRY");
+  unsetenv("VARN_LOG_DIR");
+  unsetenv("VARN_RUNTIME_DIR");
+}
+
+std::string Frame(std::string_view payload) {
+  std::string f;
+  f += '\x02';
+  f += static_cast<char>(payload.size());
+  f += payload;
+  unsigned char x = static_cast<unsigned char>(payload.size());
+  for (unsigned char c : payload) x ^= c;
+  f += static_cast<char>(x);
+  return f;
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+std::string ReadFileOrEmpty(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace varn::test

@@ -1,0 +1,51 @@
+// Test fixtures shared by the suites: a private temporary folder with its own
+// registry, log and runtime folders, and frame helpers.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace varn::test {
+
+// A fresh folder; VARN_REGISTRY, VARN_LOG_DIR and VARN_RUNTIME_DIR point
+// into it while the object lives. Removed (with its contents) at the end.
+class TempEnv {
+ public:
+  TempEnv();
+  ~TempEnv();
+  const std::string& Dir() const { return m_dir; }
+  std::string Path(std::string_view name) const { return m_dir + "/" + std::string(name); }
+  std::string RegistryFile() const { return Path("registry.reg"); }
+  std::string LogDir() const { return Path("log"); }
+
+ private:
+  std::string m_dir;
+};
+
+// STX, LEN, payload, XOR of LEN and payload.
+std::string Frame(std::string_view payload);
+std::string Bytes(std::initializer_list<int> values);
+std::string ReadFileOrEmpty(const std::string& path);
+
+// EXPECT_THAT([&]{ ... }, ThrowsDriverError(-4, "Нет связи"));
+MATCHER_P2(ThrowsDriverError, code, text, "throws EDriverError " + std::to_string(code)) {
+  try {
+    arg();
+  } catch (const EDriverError& e) {
+    *result_listener << "threw " << e.Code << " \"" << e.what() << "\"";
+    return e.Code == code && std::string(e.what()) == text;
+  } catch (const std::exception& e) {
+    *result_listener << "threw another error: " << e.what();
+    return false;
+  }
+  *result_listener << "threw nothing";
+  return false;
+}
+
+}  // namespace varn::test
