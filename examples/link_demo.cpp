@@ -31,10 +31,11 @@ int main() {
   port.SetPortNumber(1);
   int rc = 0;
   try {
-    const std::string frame = bench::MinimalResponder::Frame(std::string("\x11\x93\x1C\x00\x00", 5));
+    const std::string frame =
+        bench::MinimalResponder::Frame(std::string("\x11\x93\x1C\x00\x00", 5));
     const std::string answer = port.Exchange(frame);
-    std::printf("request:  %s\nanswer:   %s\noutput:   %s\n\nexchange log:\n%s", port.Input().c_str(),
-                HexDump(answer).c_str(), port.Output().c_str(),
+    std::printf("request:  %s\nanswer:   %s\noutput:   %s\n\nexchange log:\n%s",
+                port.Input().c_str(), HexDump(answer).c_str(), port.Output().c_str(),
                 ReadWholeFile(settings->LogFile).value_or("").c_str());
   } catch (const EDriverError& e) {
     std::printf("error %d: %s\n", e.Code, e.what());

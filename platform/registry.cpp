@@ -203,8 +203,8 @@ void RegistryData::DeleteTree(const std::string& path) {
   std::erase_if(m_keys, [&](const Key& k) {
     const auto have = Fold(k.path);
     if (want.empty()) return true;
-    return have == want || (have.size() > want.size() &&
-                            have.compare(0, want.size(), want) == 0 && have[want.size()] == u'\\');
+    return have == want || (have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
+                            have[want.size()] == u'\\');
   });
 }
 
@@ -215,9 +215,9 @@ std::vector<std::string> RegistryData::SubKeys(const std::string& path) const {
   std::vector<std::u16string> seen;
   for (const auto& k : m_keys) {
     const auto have = Fold(k.path);
-    const bool below = want.empty() || (have.size() > want.size() &&
-                                        have.compare(0, want.size(), want) == 0 &&
-                                        have[want.size()] == u'\\');
+    const bool below =
+        want.empty() || (have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
+                         have[want.size()] == u'\\');
     if (!below) continue;
     // Case folding keeps the UTF-8 length, so the prefix has base's length.
     const std::string rest = want.empty() ? k.path : k.path.substr(base.size() + 1);
@@ -232,7 +232,9 @@ std::vector<std::string> RegistryData::SubKeys(const std::string& path) const {
 
 Registry::Registry(std::string filePath) : m_path(std::move(filePath)) {}
 
-Registry Registry::Default() { return Registry(RegistryFilePath()); }
+Registry Registry::Default() {
+  return Registry(RegistryFilePath());
+}
 
 RegistryData Registry::Load() const {
   auto text = ReadWholeFile(m_path);
@@ -240,10 +242,11 @@ RegistryData Registry::Load() const {
   return RegistryData::Parse(*text);
 }
 
-bool Registry::KeyExists(const std::string& key) const { return Load().Exists(key); }
+bool Registry::KeyExists(const std::string& key) const {
+  return Load().Exists(key);
+}
 
-std::optional<RegValue> Registry::ReadValue(const std::string& key,
-                                            const std::string& name) const {
+std::optional<RegValue> Registry::ReadValue(const std::string& key, const std::string& name) const {
   const auto data = Load();
   if (const RegValue* v = data.Value(key, name)) return *v;
   return std::nullopt;
@@ -256,8 +259,7 @@ std::optional<std::string> Registry::ReadString(const std::string& key,
   return v->text;
 }
 
-std::optional<uint32_t> Registry::ReadDword(const std::string& key,
-                                            const std::string& name) const {
+std::optional<uint32_t> Registry::ReadDword(const std::string& key, const std::string& name) const {
   auto v = ReadValue(key, name);
   if (!v || v->type != RegValue::Type::Dword) return std::nullopt;
   return v->dword;
@@ -288,11 +290,15 @@ void Registry::CreateKey(const std::string& key) {
 
 void Registry::WriteString(const std::string& key, const std::string& name,
                            const std::string& text) {
-  Update([&](RegistryData& d) { d.SetValue(key, name, RegValue{RegValue::Type::String, text, 0}); });
+  Update([&](RegistryData& d) {
+    d.SetValue(key, name, RegValue{RegValue::Type::String, text, 0});
+  });
 }
 
 void Registry::WriteDword(const std::string& key, const std::string& name, uint32_t value) {
-  Update([&](RegistryData& d) { d.SetValue(key, name, RegValue{RegValue::Type::Dword, {}, value}); });
+  Update([&](RegistryData& d) {
+    d.SetValue(key, name, RegValue{RegValue::Type::Dword, {}, value});
+  });
 }
 
 void Registry::DeleteValue(const std::string& key, const std::string& name) {

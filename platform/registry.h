@@ -50,7 +50,7 @@ class RegistryData {
   std::string Serialize() const;
 
   const Key* Find(const std::string& path) const;
-  Key& Ensure(const std::string& path);  // creates the key (and nothing else)
+  Key& Ensure(const std::string& path);        // creates the key (and nothing else)
   bool Exists(const std::string& path) const;  // explicitly or through a subkey
   const RegValue* Value(const std::string& path, const std::string& name) const;
   void SetValue(const std::string& path, const std::string& name, RegValue value);

@@ -39,6 +39,8 @@ std::string HexDump(std::string_view bytes);
 // "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d" in local time: day, month, year,
 // hours, minutes, seconds, milliseconds.
 std::string LogTimeStamp(std::chrono::system_clock::time_point when);
-inline std::string LogTimeStamp() { return LogTimeStamp(std::chrono::system_clock::now()); }
+inline std::string LogTimeStamp() {
+  return LogTimeStamp(std::chrono::system_clock::now());
+}
 
 }  // namespace varn

@@ -39,7 +39,8 @@ double PerSecond(double seconds, const std::function<void()>& once) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-  const auto dir = std::filesystem::temp_directory_path() / ("varn-bench-" + std::to_string(std::random_device{}()));
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("varn-bench-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
 

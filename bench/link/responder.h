@@ -52,7 +52,8 @@ class MinimalResponder {
         std::string payload;
         for (int i = 0; i < len; ++i) payload += static_cast<char>(Next());
         Next();  // check byte, trusted here
-        m_pty.Write("\x06" + Frame(std::string{payload.empty() ? '\0' : payload[0], '\0', 'O', 'K'}));
+        m_pty.Write("\x06" +
+                    Frame(std::string{payload.empty() ? '\0' : payload[0], '\0', 'O', 'K'}));
       }
     }
   }

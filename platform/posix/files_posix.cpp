@@ -26,7 +26,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return v && *v ? std::string(v) : fallback;
 }
 
-std::string Home() { return EnvOr("HOME", "/tmp"); }
+std::string Home() {
+  return EnvOr("HOME", "/tmp");
+}
 
 }  // namespace
 
@@ -98,7 +100,9 @@ void MakeDirectories(const std::string& path, unsigned mode) {
   }
 }
 
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool FileExists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 void RemoveFile(const std::string& path) {
   if (unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno("unlink " + path);

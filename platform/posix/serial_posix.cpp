@@ -28,18 +28,30 @@ using Clock = std::chrono::steady_clock;
 
 speed_t SpeedConstant(int32_t baud) {
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;
   }
 }
 
@@ -150,8 +162,7 @@ class PosixSerialLine final : public ISerialLine {
 
  private:
   void ModemLine(unsigned long request, int bit) {
-    if (ioctl(m_fd, request, &bit) != 0 && errno != EINVAL && errno != ENOTTY &&
-        errno != EIO)
+    if (ioctl(m_fd, request, &bit) != 0 && errno != EINVAL && errno != ENOTTY && errno != EIO)
       ThrowErrno("modem lines");
   }
 
@@ -180,8 +191,7 @@ std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
 
 std::string ComPortPath(int32_t number, const Registry& registry) {
   if (number < 1) return {};
-  if (auto path = registry.ReadString(kPortsKey, "COM" + std::to_string(number)))
-    return *path;
+  if (auto path = registry.ReadString(kPortsKey, "COM" + std::to_string(number))) return *path;
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 

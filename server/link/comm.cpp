@@ -8,7 +8,9 @@
 
 namespace varn {
 
-TComm::~TComm() { Close(); }
+TComm::~TComm() {
+  Close();
+}
 
 void TComm::Open() {
   const std::string path = ComPortPath(m_portNumber, Registry::Default());
@@ -22,7 +24,9 @@ void TComm::ApplyLine() {
   m_handle->SetModemLines(/*dtr=*/true, /*rts=*/false);
 }
 
-void TComm::Close() { m_handle.reset(); }
+void TComm::Close() {
+  m_handle.reset();
+}
 
 void TComm::CheckOpened() const {
   if (!Opened()) throw EDriverError(rc::kPortNotOpen, msg::kPortNotOpen);
@@ -50,6 +54,8 @@ void TComm::SetTimeouts(const CommTimeouts& timeouts) {
   if (Opened()) m_handle->SetTimeouts(timeouts);
 }
 
-bool TComm::Purge() { return Opened() && m_handle->Purge(); }
+bool TComm::Purge() {
+  return Opened() && m_handle->Purge();
+}
 
 }  // namespace varn

@@ -32,7 +32,7 @@ class TComm {
   // Opens the device of PortNumber and applies time-outs, line settings and
   // modem lines. On a failure after the device was opened it stays open.
   void Open();
-  void Close();  // does nothing on a closed port
+  void Close();              // does nothing on a closed port
   void CheckOpened() const;  // EDriverError -17 "Порт не открыт"
 
   // All bytes or an error: EOSError, or a plain error on a short write.

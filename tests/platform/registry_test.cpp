@@ -32,7 +32,7 @@ TEST_F(RegistryTest, ValuesOfBothTypesWithCyrillicNames) {
   EXPECT_EQ(reg.ReadString("SOFTWARE\\KVELTA\\варн\\сервер", "ИМЯ"),
             "Значение \"в кавычках\" и \\ черта");
   EXPECT_EQ(reg.ReadString(kKey, "LogOn"), std::nullopt);  // wrong type
-  reg.WriteDword(kKey, "LOGON", 0);  // same value, other spelling
+  reg.WriteDword(kKey, "LOGON", 0);                        // same value, other spelling
   EXPECT_EQ(reg.ValueNames(kKey), (std::vector<std::string>{"LogOn", "TCPPort", "Имя"}));
 
   const std::string text = test::ReadFileOrEmpty(env.RegistryFile());
@@ -46,8 +46,7 @@ TEST_F(RegistryTest, SubkeysAndRecursiveDelete) {
   reg.WriteString(kKey + "\\Ports", "COM1", "/dev/pts/3");
   reg.CreateKey("SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices\\1");
   reg.WriteDword("SOFTWARE\\Kvelta\\Варн\\Драйвер\\Param", "ComNumber", 2);
-  EXPECT_EQ(reg.SubKeys("SOFTWARE\\Kvelta\\Варн"),
-            (std::vector<std::string>{"Сервер", "Драйвер"}));
+  EXPECT_EQ(reg.SubKeys("SOFTWARE\\Kvelta\\Варн"), (std::vector<std::string>{"Сервер", "Драйвер"}));
   EXPECT_EQ(reg.SubKeys("SOFTWARE\\Kvelta\\Варн\\Драйвер"),
             (std::vector<std::string>{"Logical Devices", "Param"}));
   reg.DeleteKey("software\\kvelta\\варн\\драйвер");
@@ -81,14 +80,15 @@ TEST_F(RegistryTest, DamagedFileIsNeverOverwritten) {
   } catch (const ERegistryError& e) {
     EXPECT_THAT(e.what(), ::testing::HasSubstr("line 1"));
   }
-  std::ofstream(env.RegistryFile()) << "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n";
+  std::ofstream(env.RegistryFile())
+      << "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n";
   EXPECT_THROW(reg.KeyExists("A"), ERegistryError);
 }
 
 TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
   // Two real processes, 200 values each, all at the same time.
-  const std::string cmd = std::string("'") + REGISTRY_WRITER + "' A 200 & '" + REGISTRY_WRITER +
-                          "' B 200 & wait";
+  const std::string cmd =
+      std::string("'") + REGISTRY_WRITER + "' A 200 & '" + REGISTRY_WRITER + "' B 200 & wait";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   for (int i = 0; i < 200; ++i) {
     EXPECT_EQ(reg.ReadDword("SOFTWARE\\Test\\A", "V" + std::to_string(i)), uint32_t(i));

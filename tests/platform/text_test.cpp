@@ -21,15 +21,20 @@ TEST(Cp1251, EveryByteSurvivesTheRoundTrip) {
 }
 
 TEST(Cp1251, CharactersWithoutACodeBecomeQuestionMarks) {
-  EXPECT_EQ(Utf8ToCp1251("Чек №5 — 中"), "\xD7\xE5\xEA \xB9" "5 \x97 ?");
+  EXPECT_EQ(Utf8ToCp1251("Чек №5 — 中"),
+            "\xD7\xE5\xEA \xB9"
+            "5 \x97 ?");
   EXPECT_EQ(Cp1251ToUtf8("\xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8"), "Нет связи");
 }
 
 TEST(Utf, ConversionsAndDamagedInput) {
   const std::string text = "Варн 𝄞 ok";
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFD" "b");
-  EXPECT_EQ(Utf8ToUtf16("\xD0"), u"\uFFFD");          // cut short
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFD"
+            "b");
+  EXPECT_EQ(Utf8ToUtf16("\xD0"), u"\uFFFD");            // cut short
   EXPECT_EQ(Utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");  // overlong
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }

@@ -1,10 +1,10 @@
 // The link protocol end to end: a real TPort on a pseudo-terminal, and a
 // scripted device on the other end that plays each case byte by byte.
 #include <chrono>
-#include <regex>
-#include <sstream>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "platform/pty.h"
@@ -89,9 +89,9 @@ TEST_F(LinkTest, CleanExchangeReturnsPayloadAndLogsNineLines) {
   EXPECT_EQ(port.Output(), "02 | 04 | 11 | 00 | 2A 33 | 0C");
   std::vector<std::string> events;
   for (auto& l : LogLines()) events.push_back(Event(l));
-  EXPECT_THAT(events, ::testing::ElementsAre("-> 05", "<- 15", "-> 02 05 11 93 1C 00 00 9B",
-                                             "<- 06", "<- 02", "<- 04", "<- 11 00 2A 33",
-                                             "<- 0C", "-> 06"));
+  EXPECT_THAT(events,
+              ::testing::ElementsAre("-> 05", "<- 15", "-> 02 05 11 93 1C 00 00 9B", "<- 06",
+                                     "<- 02", "<- 04", "<- 11 00 2A 33", "<- 0C", "-> 06"));
 }
 
 TEST_F(LinkTest, StaleAnswerOnFirstEnqIsAcknowledgedAndDropped) {
@@ -127,8 +127,7 @@ TEST_F(LinkTest, SilentDeviceFailsAfterThreeAttempts) {
   std::vector<std::string> events;
   for (auto& l : LogLines()) events.push_back(Event(l));
   EXPECT_THAT(events, ::testing::ElementsAre("-> 05", "<-  Error: Timeout", "-> 05",
-                                             "<-  Error: Timeout", "-> 05",
-                                             "<-  Error: Timeout"));
+                                             "<-  Error: Timeout", "-> 05", "<-  Error: Timeout"));
 }
 
 TEST_F(LinkTest, WrongCheckByteIsRejectedThreeTimes) {
@@ -227,7 +226,10 @@ TEST_F(LinkTest, LogIsReleasedBetweenExchanges) {
   port.Exchange(kRequest);
   // Another writer can take the file between exchanges, and the port
   // appends after it.
-  { AppendOnlyFile other(settings->LogFile); other.Write("external\r\n"); }
+  {
+    AppendOnlyFile other(settings->LogFile);
+    other.Write("external\r\n");
+  }
   std::filesystem::rename(settings->LogFile, settings->LogFile + ".old");
   port.Exchange(kRequest);
   device.join();
