@@ -28,6 +28,8 @@ class PtyDevice {
   // Exactly `count` bytes unless `wait` (for the whole read) runs out first.
   std::string ReadExactly(size_t count, std::chrono::milliseconds wait);
   void Write(std::string_view bytes);  // all of them (blocks while the line is full)
+  // As many as the line takes within `wait` (Interrupt ends it early); the count.
+  size_t WriteSome(std::string_view bytes, std::chrono::milliseconds wait);
   // The line speed the slave side set, in bits per second (0 if unknown).
   int32_t LineBaud() const;
   // Drops whatever the host wrote and the device has not read.

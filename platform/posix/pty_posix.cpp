@@ -129,6 +129,33 @@ void PtyDevice::Write(std::string_view bytes) {
   }
 }
 
+size_t PtyDevice::WriteSome(std::string_view bytes, std::chrono::milliseconds wait) {
+  size_t done = 0;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (done < bytes.size()) {
+    ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write pty");
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p[2] = {{m_master, POLLOUT, 0}, {m_wake[0], POLLIN, 0}};
+    if (poll(p, 2, static_cast<int>(std::min<int64_t>(left.count() + 1, 1 << 30))) < 0 &&
+        errno != EINTR)
+      ThrowErrno("poll pty");
+    if (p[1].revents && !(p[0].revents & POLLOUT)) {
+      char drain[64];
+      while (read(m_wake[0], drain, sizeof drain) > 0) {
+      }
+      break;
+    }
+  }
+  return done;
+}
+
 int32_t PtyDevice::LineBaud() const {
   termios tio{};
   if (tcgetattr(m_slaveKeep, &tio) != 0) return 0;

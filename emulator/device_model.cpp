@@ -1,0 +1,321 @@
+#include "emulator/device_model.h"
+
+#include <algorithm>
+
+#include "emulator/font.h"
+#include "platform/text.h"
+
+namespace varn::emu {
+namespace {
+
+// What the device reports about itself.
+constexpr char kSoftMajor = '1', kSoftMinor = '2';  // sent as characters
+constexpr uint16_t kSoftBuild = 2047;
+constexpr uint8_t kSoftDay = 14, kSoftMonth = 6, kSoftYear = 23;
+constexpr uint8_t kOperator = 1;
+constexpr uint8_t kBatteryByte = 200;
+constexpr uint8_t kVoltageByte = 216;     // 24 V at 24/216 V per unit
+constexpr uint8_t kDefaultTimeout = 100;  // ms, in the host's encoding
+constexpr const char* kDescription = "ФР Варн";
+constexpr uint8_t kLongLinesModel = 7;  // this model and later take up to 253 - header chars
+constexpr size_t kMaxPayload = 253;
+constexpr uint8_t kReceiptRibbon = 0x02, kJournalRibbon = 0x01;
+constexpr int kDrawers = 2;
+
+struct CommandSpec {
+  uint8_t code;
+  size_t minLength;  // whole payload, command code included
+  size_t maxLength;  // 0: same as minLength
+  bool password;
+  bool duringTestRun;  // allowed while a test run goes on
+};
+
+constexpr CommandSpec kCommands[] = {
+    {0x10, 5, 0, true, true},    // short status
+    {0x11, 5, 0, true, true},    // status
+    {0x12, 26, 0, true, false},  // bold line: flags, 20 characters
+    {0x13, 5, 0, true, true},    // beep
+    {0x14, 8, 0, true, false},   // set exchange parameters
+    {0x15, 6, 0, true, true},    // get exchange parameters
+    {0x17, 46, 0, true, false},  // line: flags, 40 characters
+    {0x19, 6, 0, true, false},   // test run
+    {0x1E, 10, 255, true, false}, {0x1F, 9, 0, true, true},
+    {0x24, 5, 0, true, false},  // tables to defaults
+    {0x26, 6, 0, true, true},   // font metrics
+    {0x28, 6, 0, true, false},  // drawer
+    {0x29, 7, 0, true, false},  // feed
+    {0x2B, 5, 0, true, true},   // interrupt the test run
+    {0x2D, 6, 0, true, true},     {0x2E, 7, 0, true, true},
+    {0x2F, 47, 0, true, false},  // line in a font: flags, font, 40 characters
+    {0xC0, 46, 0, true, true},   // graphics line, 1-byte number
+    {0xC1, 7, 0, true, false},    {0xC2, 10, 0, true, false},  // bar code, 5 bytes
+    {0xC3, 9, 0, true, false},    {0xC4, 47, 0, true, true},   // graphics line, 2-byte number
+    {0xFC, 1, 0, false, true},                                 // device type, no password
+};
+
+const CommandSpec* FindCommand(uint8_t code) {
+  for (const auto& c : kCommands)
+    if (c.code == code) return &c;
+  return nullptr;
+}
+
+bool IsTextCommand(uint8_t code) {
+  return code == 0x12 || code == 0x17 || code == 0x2F;
+}
+
+std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
+  std::string a{static_cast<char>(code), static_cast<char>(error)};
+  return a.append(data);
+}
+
+void Put16(std::string& out, uint16_t v) {
+  out += static_cast<char>(v & 0xFF);
+  out += static_cast<char>(v >> 8);
+}
+
+// A name field of the table answers: 40 cp1251 bytes, blank-padded.
+std::string Name40(const std::string& utf8) {
+  std::string name = Utf8ToCp1251(utf8);
+  name.resize(40, ' ');
+  return name;
+}
+
+}  // namespace
+
+// Reads the payload after the command code; lengths are checked before.
+class TDeviceModel::Reader {
+ public:
+  explicit Reader(std::string_view data) : m_data(data) {}
+  uint8_t U8() { return m_pos < m_data.size() ? static_cast<uint8_t>(m_data[m_pos++]) : 0; }
+  uint16_t U16() {
+    const uint16_t lo = U8();
+    return static_cast<uint16_t>(lo | (U8() << 8));
+  }
+  uint32_t U32() {
+    const uint32_t lo = U16();
+    return lo | (static_cast<uint32_t>(U16()) << 16);
+  }
+  uint64_t U40() {
+    const uint64_t lo = U32();
+    return lo | (static_cast<uint64_t>(U8()) << 32);
+  }
+  std::string Rest() {
+    std::string r(m_data.substr(std::min(m_pos, m_data.size())));
+    m_pos = m_data.size();
+    return r;
+  }
+
+ private:
+  std::string_view m_data;
+  size_t m_pos = 0;
+};
+
+TDeviceModel::TDeviceModel(const EmulatorOptions& options)
+    : m_options(options),
+      m_tables(options.statePath),
+      m_paper(options.paperPath, options.paperPngPath),
+      m_ports{{1, kDefaultTimeout}, {options.baudCode, kDefaultTimeout}},
+      m_graphics(kGraphicsLines, std::string(TPaper::kLineBytes, '\0')) {}
+
+void TDeviceModel::Diagnose(const std::string& text) const {
+  if (m_options.onDiagnostic) m_options.onDiagnostic(text);
+}
+
+uint16_t TDeviceModel::Flags() const {
+  uint16_t flags = flag::kReceiptPaper | flag::kLeverDown;
+  if (std::chrono::steady_clock::now() < m_drawerCloses) flags |= flag::kDrawerOpen;
+  return flags;
+}
+
+uint8_t TDeviceModel::Mode() {
+  // A test run ends by itself when its period is over.
+  if (m_mode == kModeTestRun && std::chrono::steady_clock::now() >= m_testRunEnds)
+    m_mode = kModeWorking;
+  return m_mode;
+}
+
+std::string TDeviceModel::Execute(std::string_view request) {
+  if (request.empty()) return Answer(0, err::kBadLength);
+  const auto code = static_cast<uint8_t>(request[0]);
+  const CommandSpec* spec = FindCommand(code);
+  if (!spec) return Answer(code, err::kUnknownCommand);
+  size_t maxLength = spec->maxLength ? spec->maxLength : spec->minLength;
+  if (IsTextCommand(code) && m_options.model >= kLongLinesModel) maxLength = kMaxPayload;
+  if (request.size() < spec->minLength || request.size() > maxLength)
+    return Answer(code, err::kBadLength);
+  Reader in(request.substr(1));
+  if (spec->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
+  if (Mode() == kModeTestRun && !spec->duringTestRun) return Answer(code, err::kWrongMode);
+  try {
+    return Run(code, in);
+  } catch (const std::exception& e) {
+    // Only the emulator's own files fail here; the host sees a device fault.
+    Diagnose(e.what());
+    return Answer(code, err::kInternal);
+  }
+}
+
+std::string TDeviceModel::Run(uint8_t code, Reader& in) {
+  const auto now = std::chrono::steady_clock::now();
+  std::string data;
+  switch (code) {
+    case 0x10: {
+      data += static_cast<char>(kOperator);
+      Put16(data, Flags());
+      data += static_cast<char>(m_mode);
+      data += '\0';  // submode
+      data += '\0';  // operations in the open document
+      data += static_cast<char>(kBatteryByte);
+      data += static_cast<char>(kVoltageByte);
+      return Answer(code, err::kOk, data);
+    }
+    case 0x11: {
+      data += static_cast<char>(kOperator);
+      data += kSoftMajor;
+      data += kSoftMinor;
+      Put16(data, kSoftBuild);
+      data += static_cast<char>(kSoftDay);
+      data += static_cast<char>(kSoftMonth);
+      data += static_cast<char>(kSoftYear);
+      // The number of the register in the shop, from table 1.
+      data += m_tables.Value(1, 1, 1)[0];
+      Put16(data, 0);  // document number
+      Put16(data, Flags());
+      data += static_cast<char>(m_mode);
+      data += '\0';  // submode
+      data += static_cast<char>(kLinePort);
+      return Answer(code, err::kOk, data);
+    }
+    case 0x12:
+    case 0x17:
+    case 0x2F: {
+      const uint8_t ribbons = in.U8();
+      const int font = code == 0x2F ? in.U8() : code == 0x12 ? 2 : 1;
+      if (!(ribbons & (kReceiptRibbon | kJournalRibbon)) || !FindFont(font))
+        return Answer(code, err::kBadParameter);
+      if (ribbons & kReceiptRibbon) {
+        const std::string tag = code == 0x12   ? "[bold]"
+                                : code == 0x2F ? "[font " + std::to_string(font) + "]"
+                                               : "";
+        m_paper.PrintText(in.Rest(), font, code == 0x12, tag);
+      }
+      return Answer(code, err::kOk);
+    }
+    case 0x13:
+      return Answer(code, err::kOk);
+    case 0x14: {
+      const uint8_t port = in.U8(), baud = in.U8(), timeout = in.U8();
+      if (port > kLinePort || baud >= kBaudCodeCount) return Answer(code, err::kBadParameter);
+      m_ports[port] = {baud, timeout};
+      return Answer(code, err::kOk);
+    }
+    case 0x15: {
+      const uint8_t port = in.U8();
+      if (port > kLinePort) return Answer(code, err::kBadParameter);
+      data += static_cast<char>(m_ports[port].baudCode);
+      data += static_cast<char>(m_ports[port].timeout);
+      return Answer(code, err::kOk, data);
+    }
+    case 0x19: {
+      const uint8_t period = in.U8();
+      if (period < 1 || period > 99) return Answer(code, err::kBadParameter);
+      m_mode = kModeTestRun;
+      m_testRunEnds = now + m_options.testRunUnit * period;
+      return Answer(code, err::kOk);
+    }
+    case 0x1E:
+    case 0x1F: {
+      const int table = in.U8(), row = in.U16(), field = in.U8();
+      const TableDef* t = m_tables.Table(table);
+      if (!t) return Answer(code, err::kNoTable);
+      const FieldDef* f = m_tables.Field(table, field);
+      if (row < 1 || row > t->rows || !f) return Answer(code, err::kBadParameter);
+      if (code == 0x1F) return Answer(code, err::kOk, m_tables.Value(table, row, field));
+      const std::string value = in.Rest();
+      if (value.size() != f->size) return Answer(code, err::kBadLength);
+      if (!f->isString) {
+        const uint32_t v = TTables::ToInt(value);
+        if (v < f->min || v > f->max) return Answer(code, err::kBadParameter);
+      }
+      m_tables.Write(table, row, field, value);
+      return Answer(code, err::kOk);
+    }
+    case 0x24:
+      m_tables.Reset();
+      return Answer(code, err::kOk);
+    case 0x26: {
+      const FontMetrics* f = FindFont(in.U8());
+      if (!f) return Answer(code, err::kBadParameter);
+      Put16(data, kPrintWidth);
+      data += static_cast<char>(f->charWidth);
+      data += static_cast<char>(f->charHeight);
+      data += static_cast<char>(kFontCount);
+      return Answer(code, err::kOk, data);
+    }
+    case 0x28:
+      if (in.U8() >= kDrawers) return Answer(code, err::kBadParameter);
+      m_drawerCloses = now + m_options.drawerOpenTime;
+      return Answer(code, err::kOk);
+    case 0x29: {
+      const uint8_t ribbons = in.U8(), lines = in.U8();
+      if (!(ribbons & (kReceiptRibbon | kJournalRibbon))) return Answer(code, err::kBadParameter);
+      if (ribbons & kReceiptRibbon) m_paper.Feed(lines);
+      return Answer(code, err::kOk);
+    }
+    case 0x2B:
+      if (m_mode != kModeTestRun) return Answer(code, err::kWrongMode);
+      m_mode = kModeWorking;
+      return Answer(code, err::kOk);
+    case 0x2D: {
+      const TableDef* t = m_tables.Table(in.U8());
+      if (!t) return Answer(code, err::kNoTable);
+      data = Name40(t->name);
+      Put16(data, static_cast<uint16_t>(t->rows));
+      data += static_cast<char>(t->fields.size());
+      return Answer(code, err::kOk, data);
+    }
+    case 0x2E: {
+      const int table = in.U8(), field = in.U8();
+      if (!m_tables.Table(table)) return Answer(code, err::kNoTable);
+      const FieldDef* f = m_tables.Field(table, field);
+      if (!f) return Answer(code, err::kBadParameter);
+      data = Name40(f->name);
+      data += static_cast<char>(f->isString ? 1 : 0);
+      data += static_cast<char>(f->size);
+      if (!f->isString)
+        data += TTables::FromInt(f->min, f->size) + TTables::FromInt(f->max, f->size);
+      return Answer(code, err::kOk, data);
+    }
+    case 0xC0:
+    case 0xC4: {
+      const int line = code == 0xC0 ? in.U8() : in.U16();
+      if (line >= kGraphicsLines) return Answer(code, err::kBadParameter);
+      m_graphics[static_cast<size_t>(line)] = in.Rest();
+      return Answer(code, err::kOk);
+    }
+    case 0xC1:
+    case 0xC3: {
+      const int first = code == 0xC1 ? in.U8() : in.U16();
+      const int last = code == 0xC1 ? in.U8() : in.U16();
+      if (first > last || last >= kGraphicsLines) return Answer(code, err::kBadParameter);
+      m_paper.PrintGraphics(m_graphics, first, last);
+      return Answer(code, err::kOk);
+    }
+    case 0xC2:
+      m_paper.PrintBarCode(in.U40());
+      return Answer(code, err::kOk);
+    case 0xFC: {
+      data += '\0';  // type: cash register
+      data += '\0';  // subtype
+      data += '\1';  // protocol version 1.0
+      data += '\0';
+      data += static_cast<char>(m_options.model);
+      data += '\1';  // code page: Russian
+      data += Utf8ToCp1251(kDescription);
+      return Answer(code, err::kOk, data);
+    }
+  }
+  return Answer(code, err::kUnknownCommand);
+}
+
+}  // namespace varn::emu

@@ -1,0 +1,82 @@
+// The device behind the link: it takes one request payload and gives the
+// answer payload (command code, error code, data), keeping the state a
+// real device keeps: mode, drawer, exchange parameters, tables, graphics
+// memory, and the paper it prints on.
+//
+//   TDeviceModel device(options);
+//   std::string answer = device.Execute(request);   // never throws
+//   // answer[1] == 0 on success, else the device's error code
+//
+// Not thread-safe: the link thread is its one user.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/options.h"
+#include "emulator/paper.h"
+#include "emulator/tables.h"
+
+namespace varn::emu {
+
+inline constexpr uint32_t kPassword = 7319;
+inline constexpr uint8_t kModeWorking = 0;
+inline constexpr uint8_t kModeTestRun = 10;
+inline constexpr int kGraphicsLines = 1200;
+// The device's own serial port number, reported in the status; port 0 is
+// a second port with parameters of its own.
+inline constexpr uint8_t kLinePort = 1;
+
+namespace err {
+inline constexpr uint8_t kOk = 0;
+inline constexpr uint8_t kBadLength = 9;  // "Некорректная длина команды"
+inline constexpr uint8_t kBadParameter = 51;  // "Некорректные параметры в команде"
+inline constexpr uint8_t kUnknownCommand = 55;
+inline constexpr uint8_t kInternal = 57;     // a file of the emulator could not be written
+inline constexpr uint8_t kBadPassword = 79;  // "Неверный пароль"
+inline constexpr uint8_t kNoTable = 93;      // "Таблица не определена"
+inline constexpr uint8_t kWrongMode = 115;  // "Команда не поддерживается в данном режиме"
+}  // namespace err
+
+namespace flag {
+inline constexpr uint16_t kReceiptPaper = 1 << 7;  // optical sensor sees paper
+inline constexpr uint16_t kLeverDown = 1 << 9;     // receipt ribbon lever closed
+inline constexpr uint16_t kDrawerOpen = 1 << 11;
+}  // namespace flag
+
+class TDeviceModel {
+ public:
+  // EDriverError -8 when the state file cannot be used.
+  explicit TDeviceModel(const EmulatorOptions& options);
+
+  std::string Execute(std::string_view request);
+
+  // The baud-rate code the device's own port is set to (0x14 changes it).
+  int LineBaudCode() const { return m_ports[kLinePort].baudCode; }
+
+ private:
+  struct PortParams {
+    int baudCode;
+    uint8_t timeout;  // as the host encoded it
+  };
+  class Reader;
+
+  std::string Run(uint8_t code, Reader& in);
+  uint16_t Flags() const;
+  uint8_t Mode();
+  void Diagnose(const std::string& text) const;
+
+  EmulatorOptions m_options;
+  TTables m_tables;
+  TPaper m_paper;
+  PortParams m_ports[2];
+  uint8_t m_mode = kModeWorking;
+  std::chrono::steady_clock::time_point m_testRunEnds{};
+  std::chrono::steady_clock::time_point m_drawerCloses{};
+  std::vector<std::string> m_graphics;  // kGraphicsLines lines of TPaper::kLineBytes
+};
+
+}  // namespace varn::emu

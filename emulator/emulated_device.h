@@ -1,0 +1,98 @@
+// A simulated device on a pseudo-terminal: the device side of the link
+// protocol on a thread of its own, in front of TDeviceModel.
+//
+// ENQ is answered with NAK when the device holds no answer and with ACK
+// followed by the held answer when it does. A frame with a good check byte
+// is taken with ACK, run, and its answer sent and held until the host
+// acknowledges it; a bad one gets NAK. The device answers only while the
+// line speed the host set equals its own; at any other speed it is silent.
+//
+//   EmulatedDevice device(options);              // answering from here on
+//   registry.WriteString(kPortsKey, "COM1", device.SlavePath());
+//   ...                                          // TPort::Exchange on COM1
+//   device.Stop();                               // or let it go out of scope
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "emulator/device_model.h"
+#include "emulator/options.h"
+#include "platform/pty.h"
+
+namespace varn::emu {
+
+class EmulatedDevice {
+ public:
+  // EOSError without a pty, EDriverError -8 for an unusable state file,
+  // std::invalid_argument for a baud-rate code outside 0..6.
+  explicit EmulatedDevice(const EmulatorOptions& options);
+  ~EmulatedDevice();
+  EmulatedDevice(const EmulatedDevice&) = delete;
+  EmulatedDevice& operator=(const EmulatedDevice&) = delete;
+
+  const std::string& SlavePath() const { return m_pty.SlavePath(); }
+  // The speed it answers at now, in bits per second.
+  int32_t BaudRate() const { return m_rate; }
+  // Takes effect from the next bytes on the line.
+  void SetFaults(const FaultOptions& faults);
+  // Ends the thread; the pty stays until destruction. Idempotent.
+  void Stop();
+
+  // A frame left unfinished this long is dropped, so that the next ENQ is
+  // heard: the host waits at least this long for an ACK before it retries.
+  static constexpr std::chrono::milliseconds kFrameGap{50};
+  // How long a write may wait for a host that does not read.
+  static constexpr std::chrono::milliseconds kWriteLimit{2000};
+
+ private:
+  enum class Rx {
+    Idle,     // between frames: ENQ, ACK, NAK or STX expected
+    Length,   // STX seen, LEN next
+    Payload,  // LEN seen, collecting the payload
+    Check,    // payload complete, check byte next
+  };
+
+  void Run();
+  void Step();
+  void OnByte(uint8_t b);
+  void OnEnq();
+  void OnFrame(uint8_t check);
+  void OnHostAck();
+  void SendAnswer(bool fresh);
+  void Transmit(const std::string& bytes);
+  bool Pause(std::chrono::steady_clock::time_point until);  // false when stopping
+  void Diagnose(const std::string& text) const;
+
+  EmulatorOptions m_options;
+  PtyDevice m_pty;
+  TDeviceModel m_model;
+
+  std::mutex m_mutex;  // guards m_stop and m_faults
+  std::condition_variable m_wake;
+  bool m_stop = false;
+  FaultOptions m_faults;
+
+  // Owned by the device thread:
+  FaultOptions m_active;  // the faults in force for the current bytes
+  std::atomic<int32_t> m_rate;
+  int32_t m_pendingRate = 0;  // set by 0x14, in force once its answer is taken
+  Rx m_rx = Rx::Idle;
+  size_t m_length = 0;  // LEN of the frame being read
+  std::string m_frame;
+  std::chrono::steady_clock::time_point m_lastByte{};
+  std::optional<std::string> m_held;  // the answer not yet acknowledged
+  bool m_staleServed = false;
+  uint64_t m_answersSent = 0;
+  uint64_t m_framesTaken = 0;
+
+  std::thread m_thread;  // last: starts when everything above is ready
+};
+
+}  // namespace varn::emu
