@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,10 +17,14 @@
 
 namespace varn {
 
-// The part of the server's settings the link reads.
+// The part of the server's settings the port reads: the exchange log, and
+// the auto-unlock timer of its sharing half. Read at every use, so a change
+// applies at once (to the timers after TPorts::UpdateTimers).
 struct TLinkSettings {
   std::atomic<bool> LogOn{false};
-  std::string LogFile;  // full path; set before the first exchange
+  std::string LogFile;                   // full path; set before the first exchange
+  std::atomic<bool> AutoUnlock{false};   // release a lock after PortTimeout
+  std::atomic<int32_t> PortTimeout{10};  // seconds without a successful exchange
 };
 
 class TExchangeLog {

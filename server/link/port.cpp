@@ -1,12 +1,69 @@
 #include "server/link/port.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "platform/errors.h"
 #include "platform/text.h"
 
 namespace varn {
 
-TPort::TPort(std::shared_ptr<const TLinkSettings> settings) : m_log(std::move(settings)) {
+TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::recursive_mutex* listLock)
+    : m_settings(settings),
+      m_listLock(listLock),
+      m_timer(std::make_unique<TTimer>()),
+      m_log(std::move(settings)) {
+  m_timer->SetOnTimer([this] { AutoUnlockFired(); });
+  UpdateTimer();
   SetTimeout(100);
+}
+
+TPort::~TPort() {
+  m_log.Close();
+  // Waits for a firing in progress, which uses this port.
+  m_timer.reset();
+}
+
+void TPort::Lock(int32_t client, int32_t pid, std::string appName, std::string compName) {
+  m_timer->SetEnabled(m_settings->AutoUnlock);
+  m_locker = client;
+  m_lockPID = pid;
+  m_lockAppName = std::move(appName);
+  m_lockCompName = std::move(compName);
+  Changed();
+}
+
+void TPort::Unlock() {
+  m_timer->SetEnabled(false);
+  m_lockPID = 0;
+  m_lockAppName.clear();
+  m_lockCompName.clear();
+  m_locker = 0;
+  Changed();
+}
+
+void TPort::UpdateTimer() {
+  m_timer->SetEnabled(Locked() && m_settings->AutoUnlock);
+  // Seconds from the settings; a stored value out of range never overflows.
+  const int64_t ms = int64_t{m_settings->PortTimeout} * 1000;
+  m_timer->SetInterval(static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX)));
+}
+
+void TPort::ExchangeSucceeded() {
+  // Stop, then start again: the countdown runs from the end of this exchange.
+  m_timer->SetEnabled(false);
+  UpdateTimer();
+}
+
+void TPort::AutoUnlockFired() {
+  // The port list lock too, so that an unlock by time cannot interleave
+  // with a client's lock operation (always list lock first, then our own).
+  std::unique_lock<std::recursive_mutex> list;
+  if (m_listLock) list = std::unique_lock(*m_listLock);
+  // A restart or stop posted before we got the lock overtakes this firing.
+  if (m_timer->ChangePending()) return;
+  std::lock_guard own(m_ownLock);
+  Unlock();
 }
 
 void TPort::SetTimeout(int32_t t) {

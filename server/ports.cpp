@@ -1,0 +1,77 @@
+#include "server/ports.h"
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+
+namespace varn {
+namespace {
+
+std::mutex g_creationLock;  // the holder count, creation and destruction
+int g_holders = 0;
+TPorts* g_instance = nullptr;
+
+}  // namespace
+
+TPorts& TPorts::Acquire() {
+  std::lock_guard guard(g_creationLock);
+  if (g_holders++ == 0) g_instance = new TPorts(ServerSettings());
+  return *g_instance;
+}
+
+void TPorts::Release() {
+  std::lock_guard guard(g_creationLock);
+  if (g_holders == 0) return;  // unbalanced: nothing to release
+  if (--g_holders == 0) {
+    delete g_instance;
+    g_instance = nullptr;
+  }
+}
+
+TPorts::TPorts(std::shared_ptr<TServerSettings> settings) : m_settings(std::move(settings)) {
+  // No port exists yet, so no exchange reads the path while it is set; it
+  // follows the environment of this run (VARN_LOG_DIR).
+  m_settings->LogFile = LogDirectory() + "/VarnSrv.log";
+}
+
+TPorts::~TPorts() {
+  // Not under the list lock while a port goes: its destruction waits for an
+  // auto-unlock firing in progress, and that firing takes the list lock.
+  while (!m_items.empty()) {
+    std::unique_ptr<TPort> port;
+    {
+      std::lock_guard lock(m_listLock);
+      port = std::move(m_items.back());
+      m_items.pop_back();
+      Changed();
+    }
+    port.reset();
+  }
+}
+
+TPort* TPorts::Find(int32_t number) const {
+  for (const auto& p : m_items)
+    if (p->PortNumber() == number) return p.get();
+  return nullptr;
+}
+
+TPort& TPorts::FindOrCreate(int32_t number) {
+  if (TPort* port = Find(number)) return *port;
+  if (Count() >= kMaxPorts) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+  auto port = std::make_unique<TPort>(m_settings, &m_listLock);
+  port->SetPortNumber(number);
+  m_items.push_back(std::move(port));
+  Changed();
+  return *m_items.back();
+}
+
+void TPorts::UnlockAll() {
+  std::lock_guard lock(m_listLock);
+  for (auto& p : m_items) p->Unlock();
+}
+
+void TPorts::UpdateTimers() {
+  std::lock_guard lock(m_listLock);
+  for (auto& p : m_items) p->UpdateTimer();
+}
+
+}  // namespace varn

@@ -1,0 +1,263 @@
+#include "server/varn_srv.h"
+
+#include <cstdio>
+
+#include "platform/automation/classes.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "server/clients.h"
+#include "server/ports.h"
+
+#ifndef VARN_VERSION_MAJOR
+#error "the build passes the project's version (VARN_VERSION_MAJOR...)"
+#endif
+
+namespace varn {
+namespace {
+
+// The program's version, "%d.%d.%d.%d": major, minor, release, build.
+std::u16string FileVersionText() {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", VARN_VERSION_MAJOR, VARN_VERSION_MINOR,
+                VARN_VERSION_PATCH, VARN_VERSION_TWEAK);
+  return Utf8ToUtf16(text);
+}
+
+}  // namespace
+
+const MemberTable<TVarnSrv>& TVarnSrv::Members() {
+  using S = TVarnSrv;
+  static const MemberTable<S> table{{
+      Method<S>(1, "OpenPort", {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}},
+                VT_I4, "Открыть COM порт",
+                [](S& s, Args a) {
+                  return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
+                }),
+      Method<S>(2, "ClosePort", {}, VT_I4, "Закрыть COM порт",
+                [](S& s, Args) { return Variant(s.ClosePort()); }),
+      Method<S>(3, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
+                [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
+      Method<S>(4, "UnlockPort", {}, VT_I4, "Разблокировка порта",
+                [](S& s, Args) { return Variant(s.UnlockPort()); }),
+      // Byte strings cross one character per byte through cp1251.
+      Method<S>(5, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
+                [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
+      Get<S>(6, "RxData", VT_BSTR, "Принятые данные",
+             [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
+      Get<S>(7, "FileVersion", VT_BSTR, "Версия файла",
+             [](S&, Args) { return Variant(FileVersionText()); }),
+      Get<S>(8, "ResultDescription", VT_BSTR, "Описание кода ошибки",
+             [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
+      Get<S>(9, "PortOpened", VT_BOOL, "COM порт открыт",
+             [](S& s, Args) { return Variant(s.PortOpened()); }),
+      Get<S>(10, "PortLocked", VT_BOOL, "Порт блокирован",
+             [](S& s, Args) { return Variant(s.PortLocked()); }),
+      Method<S>(11, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
+                "Разблокировка порта администратором",
+                [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
+      Method<S>(12, "AdminUnlockPorts", {}, VT_I4, "Разблокировка портов администратором",
+                [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
+      Method<S>(15, "Connect", {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}},
+                VT_I4, "",
+                [](S& s, Args a) {
+                  return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
+                                           Utf16ToUtf8(a[2].RawString())));
+                }),
+      Get<S>(19, "Input", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(true)); }),
+      Get<S>(20, "Output", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(false)); }),
+  }};
+  return table;
+}
+
+TVarnSrv::TVarnSrv()
+    : m_ports(TPorts::Acquire()),
+      m_clients(TClients::Acquire()),
+      m_clientNumber(NextClientNumber()) {}
+
+TVarnSrv::~TVarnSrv() {
+  // Nothing may escape a destructor; each step stands on its own.
+  try {
+    std::lock_guard lock(m_ports.ListLock());
+    try {
+      UnlockCurrentPort();
+    } catch (const EDriverError&) {
+      // Held by another client: that lock stays.
+    }
+    CloseCurrentPort();
+  } catch (const std::exception&) {
+  }
+  m_clients.Remove(this);
+  TClients::Release();
+  TPorts::Release();
+}
+
+TVarnSrv::Identity TVarnSrv::ClientIdentity() const {
+  std::lock_guard lock(m_identityLock);
+  return {m_appPID, m_appName, m_compName};
+}
+
+int32_t TVarnSrv::Outcome(Catch what, const std::function<void()>& body) {
+  try {
+    body();
+    return Succeed();
+  } catch (const EDriverError& e) {
+    m_resultDescription = e.what();
+    return e.Code;
+  } catch (const std::exception& e) {
+    if (what != Catch::AllErrors) throw;
+    m_resultDescription = e.what();
+    return rc::kOSError;
+  }
+}
+
+int32_t TVarnSrv::Succeed() {
+  m_resultDescription = msg::kNoError;
+  return rc::kOk;
+}
+
+void TVarnSrv::CloseCurrentPort() {
+  std::lock_guard lock(m_ports.ListLock());
+  TPort* port = m_ports.Find(m_portNumber);
+  if (port && port->Opened()) port->Close();
+}
+
+void TVarnSrv::ThrowLockedBy(const TPort& port) const {
+  char who[64];
+  std::snprintf(who, sizeof who, ".%d.'", port.LockPID());
+  throw EDriverError(rc::kPortLocked, std::string(msg::kPortLocked) + " " + port.LockCompName() +
+                                          who + port.LockAppName() + "'");
+}
+
+void TVarnSrv::UnlockCurrentPort() {
+  std::lock_guard lock(m_ports.ListLock());
+  TPort* port = m_ports.Find(m_portNumber);
+  if (!port) return;
+  if (port->Locked() && port->Locker() != m_clientNumber) ThrowLockedBy(*port);
+  port->Unlock();
+}
+
+int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout) {
+  return Outcome(Catch::AllErrors, [&] {
+    std::lock_guard lock(m_ports.ListLock());
+    TPort* port = nullptr;
+    bool openedHere = false;
+    int32_t oldBaudRate = 0;
+    try {
+      // T bounds every byte of every read; a negative one would be read as
+      // some 49 days and stall the whole server behind the port list lock.
+      if (timeout < 0)
+        throw EDriverError(rc::kOSError, "Недопустимый тайм-аут: " + std::to_string(timeout));
+      port = &m_ports.FindOrCreate(portNumber);  // stays listed whatever follows
+      if (!port->Opened()) {
+        openedHere = true;
+        port->Open();
+      }
+      port->SetTimeout(timeout);
+      oldBaudRate = port->BaudRate();
+      port->SetBaudRate(baudRate);
+    } catch (...) {
+      // A rate the line refused is not kept: every later open of the port
+      // (by any client) would fail on it.
+      if (port && oldBaudRate != 0 && port->BaudRate() != oldBaudRate) {
+        try {
+          port->SetBaudRate(oldBaudRate);
+        } catch (const std::exception&) {
+          port->Close();  // the next open applies the stored rate again
+        }
+      }
+      // A device this call opened is not left open half-configured; the
+      // client's previous port is closed as by ClosePort.
+      if (openedHere && port->Opened()) port->Close();
+      CloseCurrentPort();
+      throw;
+    }
+    m_portNumber = portNumber;
+  });
+}
+
+int32_t TVarnSrv::ClosePort() {
+  CloseCurrentPort();
+  return Succeed();
+}
+
+int32_t TVarnSrv::LockPort(int32_t portNumber) {
+  Succeed();
+  return Outcome(Catch::DriverErrors, [&] {
+    std::lock_guard lock(m_ports.ListLock());
+    TPort& port = m_ports.FindOrCreate(portNumber);
+    if (port.Locked() && port.Locker() != m_clientNumber) ThrowLockedBy(port);
+    Identity me = ClientIdentity();
+    port.Lock(m_clientNumber, me.appPID, std::move(me.appName), std::move(me.compName));
+    m_portNumber = portNumber;
+  });
+}
+
+int32_t TVarnSrv::UnlockPort() {
+  Succeed();
+  return Outcome(Catch::DriverErrors, [&] { UnlockCurrentPort(); });
+}
+
+int32_t TVarnSrv::SendData(const std::string& txData) {
+  return Outcome(Catch::AllErrors, [&] {
+    std::lock_guard lock(m_ports.ListLock());
+    TPort* port = m_ports.Find(m_portNumber);
+    if (!port) throw EDriverError(rc::kPortNotOpen, msg::kPortNotOpen);
+    // The lock is advisory: any client may exchange on any port.
+    m_rxData = port->Exchange(txData);
+  });
+}
+
+bool TVarnSrv::PortOpened() {
+  std::lock_guard lock(m_ports.ListLock());
+  TPort* port = m_ports.Find(m_portNumber);
+  return port && port->Opened();
+}
+
+bool TVarnSrv::PortLocked() {
+  std::lock_guard lock(m_ports.ListLock());
+  TPort* port = m_ports.Find(m_portNumber);
+  return port && port->Locker() == m_clientNumber;
+}
+
+int32_t TVarnSrv::AdminUnlockPort(int32_t portNumber) {
+  {
+    std::lock_guard lock(m_ports.ListLock());
+    if (TPort* port = m_ports.Find(portNumber)) port->Unlock();
+  }
+  return Succeed();
+}
+
+int32_t TVarnSrv::AdminUnlockPorts() {
+  m_ports.UnlockAll();
+  return Succeed();
+}
+
+int32_t TVarnSrv::Connect(int32_t appPID, std::string appName, std::string compName) {
+  {
+    std::lock_guard lock(m_identityLock);
+    m_appPID = appPID;
+    m_appName = std::move(appName);
+    m_compName = std::move(compName);
+  }
+  m_clients.Add(this);
+  return Succeed();
+}
+
+std::u16string TVarnSrv::PortText(bool input) {
+  try {
+    std::lock_guard lock(m_ports.ListLock());
+    TPort* port = m_ports.Find(m_portNumber);
+    if (!port) return {};
+    return Utf8ToUtf16(input ? port->Input() : port->Output());
+  } catch (const std::exception& e) {
+    m_resultDescription = e.what();
+    return {};
+  }
+}
+
+void RegisterVarnSrvClass() {
+  ClassTable::Instance().Add(
+      {kVarnSrvClsid, kVarnSrvProgId, [] { return MakeObject<TVarnSrv>(); }});
+}
+
+}  // namespace varn

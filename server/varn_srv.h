@@ -1,0 +1,101 @@
+// TVarnSrv: the port server's automation object, one per client, offering
+// IVarnSrv. It keeps the client's own state (its current port, its
+// identification, its last answer and result) and carries every port
+// operation to the shared ports under the port list lock.
+//
+// Every member reports its outcome as a result code (the call's result,
+// [out, retval] `Value`) and sets ResultDescription; only OpenPort and
+// SendData turn arbitrary errors into -8, elsewhere an unexpected error
+// fails the call itself (DISP_E_EXCEPTION).
+//
+//   DispatchPtr srv = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
+//   InvokeById(*srv, 15, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});  // Connect
+//   InvokeById(*srv, 1, DISPATCH_METHOD, {1, 4800, 100});                // OpenPort
+//   int32_t rc = InvokeById(*srv, 5, DISPATCH_METHOD, {frame}).ToInt32(); // SendData
+//   Variant rx = InvokeById(*srv, 6, DISPATCH_PROPERTYGET);               // RxData
+//
+// Calls on one object come one at a time (one client, one connection);
+// calls on different objects may come from any threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "platform/automation/dispatch.h"
+
+namespace varn {
+
+class TPorts;
+class TClients;
+class TPort;
+
+inline constexpr const char* kVarnSrvClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
+inline constexpr const char* kVarnSrvProgId = "VarnSrv.VarnSrv";
+
+namespace msg {
+inline constexpr const char* kNoError = "Ошибок нет";
+// Followed by " %s.%d.'%s'": the holder's computer, process and application.
+inline constexpr const char* kPortLocked = "Порт заблокирован";
+}  // namespace msg
+
+class TVarnSrv : public DispatchObject<TVarnSrv> {
+ public:
+  TVarnSrv();
+  ~TVarnSrv() override;
+
+  static const MemberTable<TVarnSrv>& Members();
+
+  // For the server window (any thread).
+  int32_t ClientNumber() const { return m_clientNumber; }
+  int32_t PortNumber() const { return m_portNumber; }
+  struct Identity {
+    int32_t appPID = 0;
+    std::string appName;   // UTF-8
+    std::string compName;  // UTF-8
+  };
+  Identity ClientIdentity() const;
+
+ private:
+  enum class Catch { DriverErrors, AllErrors };
+
+  int32_t OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout);
+  int32_t ClosePort();
+  int32_t LockPort(int32_t portNumber);
+  int32_t UnlockPort();
+  int32_t SendData(const std::string& txData);
+  bool PortOpened();
+  bool PortLocked();
+  int32_t AdminUnlockPort(int32_t portNumber);
+  int32_t AdminUnlockPorts();
+  int32_t Connect(int32_t appPID, std::string appName, std::string compName);
+  std::u16string PortText(bool input);
+
+  // The automation boundary: runs a member's body and turns its outcome
+  // into the result code and ResultDescription.
+  int32_t Outcome(Catch what, const std::function<void()>& body);
+  int32_t Succeed();
+  // The close step of ClosePort (under the port list lock).
+  void CloseCurrentPort();
+  // The unlock step of UnlockPort: EDriverError -18 when another holds it.
+  void UnlockCurrentPort();
+  [[noreturn]] void ThrowLockedBy(const TPort& port) const;
+
+  TPorts& m_ports;
+  TClients& m_clients;
+  const int32_t m_clientNumber;
+  std::string m_rxData;               // bytes of the last successful answer
+  mutable std::mutex m_identityLock;  // the three below: Connect vs. the window
+  int32_t m_appPID = 0;
+  std::string m_appName;
+  std::string m_compName;
+  std::atomic<int32_t> m_portNumber{0};  // 0: no port yet
+  std::string m_resultDescription;       // UTF-8
+};
+
+// Adds VarnSrv to the class table (by CLSID and ProgID).
+void RegisterVarnSrvClass();
+
+}  // namespace varn

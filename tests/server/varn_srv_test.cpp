@@ -1,0 +1,560 @@
+// The server object end to end, in-process: client objects made through the
+// class table, called only through Invoke by DISPID, sharing real ports on
+// pseudo-terminals. The auto-unlock timers run on a loop driven by the test
+// with a manual clock, so time-outs of seconds are checked without waiting.
+#include <set>
+
+#include "platform/automation/classes.h"
+#include "platform/event_loop.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+#include "platform/text.h"
+#include "platform/timers.h"
+#include "server/clients.h"
+#include "server/ports.h"
+#include "server/varn_srv.h"
+#include "tests/server/echo_device.h"
+#include "tests/support/test_env.h"
+
+namespace varn {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::Frame;
+using ::testing::ElementsAreArray;
+
+// IVarnSrv's dispatch identifiers: the remote protocol and the driver bind to them.
+enum : DISPID {
+  kOpenPort = 1,
+  kClosePort = 2,
+  kLockPort = 3,
+  kUnlockPort = 4,
+  kSendData = 5,
+  kRxData = 6,
+  kFileVersion = 7,
+  kResultDescription = 8,
+  kPortOpened = 9,
+  kPortLocked = 10,
+  kAdminUnlockPort = 11,
+  kAdminUnlockPorts = 12,
+  kConnect = 15,
+  kInput = 19,
+  kOutput = 20,
+};
+
+const char* const kOk = "Ошибок нет";
+const std::string kRequest = Frame(Bytes({0x11, 0x93, 0x1C, 0x00, 0x00}));
+
+// A result code with the ResultDescription read right after it.
+struct Result {
+  int32_t code;
+  std::string text;
+  bool operator==(const Result&) const = default;
+};
+void PrintTo(const Result& r, std::ostream* os) {
+  *os << r.code << " \"" << r.text << "\"";
+}
+
+// One client of the server: its own object, reached only through Invoke.
+class Client {
+ public:
+  Client() : m_obj(ClassTable::Instance().Create(u"VarnSrv.VarnSrv")) {}
+  IDispatch& Obj() { return *m_obj; }
+  void Release() { m_obj = DispatchPtr(); }
+
+  Result Call(DISPID id, std::vector<Variant> inputs = {}) {
+    const int32_t code = InvokeById(*m_obj, id, DISPATCH_METHOD, std::move(inputs)).ToInt32();
+    return {code, Text(kResultDescription)};
+  }
+  Variant Get(DISPID id) { return InvokeById(*m_obj, id, DISPATCH_PROPERTYGET); }
+  std::string Text(DISPID id) { return Utf16ToUtf8(Get(id).ToString()); }
+  bool Flag(DISPID id) { return Get(id).ToBool(); }
+
+  Result Connect(int32_t pid, const char16_t* app, const char16_t* comp) {
+    return Call(kConnect, {pid, app, comp});
+  }
+  Result OpenPort(int32_t n, int32_t baud = 4800, int32_t timeout = 100) {
+    return Call(kOpenPort, {n, baud, timeout});
+  }
+  Result LockPort(int32_t n) { return Call(kLockPort, {n}); }
+  Result UnlockPort() { return Call(kUnlockPort); }
+  Result SendData(const std::string& frame) { return Call(kSendData, {Cp1251ToUtf16(frame)}); }
+  std::string RxData() { return Utf16ToCp1251(Get(kRxData).ToString()); }
+
+ private:
+  DispatchPtr m_obj;
+};
+
+// A hold on the port list for looking inside, as the server window does.
+class PortsView {
+ public:
+  PortsView() : m_ports(TPorts::Acquire()) {}
+  ~PortsView() { TPorts::Release(); }
+  TPorts* operator->() { return &m_ports; }
+  // A copy of what the window would show for port `n` (nullopt: not listed).
+  struct Row {
+    bool opened;
+    bool locked;
+    std::string holder;  // "comp.pid.app"
+  };
+  std::optional<Row> Port(int32_t n) {
+    std::lock_guard lock(m_ports.ListLock());
+    TPort* p = m_ports.Find(n);
+    if (!p) return std::nullopt;
+    return Row{p->Opened(), p->Locked(),
+               p->LockCompName() + "." + std::to_string(p->LockPID()) + "." + p->LockAppName()};
+  }
+
+ private:
+  TPorts& m_ports;
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ServerTest() {
+    ServerSettings()->ResetSettings();
+    Registry reg = Registry::Default();
+    reg.WriteString(kPortsKey, "COM1", device.Path());
+    reg.WriteString(kPortsKey, "COM2", other.Path());
+    reg.WriteString(kPortsKey, "COM9", env.Path("no-such-device"));
+    RegisterVarnSrvClass();
+  }
+  ~ServerTest() override { ServerSettings()->ResetSettings(); }
+
+  // Lets the loop carry out what was posted and fire what is due after `by`.
+  void Elapse(std::chrono::milliseconds by = 0ms) {
+    clock.Advance(by);
+    loop.RunPending();
+  }
+  void AutoUnlockAfter(int32_t seconds) {
+    ServerSettings()->AutoUnlock = true;
+    ServerSettings()->PortTimeout = seconds;
+  }
+
+  test::TempEnv env;
+  ManualClock clock;
+  TEventLoop loop{clock};
+  TTimers timers{loop};
+  test::EchoDevice device;  // COM1
+  test::EchoDevice other;   // COM2
+};
+
+// --- the member table ----------------------------------------------------------
+
+TEST_F(ServerTest, MemberTableHasEveryMemberAtItsFixedIdWithItsHelpString) {
+  Client c;
+  auto* info = dynamic_cast<ITypeInfoSource*>(&c.Obj());
+  ASSERT_NE(info, nullptr);
+  struct Row {
+    DISPID id;
+    std::string name;
+    MemberKind kind;
+    size_t inputs;
+    VARTYPE result;
+    std::string help;
+    bool operator==(const Row&) const = default;
+  };
+  std::vector<Row> rows;
+  for (const auto& m : info->TypeInfo())
+    rows.push_back({m.id, m.name, m.kind, m.params.size(), m.result, m.help});
+  const auto M = MemberKind::Method, G = MemberKind::PropertyGet;
+  const std::vector<Row> expected = {
+      {1, "OpenPort", M, 3, VT_I4, "Открыть COM порт"},
+      {2, "ClosePort", M, 0, VT_I4, "Закрыть COM порт"},
+      {3, "LockPort", M, 1, VT_I4, "Блокировка порта"},
+      {4, "UnlockPort", M, 0, VT_I4, "Разблокировка порта"},
+      {5, "SendData", M, 1, VT_I4, "Передать данные"},
+      {6, "RxData", G, 0, VT_BSTR, "Принятые данные"},
+      {7, "FileVersion", G, 0, VT_BSTR, "Версия файла"},
+      {8, "ResultDescription", G, 0, VT_BSTR, "Описание кода ошибки"},
+      {9, "PortOpened", G, 0, VT_BOOL, "COM порт открыт"},
+      {10, "PortLocked", G, 0, VT_BOOL, "Порт блокирован"},
+      {11, "AdminUnlockPort", M, 1, VT_I4, "Разблокировка порта администратором"},
+      {12, "AdminUnlockPorts", M, 0, VT_I4, "Разблокировка портов администратором"},
+      {15, "Connect", M, 3, VT_I4, ""},
+      {19, "Input", G, 0, VT_BSTR, ""},
+      {20, "Output", G, 0, VT_BSTR, ""},
+  };
+  EXPECT_THAT(rows, ElementsAreArray(expected));
+
+  DISPID id = 0;
+  EXPECT_EQ(GetIDOfName(c.Obj(), u"sEnDdAtA", id), S_OK);
+  EXPECT_EQ(id, kSendData);
+  EXPECT_EQ(c.Text(kFileVersion), "1.0.0.1");
+}
+
+TEST_F(ServerTest, WrongCallsGetDispatchErrorsAndOutValueComesByReferenceToo) {
+  Client c;
+  IDispatch& obj = c.Obj();
+  auto invoke = [&](DISPID id, uint16_t flags, std::vector<Variant> in,
+                    uint32_t* argErr = nullptr) {
+    DispParams p = DispParams::FromNatural(std::move(in));
+    Variant result;
+    ExcepInfo excep;
+    return obj.Invoke(id, flags, p, &result, &excep, argErr);
+  };
+  EXPECT_EQ(invoke(13, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(invoke(kOpenPort, DISPATCH_METHOD, {1, 4800}), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(invoke(kClosePort, DISPATCH_METHOD, {1}), DISP_E_BADPARAMCOUNT);
+  uint32_t argErr = 99;
+  EXPECT_EQ(invoke(kOpenPort, DISPATCH_METHOD, {1, u"быстро", 100}, &argErr), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(argErr, 1u) << "the baud rate, second of three, is args[1]";
+  EXPECT_EQ(invoke(kRxData, DISPATCH_PROPERTYPUT, {u"x"}), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(invoke(kPortOpened, DISPATCH_METHOD, {1}), DISP_E_BADPARAMCOUNT);
+
+  // Value as an extra by-reference argument, and numbers given as text.
+  Variant value;
+  DispParams p = DispParams::FromNatural({Variant(u"1"), Variant::Ref(value)});
+  Variant result;
+  EXPECT_EQ(obj.Invoke(kLockPort, DISPATCH_METHOD, p, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(value, Variant(0));
+  EXPECT_EQ(result, Variant(0));
+  EXPECT_TRUE(c.Flag(kPortLocked));
+}
+
+// --- ports and results ---------------------------------------------------------
+
+TEST_F(ServerTest, SendDataBeforeAnyPortIsPortNotOpen) {
+  Client c;
+  EXPECT_EQ(c.SendData(kRequest), (Result{-17, "Порт не открыт"}));
+  EXPECT_FALSE(c.Flag(kPortOpened));
+  EXPECT_EQ(c.Text(kInput), "");
+}
+
+TEST_F(ServerTest, ExchangeCarriesEveryByteValueBothWays) {
+  Client c;
+  EXPECT_EQ(c.OpenPort(1, 9600, 100), (Result{0, kOk}));
+  EXPECT_TRUE(c.Flag(kPortOpened));
+  EXPECT_EQ(device.LineBaud(), 9600);
+  std::string payload;
+  for (int b = 0; b < 255; ++b) payload += static_cast<char>(255 - b);  // 0xFF..0x01
+  EXPECT_EQ(c.SendData(Frame(payload)), (Result{0, kOk}));
+  EXPECT_EQ(c.RxData(), payload);
+  EXPECT_EQ(c.Text(kInput), HexDump(Frame(payload)));
+
+  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(c.Text(kOutput), "02 | 05 | 11 | 93 | 1C 00 00 | 9B");
+  EXPECT_EQ(c.Call(kClosePort), (Result{0, kOk}));
+  EXPECT_FALSE(c.Flag(kPortOpened));
+}
+
+TEST_F(ServerTest, LockPortThenSendDataOpensTheDeviceWithStoredSettings) {
+  Client c;
+  EXPECT_EQ(c.LockPort(1), (Result{0, kOk}));
+  EXPECT_FALSE(c.Flag(kPortOpened)) << "locking does not open the device";
+  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_TRUE(c.Flag(kPortOpened));
+  EXPECT_EQ(device.LineBaud(), 4800);
+}
+
+TEST_F(ServerTest, OpenPortOnMissingDeviceKeepsThePortListedAndClosesThePreviousOne) {
+  PortsView view;
+  Client c;
+  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
+  EXPECT_EQ(c.OpenPort(9), (Result{-2, "СOM порт не доступен"}));
+  ASSERT_TRUE(view.Port(9));
+  EXPECT_FALSE(view.Port(9)->opened);
+  EXPECT_FALSE(view.Port(9)->locked);
+  // The client stays on port 1, whose device the failure closed.
+  EXPECT_FALSE(c.Flag(kPortOpened));
+  EXPECT_FALSE(view.Port(1)->opened);
+  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk})) << "the next exchange opens it again";
+}
+
+TEST_F(ServerTest, OpenPortOnDeviceHeldByAnotherProgramIsBusy) {
+  TComm holder;  // another program's open of the same device
+  holder.SetPortNumber(1);
+  holder.Open();
+  Client c;
+  EXPECT_EQ(c.OpenPort(1), (Result{-3, "СOM порт занят другим приложением"}));
+  EXPECT_FALSE(c.Flag(kPortOpened));
+}
+
+TEST_F(ServerTest, FailedOpenPortClosesTheDeviceItOpened) {
+  PortsView view;
+  Client c;
+  EXPECT_EQ(c.OpenPort(1, 12345), (Result{-8, "Unsupported baud rate 12345"}));
+  EXPECT_FALSE(view.Port(1)->opened) << "no half-configured device is left open";
+  EXPECT_EQ(c.OpenPort(1, -1, -1), (Result{-8, "Недопустимый тайм-аут: -1"}));
+  EXPECT_EQ(c.OpenPort(1, 19200), (Result{0, kOk})) << "the refused rate was not kept";
+  EXPECT_EQ(device.LineBaud(), 19200);
+  EXPECT_EQ(c.OpenPort(1, 12345).code, -8);
+  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(device.LineBaud(), 19200);
+}
+
+TEST_F(ServerTest, FailedSendDataKeepsThePreviousAnswer) {
+  Client c;
+  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  const std::string answer = c.RxData();
+  device.SetMuted(true);
+  EXPECT_EQ(c.SendData(Frame(Bytes({0x10, 0x1C}))), (Result{-4, "Нет связи"}));
+  EXPECT_EQ(c.RxData(), answer);
+}
+
+TEST_F(ServerTest, NamingEverNewPortsStopsAtTheListLimit) {
+  Client c;
+  int32_t n = 1000;
+  Result r{0, kOk};
+  for (; n < 1000 + TPorts::kMaxPorts && r.code == 0; ++n) r = c.LockPort(n);
+  EXPECT_EQ(r, (Result{0, kOk}));
+  EXPECT_EQ(c.LockPort(n), (Result{-2, "СOM порт не доступен"}));
+  EXPECT_EQ(c.LockPort(1000), (Result{0, kOk})) << "listed ports still work";
+}
+
+// --- sharing -------------------------------------------------------------------
+
+TEST_F(ServerTest, TwoClientsOnOnePortLockIsAdvisory) {
+  Client a, b;
+  a.Connect(1820, u"Касса", u"SHOP-2");
+  b.Connect(77, u"Склад", u"SHOP-3");
+  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
+  EXPECT_EQ(a.LockPort(1), (Result{0, kOk}));
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  EXPECT_FALSE(b.Flag(kPortLocked));
+
+  const Result locked{-18, "Порт заблокирован SHOP-2.1820.'Касса'"};
+  EXPECT_EQ(b.LockPort(1), locked);
+  EXPECT_EQ(b.UnlockPort(), locked);
+  EXPECT_EQ(b.SendData(kRequest), (Result{0, kOk})) << "exchanges ignore the lock";
+  EXPECT_EQ(b.RxData(), Bytes({0x11, 0x93, 0x1C, 0x00, 0x00}));
+
+  // The port's texts show the last exchange on it, whoever made it.
+  EXPECT_EQ(a.Text(kInput), "02 05 11 93 1C 00 00 9B");
+  EXPECT_EQ(a.Text(kOutput), b.Text(kOutput));
+
+  EXPECT_EQ(a.UnlockPort(), (Result{0, kOk}));
+  EXPECT_EQ(b.LockPort(1), (Result{0, kOk}));
+  EXPECT_EQ(a.LockPort(1), (Result{-18, "Порт заблокирован SHOP-3.77.'Склад'"}));
+}
+
+TEST_F(ServerTest, LockKeepsTheIdentificationItWasTakenWith) {
+  Client a, b;
+  a.Connect(1, u"первый", u"PC-1");
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  a.Connect(2, u"второй", u"PC-2");
+  EXPECT_EQ(b.LockPort(1), (Result{-18, "Порт заблокирован PC-1.1.'первый'"}));
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk})) << "the holder locks again";
+  EXPECT_EQ(b.LockPort(1), (Result{-18, "Порт заблокирован PC-2.2.'второй'"}));
+}
+
+TEST_F(ServerTest, UnlockWithoutPortOrOnAFreePortSucceedsAndNotifies) {
+  PortsView view;
+  int changes = 0;
+  Client c;
+  EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
+  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
+  {
+    std::lock_guard lock(view->ListLock());
+    view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
+  }
+  EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
+  EXPECT_EQ(changes, 0) << "the notification is only posted";
+  Elapse();
+  EXPECT_EQ(changes, 1);
+}
+
+TEST_F(ServerTest, AdminUnlockFreesOtherClientsLocks) {
+  Client a, b, admin;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(b.LockPort(2), (Result{0, kOk}));
+  EXPECT_EQ(admin.Call(kAdminUnlockPort, {1}), (Result{0, kOk}));
+  EXPECT_FALSE(a.Flag(kPortLocked));
+  EXPECT_TRUE(b.Flag(kPortLocked));
+  EXPECT_EQ(admin.Call(kAdminUnlockPort, {5}), (Result{0, kOk})) << "no such port: nothing to do";
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  EXPECT_EQ(admin.Call(kAdminUnlockPorts), (Result{0, kOk}));
+  EXPECT_FALSE(a.Flag(kPortLocked));
+  EXPECT_FALSE(b.Flag(kPortLocked));
+  EXPECT_FALSE(admin.Flag(kPortOpened)) << "the admin's own port is unchanged (none)";
+}
+
+TEST_F(ServerTest, DestroyingAClientClosesItsPortButKeepsAnothersLock) {
+  PortsView view;
+  Client a, b;
+  a.Connect(5, u"a", u"A");
+  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
+  b.Release();
+  EXPECT_FALSE(a.Flag(kPortOpened)) << "the departed client's port is closed for all";
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  EXPECT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+
+  a.Release();
+  EXPECT_FALSE(view.Port(1)->locked) << "the holder's departure frees its current port";
+}
+
+TEST_F(ServerTest, LockOnAPortLeftBehindOutlivesItsHolderUntilAnAdminUnlock) {
+  PortsView view;
+  Client a, c;
+  a.Connect(5, u"a", u"A");
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.OpenPort(2), (Result{0, kOk}));  // a's current port is now 2
+  a.Release();
+  EXPECT_EQ(view.Port(1)->holder, "A.5.a");
+  EXPECT_EQ(c.LockPort(1), (Result{-18, "Порт заблокирован A.5.'a'"}));
+  EXPECT_EQ(c.Call(kAdminUnlockPort, {1}), (Result{0, kOk}));
+  EXPECT_EQ(c.LockPort(1), (Result{0, kOk}));
+}
+
+TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReused) {
+  TClients& clients = TClients::Acquire();
+  int changes = 0;
+  clients.SetOnChange(PostingNotify(loop, [&] { ++changes; }));
+  std::set<int32_t> numbers;
+  {
+    Client a, b;
+    for (Client* c : {&a, &b}) {
+      c->Connect(1, u"app", u"pc");
+      c->Connect(2, u"app", u"pc");  // a second Connect adds nothing
+    }
+    EXPECT_EQ(clients.Count(), 2);
+    std::lock_guard lock(clients.ListLock());
+    for (int i = 0; i < clients.Count(); ++i) numbers.insert(clients.Items(i)->ClientNumber());
+    EXPECT_EQ(clients.Items(0)->ClientIdentity().appPID, 2);
+  }
+  EXPECT_EQ(clients.Count(), 0);
+  Elapse();
+  EXPECT_EQ(changes, 4);
+  Client c;
+  c.Connect(1, u"app", u"pc");
+  {
+    std::lock_guard lock(clients.ListLock());
+    EXPECT_GT(clients.Items(0)->ClientNumber(), *numbers.rbegin());
+  }
+  clients.SetOnChange(nullptr);
+  TClients::Release();
+}
+
+// --- auto-unlock -----------------------------------------------------------------
+
+TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
+  AutoUnlockAfter(10);
+  PortsView view;
+  Client a, b;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  int changes = 0;
+  {
+    std::lock_guard lock(view->ListLock());
+    view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
+  }
+  Elapse();
+  Elapse(9999ms);
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  Elapse(1ms);
+  EXPECT_FALSE(a.Flag(kPortLocked));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(a.LockPort(1), (Result{0, kOk})) << "the holder's next lock succeeds again";
+  EXPECT_EQ(b.LockPort(1).code, -18);
+}
+
+TEST_F(ServerTest, ZeroPortTimeoutNeverUnlocksByTime) {
+  AutoUnlockAfter(0);
+  Client a;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  Elapse();
+  Elapse(24h);
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  EXPECT_EQ(loop.RunningTimers(), 0u);
+}
+
+TEST_F(ServerTest, RelockKeepsTheCountdownSuccessfulExchangeRestartsItFailedOneDoesNot) {
+  AutoUnlockAfter(10);
+  Client a;
+  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  Elapse();
+  Elapse(6s);
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  Elapse(4s);
+  EXPECT_FALSE(a.Flag(kPortLocked)) << "re-locking did not restart the countdown";
+
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  Elapse();
+  Elapse(6s);
+  ASSERT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+  Elapse();
+  Elapse(6s);
+  EXPECT_TRUE(a.Flag(kPortLocked)) << "the exchange restarted the countdown";
+  device.SetMuted(true);
+  ASSERT_EQ(a.SendData(kRequest).code, -4);
+  Elapse();
+  Elapse(4s);
+  EXPECT_FALSE(a.Flag(kPortLocked)) << "a failed exchange does not restart it";
+}
+
+TEST_F(ServerTest, AnotherClientsExchangeRestartsTheHoldersCountdown) {
+  AutoUnlockAfter(10);
+  Client a, b;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
+  Elapse();
+  Elapse(8s);
+  ASSERT_EQ(b.SendData(kRequest), (Result{0, kOk}));
+  Elapse();
+  Elapse(8s);
+  EXPECT_TRUE(a.Flag(kPortLocked));
+}
+
+TEST_F(ServerTest, TurningAutoUnlockOnAppliesToLocksAlreadyHeld) {
+  PortsView view;
+  Client a;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  Elapse();
+  Elapse(1h);
+  EXPECT_TRUE(a.Flag(kPortLocked)) << "AutoUnlock is off by default";
+  AutoUnlockAfter(10);
+  Elapse(1h);
+  EXPECT_TRUE(a.Flag(kPortLocked)) << "settings apply through UpdateTimers";
+  view->UpdateTimers();
+  Elapse();
+  Elapse(10s);
+  EXPECT_FALSE(a.Flag(kPortLocked));
+}
+
+TEST_F(ServerTest, AFiringOvertakenByARestartLeavesTheLockAlone) {
+  // An exchange restarts the countdown just as the timer is due: its restart
+  // is posted but not yet carried out when the firing gets the port list
+  // lock. Here a loop timer due just before the port's makes that exchange.
+  AutoUnlockAfter(10);
+  Client a;
+  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  loop.Post([&] {
+    loop.StartTimer(-1, 9999ms, [&] {
+      loop.StopTimer(-1);
+      EXPECT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+    });
+  });
+  Elapse();
+  Elapse(10s);
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  Elapse(9s);
+  EXPECT_TRUE(a.Flag(kPortLocked));
+  Elapse(1s);
+  EXPECT_FALSE(a.Flag(kPortLocked)) << "ten seconds after that exchange";
+}
+
+TEST_F(ServerTest, LogOnSettingWritesTheExchangeLog) {
+  Client c;
+  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  const std::string log = env.LogDir() + "/VarnSrv.log";
+  EXPECT_FALSE(FileExists(log));
+  ServerSettings()->LogOn = true;
+  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_NE(test::ReadFileOrEmpty(log).find("-> 02 05 11 93 1C 00 00 9B\r\n"), std::string::npos);
+}
+
+TEST_F(ServerTest, ClassIsCreatedByProgIdOrClsid) {
+  DispatchPtr byClsid = ClassTable::Instance().Create(u"{51fabcfe-95ad-4bc9-baba-97f9d279f37e}");
+  ASSERT_TRUE(byClsid);
+  EXPECT_EQ(Utf16ToUtf8(InvokeById(*byClsid, kFileVersion, DISPATCH_PROPERTYGET).ToString()),
+            "1.0.0.1");
+}
+
+}  // namespace
+}  // namespace varn
