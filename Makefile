@@ -21,6 +21,7 @@ test: build
 
 bench: build
 	$(BUILD)/bench/link/bench_link
+	$(BUILD)/bench/server_object/bench_server_object
 
 clean:
 	rm -rf build

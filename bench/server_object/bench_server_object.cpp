@@ -1,0 +1,115 @@
+// SendData exchanges per second through Invoke on an in-process server
+// object, against the bare link (TPort::Exchange) on the same emulated
+// device in the same run: what the object layer, the port list lock and the
+// cp1251 crossing cost per exchange. The two alternate in short rounds so
+// that a change of machine load hits both alike.
+//
+//   build/srv/bench/server_object/bench_server_object [seconds per figure, default 4]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "emulator/emulated_device.h"
+#include "platform/automation/classes.h"
+#include "platform/event_loop.h"
+#include "platform/registry.h"
+#include "platform/serial.h"
+#include "platform/text.h"
+#include "platform/timers.h"
+#include "server/link/port.h"
+#include "server/settings.h"
+#include "server/varn_srv.h"
+
+using namespace varn;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
+
+std::string Frame(const std::string& payload) {
+  std::string f = "\x02";
+  f += static_cast<char>(payload.size());
+  f += payload;
+  unsigned char x = static_cast<unsigned char>(payload.size());
+  for (unsigned char c : payload) x ^= c;
+  return f + static_cast<char>(x);
+}
+
+// Command 0x11 (short status) with the operator password 7319.
+const std::string kRequest = Frame(std::string("\x11\x97\x1C\x00\x00", 5));
+
+struct Tally {
+  long count = 0;
+  double seconds = 0;
+  double PerSecond() const { return seconds > 0 ? count / seconds : 0; }
+};
+
+void Measure(Tally& tally, double seconds, const std::function<void()>& once) {
+  for (int i = 0; i < 100; ++i) once();  // warm up
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  long n = 0;
+  while (Clock::now() < end) {
+    for (int i = 0; i < 50; ++i) once();
+    n += 50;
+  }
+  tally.count += n;
+  tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
+  constexpr int kRounds = 8;
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("varn-bench-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir);
+  setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+  setenv("VARN_LOG_DIR", (dir / "log").c_str(), 1);
+
+  emu::EmulatedDevice device{emu::EmulatorOptions{}};  // 4800 baud
+  Registry::Default().WriteString(kPortsKey, "COM1", device.SlavePath());
+
+  // The server's main loop and timer service, as the program runs them.
+  TEventLoop loop;
+  TTimers timers(loop);
+  std::thread mainLoop([&] { loop.Run(); });
+  RegisterVarnSrvClass();
+  ServerSettings()->LogOn = false;
+
+  Tally bare, object;
+  const std::u16string tx = Cp1251ToUtf16(kRequest);
+  for (int round = 0; round < kRounds; ++round) {
+    {
+      auto settings = std::make_shared<TLinkSettings>();
+      TPort port(settings);
+      port.SetPortNumber(1);
+      Measure(bare, seconds / kRounds, [&] {
+        if (port.Exchange(kRequest).size() < 2) std::abort();
+      });
+    }
+    {
+      DispatchPtr srv = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
+      if (InvokeById(*srv, kOpenPort, DISPATCH_METHOD, {1, 4800, 100}).ToInt32() != 0) std::abort();
+      Measure(object, seconds / kRounds, [&] {
+        if (InvokeById(*srv, kSendData, DISPATCH_METHOD, {tx}).ToInt32() != 0) std::abort();
+      });
+      InvokeById(*srv, kClosePort, DISPATCH_METHOD);
+    }
+  }
+
+  loop.Quit();
+  mainLoop.join();
+  std::filesystem::remove_all(dir);
+  std::printf("server object (Invoke SendData):  %.0f exchanges/s\n", object.PerSecond());
+  std::printf("bare link (TPort::Exchange):      %.0f exchanges/s\n", bare.PerSecond());
+  std::printf("ratio: %.2f\n", object.PerSecond() / bare.PerSecond());
+  return 0;
+}
