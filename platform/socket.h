@@ -1,0 +1,116 @@
+// Stream sockets for the remote-call transport: TCP with host name
+// resolution and Unix-domain sockets at a path, behind a small interface so
+// that nothing above platform/ touches the socket API.
+//
+//   ListeningSocket listener = ListeningSocket::ListenTcp(0);  // any free port
+//   StreamSocket client = StreamSocket::ConnectTcp("localhost", listener.Port());
+//   std::optional<StreamSocket> served = listener.Accept();
+//   client.SendAll(bytes);
+//   if (served->WaitReadable(std::chrono::seconds(3))) n = served->Receive(buf, sizeof buf);
+//
+// Every failure of the system raises ESocketError with the system's text.
+// Shutdown() may be called from another thread to wake a thread blocked in
+// Accept, WaitReadable or Receive; the owner still calls Close (or lets the
+// object go) afterwards, never concurrently with Shutdown.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/errors.h"
+
+namespace varn {
+
+class ESocketError : public EOSError {
+ public:
+  ESocketError(int err, const std::string& message, bool nothingListens = false)
+      : EOSError(err, message), m_nothingListens(nothingListens) {}
+  // True when a connect found no listener (refused, or no socket file at the
+  // path): the caller may start a local server and try again.
+  bool NothingListens() const { return m_nothingListens; }
+
+ private:
+  bool m_nothingListens;
+};
+
+// A connected stream socket (client end or accepted connection). Move-only;
+// the destructor closes it.
+class StreamSocket {
+ public:
+  StreamSocket() = default;
+  ~StreamSocket();
+  StreamSocket(StreamSocket&& o) noexcept;
+  StreamSocket& operator=(StreamSocket&& o) noexcept;
+  StreamSocket(const StreamSocket&) = delete;
+  StreamSocket& operator=(const StreamSocket&) = delete;
+
+  // Resolves `host` (a name or a numeric address, IPv4 or IPv6) and connects
+  // to the first address that accepts. Nagle's delay is switched off: every
+  // block goes out in one send and waits for its answer.
+  static StreamSocket ConnectTcp(const std::string& host, uint16_t port);
+  static StreamSocket ConnectUnix(const std::string& path);
+
+  bool IsOpen() const { return m_fd >= 0; }
+  // Sends every byte, completing partial sends; ESocketError when the peer
+  // is gone. Never raises SIGPIPE.
+  void SendAll(std::span<const uint8_t> bytes);
+  // True when data, the peer's close or an error can be read without
+  // blocking; false when `limit` passed first. nullopt waits without limit.
+  bool WaitReadable(std::optional<std::chrono::microseconds> limit);
+  // Blocks until some bytes arrive; returns their count, 0 when the peer
+  // closed (or Shutdown was called).
+  size_t Receive(void* buffer, size_t size);
+  // Ends both directions; wakes a blocked WaitReadable or Receive.
+  void Shutdown();
+  void Close();
+  // "127.0.0.1:40512", "[::1]:40512" or "local" for a Unix socket.
+  std::string PeerName() const;
+
+ private:
+  explicit StreamSocket(int fd) : m_fd(fd) {}
+  friend class ListeningSocket;
+  int m_fd = -1;
+};
+
+// A listening socket. Move-only; the destructor closes it (and removes the
+// socket file of a Unix listener).
+class ListeningSocket {
+ public:
+  ListeningSocket() = default;
+  ~ListeningSocket();
+  ListeningSocket(ListeningSocket&& o) noexcept;
+  ListeningSocket& operator=(ListeningSocket&& o) noexcept;
+  ListeningSocket(const ListeningSocket&) = delete;
+  ListeningSocket& operator=(const ListeningSocket&) = delete;
+
+  // Listens on every interface (IPv6 and IPv4 where the system has both) or
+  // on `bindAddress`. Port 0 takes any free port (see Port()). A port in use
+  // or one below 1024 without the privilege gives an ESocketError that says so.
+  static ListeningSocket ListenTcp(uint16_t port, const std::string& bindAddress = {});
+  // Listens at `path` (its folder is created with mode 0700). Only one
+  // process may listen at a path: "<path>.lock" is held while listening, so
+  // a second listener fails (EADDRINUSE) and a socket file left by a process
+  // that died is replaced.
+  static ListeningSocket ListenUnix(const std::string& path);
+
+  bool IsOpen() const { return m_fd >= 0; }
+  uint16_t Port() const;  // TCP only
+  // Blocks until a client connects; nullopt once Shutdown was called.
+  std::optional<StreamSocket> Accept();
+  // Wakes a blocked Accept; later calls return nullopt at once.
+  void Shutdown();
+  void Close();
+
+ private:
+  int m_fd = -1;
+  int m_wakeRead = -1;  // a pipe whose write end Shutdown writes to
+  int m_wakeWrite = -1;
+  int m_lockFd = -1;  // Unix listeners: the flock on "<path>.lock"
+  std::string m_path;
+};
+
+}  // namespace varn

@@ -1,0 +1,122 @@
+// The serving side: a listener that gives each accepted client a thread of
+// its own with one transport and one interpreter.
+//
+//   TkxSocketDispatcher tcp;                 // the port server's TCP listener
+//   tcp.Port = settings.TCPPort;             // 0: any free port (BoundPort())
+//   tcp.Open();                              // ESocketError says why not
+//   TkxSocketDispatcher local;               // always on, for this computer
+//   local.OpenLocal(LocalServerSocketPath());
+//   ...
+//   tcp.Close();                             // or let it go out of scope
+//
+// Objects are created by CreateObject (default: ClassTable::Instance().Create,
+// which also turns "{CLSID}" into its registered ProgID). An object created
+// for a client lives until that client's connection ends: the client closes
+// or drops, its idle time runs out, a block breaks the stream, or the
+// dispatcher closes. Bad blocks only ever end their own connection.
+//
+// Close() stops listening, wakes every connection thread (shutting its
+// socket down) and joins them all; every object lent to a client has been
+// released when it returns. The callbacks run on connection threads.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/socket.h"
+#include "remote/interpreter.h"
+#include "remote/transport.h"
+
+namespace varn::remote {
+
+class TkxSocketDispatcher;
+
+// One accepted client: ClientExecute on a thread of its own. Owned by the
+// dispatcher (no reference counting governs its lifetime).
+class TkxSocketDispatcherThread : public ISendDataBlock {
+ public:
+  TkxSocketDispatcherThread(TkxSocketDispatcher& owner, StreamSocket socket,
+                            std::chrono::milliseconds idleLimit);
+  ~TkxSocketDispatcherThread();  // joins
+
+  void Start();
+  // From the dispatcher: leave the loop soon (wakes a blocked wait or read).
+  void RequestStop();
+  bool Finished() const { return m_finished; }
+  const std::string& Peer() const { return m_peer; }
+
+  std::optional<TDataBlock> Send(TDataBlock& block, bool waitForResult) override;
+
+ private:
+  void ClientExecute();
+  void Notify(const std::function<void(const std::string&)>& callback);
+
+  TkxSocketDispatcher& m_owner;
+  std::unique_ptr<TSocketTransport> m_transport;  // guarded by the owner's lock once running
+  std::unique_ptr<TkxDataBlockInterpreter> m_interpreter;
+  std::chrono::milliseconds m_idleLimit;  // 0: none
+  std::chrono::steady_clock::time_point m_lastActivity;
+  std::string m_peer;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_finished{false};
+  bool m_socketClosed = false;  // under the owner's lock
+  std::thread m_thread;
+};
+
+class TkxSocketDispatcher {
+ public:
+  TkxSocketDispatcher();
+  ~TkxSocketDispatcher();  // Close()
+  TkxSocketDispatcher(const TkxSocketDispatcher&) = delete;
+  TkxSocketDispatcher& operator=(const TkxSocketDispatcher&) = delete;
+
+  int32_t Port = 211;       // TCP port for Open(); 0 takes any free port
+  std::string BindAddress;  // empty: every interface
+  // Idle limit in minutes (0: none); read when a client connects.
+  void SetTimeout(int32_t minutes);
+  int32_t Timeout() const { return m_timeoutMinutes; }
+  // The same limit at a finer grain (0: none).
+  void SetIdleLimit(std::chrono::milliseconds limit);
+  std::chrono::milliseconds IdleLimit() const;
+  // Clients beyond this many at once are turned away (the socket is closed).
+  size_t MaxConnections = 256;
+
+  std::function<DispatchPtr(const std::u16string&)> CreateObject;
+  std::function<void(const std::string& peer)> OnClientConnected;
+  std::function<void(const std::string& peer)> OnClientDisconnected;
+
+  // Start listening; ESocketError when the port or path cannot be had.
+  void Open();                              // TCP on Port
+  void OpenLocal(const std::string& path);  // the Unix socket at path
+  void Close();
+  bool Active() const { return m_active; }
+  uint16_t BoundPort() const { return m_boundPort; }
+  size_t ConnectionCount();
+
+ private:
+  friend class TkxSocketDispatcherThread;
+  void Start(ListeningSocket listener);
+  void AcceptLoop();
+  void ReapFinished();  // with m_lock held
+
+  std::mutex m_lock;  // the thread list and every connection's socket lifetime
+  std::list<std::unique_ptr<TkxSocketDispatcherThread>> m_threads;
+  ListeningSocket m_listener;
+  std::thread m_acceptThread;
+  std::condition_variable m_stopped;
+  bool m_stopping = false;
+  bool m_active = false;
+  uint16_t m_boundPort = 0;
+  int32_t m_timeoutMinutes = 0;
+  std::atomic<int64_t> m_idleLimitMs{0};
+};
+
+}  // namespace varn::remote

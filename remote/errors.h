@@ -1,0 +1,38 @@
+// Errors of the remote-call transport.
+//
+// EInterpreterError: a block that cannot be served or decoded (bad value,
+// unsupported type, action without a handler); the serving end answers it
+// with an asError block and the connection goes on.
+// ESocketConnectionError: the stream itself failed (peer gone, bad header,
+// no answer in time); the connection that raised it is closed, because the
+// next block could no longer be told apart from the rest of this one.
+// ERemoteError: the peer answered a call with asError; its text, verbatim.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace varn::remote {
+
+class EInterpreterError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ESocketConnectionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ERemoteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The system's texts.
+namespace text {
+inline constexpr const char* kInvalidDataPacket = "Invalid data packet";
+inline constexpr const char* kErrorReading = "Error reading from socket";
+}  // namespace text
+
+}  // namespace varn::remote

@@ -1,0 +1,61 @@
+#include "remote/local_server.h"
+
+#include <thread>
+
+#include "platform/automation/classes.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace varn::remote {
+
+std::string LocalServerSocketPath() {
+  return RuntimeDirectory() + "/VarnSrv.sock";
+}
+
+int64_t StartRegisteredServer(const std::string& clsid) {
+  std::string program = RegisteredLocalServer(Registry::Default(), clsid).value_or("");
+  if (program.empty()) {
+    const std::string beside = ParentDirectory(CurrentModulePath()) + "/VarnSrv";
+    program = FileExists(beside) ? beside : FindOnPath("VarnSrv");
+  }
+  if (program.empty())
+    throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + clsid);
+  return StartDetachedProcess(program, {"-Embedding"});
+}
+
+TLocalServerConnector::TLocalServerConnector()
+    : SocketPath(LocalServerSocketPath()),
+      StartServer([this] { StartRegisteredServer(ServerGUID); }) {}
+
+bool TLocalServerConnector::TryOpen(TkxLocalSocketConnection& conn) {
+  try {
+    conn.Open();
+    return true;
+  } catch (const ESocketError& e) {
+    if (e.NothingListens()) return false;
+    throw;
+  }
+}
+
+void TLocalServerConnector::Open(TkxLocalSocketConnection& conn) {
+  conn.Path = SocketPath;
+  if (TryOpen(conn)) return;
+  // Whoever holds the lock is starting the server; after it we find it listening.
+  FileLock starting(SocketPath + ".start.lock");
+  if (TryOpen(conn)) return;
+  StartServer();
+  const auto deadline = std::chrono::steady_clock::now() + StartLimit;
+  for (;;) {
+    if (TryOpen(conn)) return;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(RetryInterval);
+  }
+  const auto ms = StartLimit.count();
+  throw ESocketConnectionError(
+      "The port server did not start listening at " + SocketPath + " within " +
+      (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
+}
+
+}  // namespace varn::remote

@@ -1,0 +1,57 @@
+// Local activation: how a driver reaches the port server on this computer.
+//
+// The server listens on a Unix socket in the runtime folder. A connector
+// first just connects; when nothing listens it takes the start lock (a file
+// lock beside the socket), looks again, and only then starts the registered
+// server with -Embedding and waits for it to listen (at most 10 s). Two
+// drivers starting at once therefore end up with one server: the second
+// waits for the lock and finds the first one's server listening.
+//
+//   TkxLocalSocketConnection conn;
+//   conn.ServerGUID = kServerClsid;
+//   TLocalServerConnector connector;
+//   connector.ServerGUID = kServerClsid;
+//   connector.Open(conn);               // starts VarnSrv when needed
+//   DispatchPtr server = conn.ServerObject();
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "remote/connection.h"
+
+namespace varn::remote {
+
+// $VARN_RUNTIME_DIR/VarnSrv.sock (see RuntimeDirectory()).
+std::string LocalServerSocketPath();
+
+// Starts the server program of class `clsid` with -Embedding: the
+// LocalServer32 path registered for it, else VarnSrv beside this program or
+// library, else VarnSrv on PATH. EDriverError REGDB_E_CLASSNOTREG when there
+// is none; EOSError when it cannot be run. Returns its process id.
+int64_t StartRegisteredServer(const std::string& clsid);
+
+class TLocalServerConnector {
+ public:
+  TLocalServerConnector();
+
+  std::string SocketPath;  // default: LocalServerSocketPath() when constructed
+  std::string ServerGUID;  // whose LocalServer32 is started
+  // How long a started server may take to listen.
+  std::chrono::milliseconds StartLimit{std::chrono::seconds(10)};
+  std::chrono::milliseconds RetryInterval{std::chrono::milliseconds(25)};
+  // The step that starts the server; default StartRegisteredServer(ServerGUID).
+  std::function<void()> StartServer;
+
+  // Sets conn.Path to SocketPath and opens it, starting the server first
+  // when nothing listens there. Raises what Open raises, the start step's
+  // error, or ESocketConnectionError when the server did not listen in time.
+  void Open(TkxLocalSocketConnection& conn);
+
+ private:
+  bool TryOpen(TkxLocalSocketConnection& conn);
+};
+
+}  // namespace varn::remote

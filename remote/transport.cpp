@@ -1,0 +1,92 @@
+#include "remote/transport.h"
+
+#include <algorithm>
+
+namespace varn::remote {
+namespace {
+
+int32_t GetInt32(const uint8_t* p) {
+  return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                              uint32_t{p[3]} << 24);
+}
+
+// The first read of a payload; later reads double the buffer as bytes arrive.
+constexpr size_t kFirstChunk = 64 * 1024;
+
+}  // namespace
+
+void TSocketTransport::SetConnected(bool value) {
+  if (value == Connected()) return;
+  if (!value) {
+    m_socket.Close();
+    return;
+  }
+  if (!Path.empty()) {
+    m_socket = StreamSocket::ConnectUnix(Path);
+  } else if (!Address.empty() || !Host.empty()) {
+    m_socket =
+        StreamSocket::ConnectTcp(Address.empty() ? Host : Address, static_cast<uint16_t>(Port));
+  } else {
+    throw ESocketConnectionError("No address or host given for the socket connection");
+  }
+}
+
+bool TSocketTransport::WaitReadable(std::optional<std::chrono::microseconds> limit) {
+  try {
+    return m_socket.WaitReadable(limit);
+  } catch (const ESocketError& e) {
+    throw ESocketConnectionError(e.what());
+  }
+}
+
+void TSocketTransport::Send(TDataBlock& block) {
+  try {
+    m_socket.SendAll(block.Memory());
+  } catch (const ESocketError& e) {
+    throw ESocketConnectionError(e.what());
+  }
+}
+
+void TSocketTransport::ReadFully(uint8_t* data, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    if (!m_socket.WaitReadable(StallLimit))
+      throw ESocketConnectionError(std::string(text::kErrorReading) + ": the block stopped coming");
+    const size_t n = m_socket.Receive(data + done, count - done);
+    if (n == 0) throw ESocketConnectionError(text::kErrorReading);
+    done += n;
+  }
+}
+
+std::optional<TDataBlock> TSocketTransport::Receive(
+    std::optional<std::chrono::microseconds> limit) {
+  try {
+    if (!m_socket.WaitReadable(limit)) return std::nullopt;
+    uint8_t word[4];
+    ReadFully(word, 4);
+    const int32_t sig = GetInt32(word);
+    if (!IsWellFormed(sig)) throw ESocketConnectionError(text::kInvalidDataPacket);
+    ReadFully(word, 4);
+    const int32_t size = GetInt32(word);
+    if (size < 0 || size > MaxBlockSize) throw ESocketConnectionError(text::kInvalidDataPacket);
+    TDataBlock block;
+    block.SetSignature(sig);
+    const auto total = static_cast<size_t>(size);
+    size_t have = 0;
+    size_t room = std::min(total, kFirstChunk);
+    block.SetSize(room);
+    while (have < total) {
+      if (have == room) {
+        room = std::min(total, room * 2);
+        block.SetSize(room);
+      }
+      ReadFully(block.PayloadData() + have, room - have);
+      have = room;
+    }
+    return block;
+  } catch (const ESocketError& e) {
+    throw ESocketConnectionError(e.what());
+  }
+}
+
+}  // namespace varn::remote
