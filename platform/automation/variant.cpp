@@ -147,7 +147,8 @@ int32_t Variant::ToInt32() const {
     default:
       Mismatch(v.m_vt, "I4");
   }
-  if (d < std::numeric_limits<int32_t>::min() || d > std::numeric_limits<int32_t>::max())
+  // Written so that NaN (which compares false) overflows too: casting it is undefined.
+  if (!(d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max()))
     Overflow("I4");
   return static_cast<int32_t>(d);
 }
@@ -262,13 +263,16 @@ Variant Variant::ChangeType(VARTYPE vt) const {
       return Variant(ToBool());
     case VT_R8:
       return Variant(ToDouble());
-    case VT_R4:
-      return R4(static_cast<float>(ToDouble()));
+    case VT_R4: {
+      const double d = ToDouble();
+      if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) Overflow("R4");
+      return R4(static_cast<float>(d));
+    }
     case VT_DATE:
       return Date(ToDouble());
     case VT_CY: {
       const double d = ToDouble() * 10000.0;
-      if (std::fabs(d) > 9.2e18) Overflow("CY");
+      if (!(std::fabs(d) <= 9.2e18)) Overflow("CY");
       return Currency(static_cast<int64_t>(RoundEven(d)));
     }
     case VT_BSTR:
