@@ -1,7 +1,9 @@
 #include "remote/interpreter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "platform/automation/classes.h"
 #include "platform/text.h"
@@ -87,7 +89,12 @@ void WriteFixed(TDataBlock& b, VARTYPE t, const Variant& v) {
       PutU32(b, static_cast<uint32_t>(v.RawInt()));
       break;
     case VT_R4: {
-      const float f = static_cast<float>(v.RawReal());
+      // An R4 holds a float's value; clamp anything else instead of an undefined cast.
+      const double d = v.RawReal();
+      constexpr float inf = std::numeric_limits<float>::infinity();
+      const float f = std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()
+                          ? (d > 0 ? inf : -inf)
+                          : static_cast<float>(d);
       uint32_t u;
       std::memcpy(&u, &f, 4);
       PutU32(b, u);

@@ -222,6 +222,10 @@ TEST_F(CodecTest, BlocksThatLieAreRejectedBeforeAllocating) {
             prefix + "an array of 3 elements with 4 bytes");
   EXPECT_EQ(DecodeError(Bytes({0x0C, 0x20, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 99, 0, 0, 0})),
             prefix + "an array of 100 elements where the block holds 0 bytes");
+  // A NaN where an error code is due (a float cast that must not happen).
+  EXPECT_EQ(DecodeError(Bytes({0x0A, 0x20, 0,    0, 1, 0, 0, 0, 0, 0, 0, 0, 0,    0,
+                               0,    0,    0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x7F})),
+            prefix + "an array element of another type");
   // References to references: bounded nesting, not a deep recursion.
   std::string nested;
   for (int i = 0; i < 1000; ++i) nested += Bytes({0x00, 0x40, 0, 0});

@@ -1,5 +1,6 @@
 // Two real interpreters wired back to back in memory: every call block and
 // answer is kept, so the tests can look at what travelled.
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,11 @@ TEST_F(InterpreterTest, AnswersCarryExactlyWhatTheCallerExpects) {
   EXPECT_TRUE(byRefVariant);
   EXPECT_TRUE(clientInterp.ReadVariant(answer).IsEmpty());  // the wanted result
   EXPECT_EQ(answer.Remaining(), 0u);
+
+  // A value that cannot become the member's type is refused by the member.
+  DispParams nan;
+  nan.args = {Variant(std::numeric_limits<double>::quiet_NaN()), Variant(1)};
+  EXPECT_EQ(obj->Invoke(add, DISPATCH_METHOD, nan, &result, nullptr, nullptr), DISP_E_OVERFLOW);
 
   // The extra by-reference argument of a retval member gets the result too.
   Variant sum;
