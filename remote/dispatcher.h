@@ -41,7 +41,7 @@ class TkxSocketDispatcher;
 
 // One accepted client: ClientExecute on a thread of its own. Owned by the
 // dispatcher (no reference counting governs its lifetime).
-class TkxSocketDispatcherThread : public ISendDataBlock {
+class TkxSocketDispatcherThread final : public ISendDataBlock {
  public:
   TkxSocketDispatcherThread(TkxSocketDispatcher& owner, StreamSocket socket,
                             std::chrono::milliseconds idleLimit);
