@@ -14,7 +14,7 @@ build: bootstrap
 	cmake --build --preset $(PRESET)
 
 run: build
-	$(BUILD)/examples/link_demo
+	emulator/run-demo.sh $(BUILD)
 
 test: build
 	ctest --preset $(PRESET)

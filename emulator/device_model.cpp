@@ -22,7 +22,7 @@ constexpr size_t kMaxPayload = 253;
 constexpr uint8_t kReceiptRibbon = 0x02, kJournalRibbon = 0x01;
 constexpr int kDrawers = 2;
 
-struct CommandSpec {
+struct CommandRule {
   uint8_t code;
   size_t minLength;  // whole payload, command code included
   size_t maxLength;  // 0: same as minLength
@@ -30,7 +30,7 @@ struct CommandSpec {
   bool duringTestRun;  // allowed while a test run goes on
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandRule kCommands[] = {
     {0x10, 5, 0, true, true},    // short status
     {0x11, 5, 0, true, true},    // status
     {0x12, 26, 0, true, false},  // bold line: flags, 20 characters
@@ -53,7 +53,7 @@ constexpr CommandSpec kCommands[] = {
     {0xFC, 1, 0, false, true},                                 // device type, no password
 };
 
-const CommandSpec* FindCommand(uint8_t code) {
+const CommandRule* FindCommand(uint8_t code) {
   for (const auto& c : kCommands)
     if (c.code == code) return &c;
   return nullptr;
@@ -137,15 +137,15 @@ uint8_t TDeviceModel::Mode() {
 std::string TDeviceModel::Execute(std::string_view request) {
   if (request.empty()) return Answer(0, err::kBadLength);
   const auto code = static_cast<uint8_t>(request[0]);
-  const CommandSpec* spec = FindCommand(code);
-  if (!spec) return Answer(code, err::kUnknownCommand);
-  size_t maxLength = spec->maxLength ? spec->maxLength : spec->minLength;
+  const CommandRule* rule = FindCommand(code);
+  if (!rule) return Answer(code, err::kUnknownCommand);
+  size_t maxLength = rule->maxLength ? rule->maxLength : rule->minLength;
   if (IsTextCommand(code) && m_options.model >= kLongLinesModel) maxLength = kMaxPayload;
-  if (request.size() < spec->minLength || request.size() > maxLength)
+  if (request.size() < rule->minLength || request.size() > maxLength)
     return Answer(code, err::kBadLength);
   Reader in(request.substr(1));
-  if (spec->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
-  if (Mode() == kModeTestRun && !spec->duringTestRun) return Answer(code, err::kWrongMode);
+  if (rule->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
+  if (Mode() == kModeTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
   try {
     return Run(code, in);
   } catch (const std::exception& e) {

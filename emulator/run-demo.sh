@@ -25,7 +25,7 @@ if grep -q '"COM1"' "$VARN_REGISTRY"; then
 fi
 
 echo
-echo "paper, as text:   $out/paper.txt"
+echo "paper, as text:    $out/paper.txt"
 echo "paper, as picture: $out/paper.png"
 echo "----------------------------------------"
 cat "$out/paper.txt"

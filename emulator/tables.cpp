@@ -149,7 +149,17 @@ TTables::TTables(std::string statePath)
   } catch (const std::exception& e) {
     throw EDriverError(rc::kOSError, "state file " + m_statePath + ": " + e.what());
   }
-  if (text) Load(*text);
+  if (text) {
+    Load(*text);
+    return;
+  }
+  // Made now, so that a path that cannot be written is refused at start
+  // rather than at the first write from the line.
+  try {
+    Save();
+  } catch (const std::exception& e) {
+    throw EDriverError(rc::kOSError, "state file " + m_statePath + ": " + e.what());
+  }
 }
 
 const TableDef* TTables::Table(int table) const {

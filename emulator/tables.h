@@ -43,8 +43,9 @@ const std::vector<TableDef>& StandardTables();
 
 class TTables {
  public:
-  // Loads the state file when there is one. EDriverError -8 when it cannot
-  // be read or holds something this device would not accept.
+  // Loads the state file, or makes it when there is none. EDriverError -8
+  // when it cannot be read or made, or holds something this device would
+  // not accept.
   explicit TTables(std::string statePath);
 
   int Count() const { return static_cast<int>(m_defs.size()); }

@@ -161,6 +161,7 @@ TEST_F(EmulatorTest, AStateFileThatCannotBeWrittenKeepsTheOldValue) {
   o.onDiagnostic = [&](const std::string& text) { said = text; };
   Start(o);
   // Something that is not a file took its place.
+  std::filesystem::remove(o.statePath);
   std::filesystem::create_directory(o.statePath);
   EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({9}))), err::kInternal);
   EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({1}));
@@ -203,6 +204,19 @@ TEST(EmulatorStateFile, AnUnusableFileIsRefusedWithItsLineAndKept) {
       EXPECT_THAT(e.what(), HasSubstr(message)) << text;
     }
     EXPECT_EQ(test::ReadFileOrEmpty(path), text) << "never overwritten";
+  }
+  // A path where no file can be made.
+  {
+    std::ofstream(env.Path("file")) << "x";
+    EmulatorOptions o;
+    o.statePath = env.Path("file/state.txt");
+    EXPECT_THAT([&] { EmulatedDevice device(o); },
+                test::ThrowsDriverError(-8, "state file " + o.statePath + ": open " + o.statePath +
+                                                ": Not a directory"));
+    // Made at start when missing.
+    o.statePath = env.Path("new/state.txt");
+    EmulatedDevice device(o);
+    EXPECT_TRUE(std::filesystem::exists(o.statePath));
   }
   // Comments, blanks and CR LF line ends are fine.
   std::ofstream(path, std::ios::binary) << "# x\r\n\r\n  1.1.1=5 # five\r\n2.1.1 = \"\"\r\n";
