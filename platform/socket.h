@@ -64,6 +64,10 @@ class StreamSocket {
   // Blocks until some bytes arrive; returns their count, 0 when the peer
   // closed (or Shutdown was called).
   size_t Receive(void* buffer, size_t size);
+  // The same, waiting at most `limit` (nullopt: no limit) for the first
+  // byte: nullopt when none came. Bytes already there are taken at once.
+  std::optional<size_t> ReceiveWithin(void* buffer, size_t size,
+                                      std::optional<std::chrono::microseconds> limit);
   // Ends both directions; wakes a blocked WaitReadable or Receive.
   void Shutdown();
   void Close();

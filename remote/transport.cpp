@@ -50,38 +50,51 @@ void TSocketTransport::Send(TDataBlock& block) {
 void TSocketTransport::ReadFully(uint8_t* data, size_t count) {
   size_t done = 0;
   while (done < count) {
-    if (!m_socket.WaitReadable(StallLimit))
+    const std::optional<size_t> n = m_socket.ReceiveWithin(data + done, count - done, StallLimit);
+    if (!n)
       throw ESocketConnectionError(std::string(text::kErrorReading) + ": the block stopped coming");
-    const size_t n = m_socket.Receive(data + done, count - done);
-    if (n == 0) throw ESocketConnectionError(text::kErrorReading);
-    done += n;
+    if (*n == 0) throw ESocketConnectionError(text::kErrorReading);
+    done += *n;
   }
 }
 
 std::optional<TDataBlock> TSocketTransport::Receive(
     std::optional<std::chrono::microseconds> limit) {
   try {
-    if (!m_socket.WaitReadable(limit)) return std::nullopt;
-    uint8_t word[4];
-    ReadFully(word, 4);
-    const int32_t sig = GetInt32(word);
-    if (!IsWellFormed(sig)) throw ESocketConnectionError(text::kInvalidDataPacket);
-    ReadFully(word, 4);
-    const int32_t size = GetInt32(word);
+    // Only the start of a block waits up to `limit`; the rest may stall at
+    // most StallLimit. A whole header usually comes with one read.
+    uint8_t header[HeaderSize];
+    size_t have = 0;
+    while (have < HeaderSize) {
+      const std::optional<size_t> n =
+          m_socket.ReceiveWithin(header + have, HeaderSize - have, have == 0 ? limit : StallLimit);
+      if (!n) {
+        if (have == 0) return std::nullopt;
+        throw ESocketConnectionError(std::string(text::kErrorReading) +
+                                     ": the block stopped coming");
+      }
+      if (*n == 0) throw ESocketConnectionError(text::kErrorReading);
+      const bool hadSignature = have >= 4;
+      have += *n;
+      if (!hadSignature && have >= 4 && !IsWellFormed(GetInt32(header)))
+        throw ESocketConnectionError(text::kInvalidDataPacket);
+    }
+    const int32_t sig = GetInt32(header);
+    const int32_t size = GetInt32(header + 4);
     if (size < 0 || size > MaxBlockSize) throw ESocketConnectionError(text::kInvalidDataPacket);
     TDataBlock block;
     block.SetSignature(sig);
     const auto total = static_cast<size_t>(size);
-    size_t have = 0;
+    size_t got = 0;
     size_t room = std::min(total, kFirstChunk);
     block.SetSize(room);
-    while (have < total) {
-      if (have == room) {
+    while (got < total) {
+      if (got == room) {
         room = std::min(total, room * 2);
         block.SetSize(room);
       }
-      ReadFully(block.PayloadData() + have, room - have);
-      have = room;
+      ReadFully(block.PayloadData() + got, room - got);
+      got = room;
     }
     return block;
   } catch (const ESocketError& e) {

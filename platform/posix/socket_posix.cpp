@@ -190,6 +190,21 @@ size_t StreamSocket::Receive(void* buffer, size_t size) {
   }
 }
 
+std::optional<size_t> StreamSocket::ReceiveWithin(void* buffer, size_t size,
+                                                  std::optional<std::chrono::microseconds> limit) {
+  if (m_fd < 0) throw ESocketError(ENOTCONN, "receive: the socket is closed");
+  for (bool waited = false;;) {
+    const ssize_t n = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET) return 0;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) Fail("receive");
+    if (waited) return std::nullopt;
+    if (PollIn(m_fd, -1, limit) == 0) return std::nullopt;
+    waited = true;
+  }
+}
+
 void StreamSocket::Shutdown() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
 }
