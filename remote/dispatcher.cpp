@@ -1,5 +1,7 @@
 #include "remote/dispatcher.h"
 
+#include <stdexcept>
+
 #include "platform/automation/classes.h"
 
 namespace varn::remote {
@@ -112,14 +114,14 @@ std::chrono::milliseconds TkxSocketDispatcher::IdleLimit() const {
 }
 
 void TkxSocketDispatcher::Open() {
-  if (m_active) return;
+  if (m_active) throw std::logic_error("The dispatcher is already listening");
   ListeningSocket l = ListeningSocket::ListenTcp(static_cast<uint16_t>(Port), BindAddress);
   m_boundPort = l.Port();
   Start(std::move(l));
 }
 
 void TkxSocketDispatcher::OpenLocal(const std::string& path) {
-  if (m_active) return;
+  if (m_active) throw std::logic_error("The dispatcher is already listening");
   Start(ListeningSocket::ListenUnix(path));
   m_boundPort = 0;
 }

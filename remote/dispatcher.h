@@ -17,7 +17,12 @@
 //
 // Close() stops listening, wakes every connection thread (shutting its
 // socket down) and joins them all; every object lent to a client has been
-// released when it returns. The callbacks run on connection threads.
+// released when it returns. One dispatcher listens at one place: the TCP
+// listener and the Unix one are two dispatchers.
+//
+// Connection threads run the served calls, the callbacks and the release of
+// a client's objects (their destructors). None of these may call Close() on
+// the same thread, which would wait for itself: post it to the main loop.
 #pragma once
 
 #include <atomic>
@@ -93,7 +98,8 @@ class TkxSocketDispatcher {
   std::function<void(const std::string& peer)> OnClientConnected;
   std::function<void(const std::string& peer)> OnClientDisconnected;
 
-  // Start listening; ESocketError when the port or path cannot be had.
+  // Start listening; ESocketError when the port or path cannot be had
+  // (the text says why: in use, below 1024 without the privilege, ...).
   void Open();                              // TCP on Port
   void OpenLocal(const std::string& path);  // the Unix socket at path
   void Close();
