@@ -52,6 +52,11 @@ class TRemoteSample : public DispatchObject<TRemoteSample> {
         Method<T>(6, "Nothing", {}, VT_VARIANT, "", [](T&, Args) { return Variant(); }),
         Get<T>(7, "Pid", VT_I4, "",
                [](T&, Args) { return Variant(static_cast<int32_t>(CurrentProcessId())); }),
+        // Calls Add on an object the caller lent us, while the caller waits.
+        Method<T>(8, "CallBack", {{"Target", VT_DISPATCH}, {"A", VT_I4}, {"B", VT_I4}}, VT_I4, "",
+                  [](T&, Args a) {
+                    return CallMethod(*a[0].ToDispatch(), u"Add", {a[1], a[2]});
+                  }),
     }};
     return table;
   }

@@ -121,6 +121,19 @@ TEST_P(SocketTest, CreatesByClsidAndCallsEveryKindOfMember) {
   EXPECT_EQ(test::g_liveSamples, baseline + 1);
 }
 
+TEST_P(SocketTest, TheServerCallsBackAnObjectTheClientLentWhileTheClientWaits) {
+  auto conn = Connection();
+  DispatchPtr mine = MakeObject<test::TRemoteSample>();
+  // Client -> server CallBack; server -> client Add on `mine`, served by the
+  // waiting client; then the server's answer.
+  EXPECT_EQ(
+      CallMethod(*conn->ServerObject(), u"CallBack", {Variant(mine), Variant(20), Variant(22)}),
+      Variant(42));
+  EXPECT_EQ(conn->Interpreter().DispListUsed(), 1u);  // lent until the connection ends
+  conn.reset();
+  EXPECT_TRUE(Eventually([&] { return test::g_liveSamples == baseline + 1; }));  // `mine`
+}
+
 TEST_P(SocketTest, CreationFailuresComeBackWithTheServersText) {
   auto conn = Connection(false);
   conn->ServerGUID = "{00000000-0000-0000-0000-00000000ABCD}";
