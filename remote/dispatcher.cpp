@@ -1,5 +1,6 @@
 #include "remote/dispatcher.h"
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "platform/automation/classes.h"
@@ -115,6 +116,8 @@ std::chrono::milliseconds TkxSocketDispatcher::IdleLimit() const {
 
 void TkxSocketDispatcher::Open() {
   if (m_active) throw std::logic_error("The dispatcher is already listening");
+  if (Port < 0 || Port > 65535)
+    throw ESocketError(EINVAL, "TCP port " + std::to_string(Port) + " is out of range 0..65535");
   ListeningSocket l = ListeningSocket::ListenTcp(static_cast<uint16_t>(Port), BindAddress);
   m_boundPort = l.Port();
   Start(std::move(l));

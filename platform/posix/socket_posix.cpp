@@ -278,7 +278,8 @@ ListeningSocket ListeningSocket::ListenTcp(uint16_t port, const std::string& bin
   const std::string what = "listen on TCP port " + std::to_string(port);
   int fd = -1;
   if (bindAddress.empty()) {
-    // Dual stack where the system has IPv6, plain IPv4 otherwise.
+    // Dual stack where the system has IPv6, plain IPv4 otherwise (also
+    // when IPv6 exists but is switched off).
     fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0) {
       const int zero = 0, one = 1;
@@ -288,8 +289,14 @@ ListeningSocket ListeningSocket::ListenTcp(uint16_t port, const std::string& bin
       a.sin6_family = AF_INET6;
       a.sin6_addr = in6addr_any;
       a.sin6_port = htons(port);
-      BindAndListen(fd, reinterpret_cast<sockaddr*>(&a), sizeof a, what, port);
-    } else {
+      try {
+        BindAndListen(fd, reinterpret_cast<sockaddr*>(&a), sizeof a, what, port);
+      } catch (const ESocketError& e) {
+        if (e.Errno != EADDRNOTAVAIL && e.Errno != EAFNOSUPPORT) throw;
+        fd = -1;
+      }
+    }
+    if (fd < 0) {
       fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (fd < 0) Fail(what);
       const int one = 1;
