@@ -44,6 +44,7 @@ void EmulatedDevice::Stop() {
     std::lock_guard lock(m_mutex);
     m_stop = true;
   }
+  m_stopping = true;
   m_wake.notify_all();
   m_pty.Interrupt();
   if (m_thread.joinable()) m_thread.join();
@@ -109,7 +110,10 @@ void EmulatedDevice::Step() {
     return;
   }
   m_lastByte = std::chrono::steady_clock::now();
-  for (char c : chunk) OnByte(static_cast<uint8_t>(c));
+  for (char c : chunk) {
+    if (m_stopping) return;
+    OnByte(static_cast<uint8_t>(c));
+  }
 }
 
 void EmulatedDevice::OnByte(uint8_t b) {
@@ -188,8 +192,9 @@ void EmulatedDevice::SendAnswer(bool fresh) {
 
 void EmulatedDevice::Transmit(const std::string& bytes) {
   size_t sent = 0;
+  const auto limit = m_lineFull ? std::chrono::milliseconds(0) : kWriteLimit;
   if (!m_active.lineSpeed) {
-    sent = m_pty.WriteSome(bytes, kWriteLimit);
+    sent = m_pty.WriteSome(bytes, limit);
   } else {
     // Start bit, 8 data bits, stop bit: a byte is whole 10 bit times after
     // its start; bytes go out as their time comes.
@@ -199,7 +204,7 @@ void EmulatedDevice::Transmit(const std::string& bytes) {
       const auto due = static_cast<size_t>((std::chrono::steady_clock::now() - start) / byteTime);
       if (due > sent) {
         const size_t n = std::min(due, bytes.size()) - sent;
-        const size_t put = m_pty.WriteSome(std::string_view(bytes).substr(sent, n), kWriteLimit);
+        const size_t put = m_pty.WriteSome(std::string_view(bytes).substr(sent, n), limit);
         sent += put;
         if (put < n) break;
       } else if (!Pause(start + byteTime * static_cast<int64_t>(sent + 1))) {
@@ -207,9 +212,15 @@ void EmulatedDevice::Transmit(const std::string& bytes) {
       }
     }
   }
-  if (sent < bytes.size())
+  if (sent == bytes.size()) {
+    m_lineFull = false;
+    return;
+  }
+  if (m_stopping) return;
+  if (!m_lineFull)
     Diagnose("line: the host does not read; " + std::to_string(bytes.size() - sent) +
              " bytes dropped");
+  m_lineFull = true;
 }
 
 }  // namespace varn::emu

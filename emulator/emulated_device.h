@@ -77,6 +77,7 @@ class EmulatedDevice {
   std::mutex m_mutex;  // guards m_stop and m_faults
   std::condition_variable m_wake;
   bool m_stop = false;
+  std::atomic<bool> m_stopping{false};  // m_stop, for checks between bytes
   FaultOptions m_faults;
 
   // Owned by the device thread:
@@ -91,6 +92,9 @@ class EmulatedDevice {
   bool m_staleServed = false;
   uint64_t m_answersSent = 0;
   uint64_t m_framesTaken = 0;
+  // The host stopped reading and a write ran out of time: later writes do
+  // not wait until one goes through whole, as a real line never waits.
+  bool m_lineFull = false;
 
   std::thread m_thread;  // last: starts when everything above is ready
 };

@@ -2,6 +2,7 @@
 // fault and the failure the link layer reports for it, baud-rate silence,
 // and resynchronisation after garbage.
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -32,6 +33,8 @@ class RawLine {
     to.ReadIntervalTimeout = 0;
     to.ReadTotalTimeoutMultiplier = 0;
     to.ReadTotalTimeoutConstant = ms;
+    to.WriteTotalTimeoutMultiplier = 0;
+    to.WriteTotalTimeoutConstant = 500;
     m_comm.SetTimeouts(to);
   }
   void Write(const std::string& bytes) { m_comm.Write(bytes); }
@@ -129,6 +132,38 @@ TEST_F(EmulatorTest, GarbageAndBrokenFramesNeverWedgeIt) {
   EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("после шума", 40))), 0);
   EXPECT_EQ(Error(Cmd(0x10)), 0);
   EXPECT_THAT(Paper(), ::testing::EndsWith("после шума\n"));
+}
+
+TEST_F(EmulatorTest, AHostThatStopsReadingCannotWedgeIt) {
+  std::atomic<bool> dropped{false};
+  EmulatorOptions o;
+  o.onDiagnostic = [&](const std::string& text) {
+    if (text.find("the host does not read") != std::string::npos) dropped = true;
+  };
+  Start(o);
+  auto line = std::make_unique<RawLine>();
+  // ENQ after ENQ, never reading the NAKs, until the line is full.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!dropped && std::chrono::steady_clock::now() < deadline) {
+    try {
+      line->Write(std::string(4096, 0x05));
+    } catch (const std::runtime_error&) {
+      // Full both ways: our writes time out too.
+    }
+  }
+  EXPECT_TRUE(dropped);
+  line.reset();
+  // A host that reads again finds it, once the device has answered the
+  // ENQs still queued for it.
+  bool found = false;
+  while (!found && std::chrono::steady_clock::now() < deadline) {
+    try {
+      found = Send(Cmd(0x10)).substr(0, 2) == Bytes({0x10, 0});
+    } catch (const EDriverError&) {
+    }
+  }
+  EXPECT_TRUE(found);
+  device->Stop();
 }
 
 TEST_F(EmulatorTest, AnotherLineSpeedIsSilence) {
