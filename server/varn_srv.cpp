@@ -15,6 +15,10 @@
 namespace varn {
 namespace {
 
+std::atomic<int32_t> g_objectCount{0};
+std::mutex g_lastReleasedLock;  // g_onLastReleased
+std::function<void()> g_onLastReleased;
+
 // The program's version, "%d.%d.%d.%d": major, minor, release, build.
 std::u16string FileVersionText() {
   char text[64];
@@ -72,7 +76,9 @@ const MemberTable<TVarnSrv>& TVarnSrv::Members() {
 TVarnSrv::TVarnSrv()
     : m_ports(TPorts::Acquire()),
       m_clients(TClients::Acquire()),
-      m_clientNumber(NextClientNumber()) {}
+      m_clientNumber(NextClientNumber()) {
+  ++g_objectCount;
+}
 
 TVarnSrv::~TVarnSrv() {
   // Nothing may escape a destructor; each step stands on its own.
@@ -89,6 +95,14 @@ TVarnSrv::~TVarnSrv() {
   m_clients.Remove(this);
   TClients::Release();
   TPorts::Release();
+  if (--g_objectCount == 0) {
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(g_lastReleasedLock);
+      handler = g_onLastReleased;
+    }
+    if (handler) handler();
+  }
 }
 
 TVarnSrv::Identity TVarnSrv::ClientIdentity() const {
@@ -258,6 +272,15 @@ std::u16string TVarnSrv::PortText(bool input) {
 void RegisterVarnSrvClass() {
   ClassTable::Instance().Add(
       {kVarnSrvClsid, kVarnSrvProgId, [] { return MakeObject<TVarnSrv>(); }});
+}
+
+int32_t VarnSrvObjectCount() {
+  return g_objectCount;
+}
+
+void SetOnLastVarnSrvReleased(std::function<void()> handler) {
+  std::lock_guard lock(g_lastReleasedLock);
+  g_onLastReleased = std::move(handler);
 }
 
 }  // namespace varn

@@ -98,4 +98,10 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
 // Adds VarnSrv to the class table (by CLSID and ProgID).
 void RegisterVarnSrvClass();
 
+// The VarnSrv objects alive in this process. A server started for its
+// clients ends when the last one goes: `handler` runs, on the thread that
+// released it, each time the count falls to zero (so it should only post).
+int32_t VarnSrvObjectCount();
+void SetOnLastVarnSrvReleased(std::function<void()> handler);
+
 }  // namespace varn

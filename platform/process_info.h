@@ -1,0 +1,26 @@
+// What a program needs to know about processes beyond starting them: its
+// own file, and which process listens at a local socket (so that a second
+// start of the port server can find the running one and ask it to close).
+//
+//   RegisterClass(reg, clsid, progId, ExecutablePath());
+//   if (auto pid = UnixSocketListenerProcessId(LocalServerSocketPath()))
+//     TerminateProcess(*pid);
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace varn {
+
+// The absolute path of the running program's file; EOSError when the system
+// cannot tell.
+std::string ExecutablePath();
+
+// Connects to the Unix socket at `path` and returns the id of the process
+// that listens there (as the kernel recorded it when it began listening).
+// nullopt when nothing listens (no socket file, or a stale one); ESocketError
+// for any other failure. The connection is closed again at once.
+std::optional<int64_t> UnixSocketListenerProcessId(const std::string& path);
+
+}  // namespace varn

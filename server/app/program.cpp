@@ -1,0 +1,109 @@
+#include "server/app/program.h"
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "platform/automation/classes.h"
+#include "platform/process.h"
+#include "platform/process_info.h"
+#include "platform/registry.h"
+#include "platform/signals.h"
+#include "remote/local_server.h"
+#include "server/app/server_app.h"
+#include "server/varn_srv.h"
+
+namespace varn {
+namespace {
+
+void Say(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", kServerTitle, text.c_str());
+  std::fflush(stderr);
+}
+
+int Fail(const std::string& text) {
+  Say(text);
+  return 1;
+}
+
+int RunServer(const TStartOptions& options) {
+  // Before any thread starts, so that every thread inherits the blocked
+  // signals and only the watcher below takes them.
+  TerminationSignals signals;
+  TServerApp app(options.mode);
+  app.IdleLimit = options.idleLimit;
+  app.OnWarning = Say;
+  // No window is built yet, so the server runs headless with or without a
+  // display (RunsHeadless is where the window will branch off). Headless,
+  // nobody can be asked: a close drops the clients without a question.
+  app.Start();
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    while (!done)
+      if (signals.Wait(std::chrono::milliseconds(200))) app.Close();
+  });
+  app.Run();
+  done = true;
+  watcher.join();
+  app.Shutdown();
+  return 0;
+}
+
+}  // namespace
+
+void UpdateRegistration(TStartMode mode) {
+  Registry reg = Registry::Default();
+  if (mode == TStartMode::UnregServer)
+    UnregisterClass(reg, kVarnSrvClsid, kVarnSrvProgId);
+  else
+    RegisterClass(reg, kVarnSrvClsid, kVarnSrvProgId, ExecutablePath());
+}
+
+bool RequestClose(const std::string& socketPath) {
+  const std::optional<int64_t> pid = UnixSocketListenerProcessId(socketPath);
+  if (!pid) return false;
+  if (*pid <= 0 || *pid == CurrentProcessId())
+    throw std::runtime_error("cannot tell which process listens at " + socketPath);
+  // The server takes SIGTERM as its close: listeners, objects and ports go
+  // in order, and the socket file with them.
+  TerminateProcess(*pid);
+  return true;
+}
+
+int VarnSrvMain(const std::vector<std::string>& args) {
+  TStartOptions options;
+  try {
+    options = ParseCommandLine(args);
+  } catch (const EUsageError& e) {
+    return Fail(std::string(e.what()) + " (see --help)");
+  }
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.close) {
+    try {
+      RequestClose(remote::LocalServerSocketPath());
+    } catch (const std::exception& e) {
+      return Fail(e.what());
+    }
+    return 0;
+  }
+  const bool registryOnly =
+      options.mode == TStartMode::RegServer || options.mode == TStartMode::UnregServer;
+  try {
+    UpdateRegistration(options.mode);
+  } catch (const std::exception& e) {
+    // Only an explicit registration must succeed; a server that cannot
+    // update its registration still serves.
+    if (options.mode == TStartMode::RegServer) return Fail(e.what());
+  }
+  if (registryOnly) return 0;
+  try {
+    return RunServer(options);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+}
+
+}  // namespace varn

@@ -1,0 +1,115 @@
+#include "server/app/server_app.h"
+
+#include "remote/local_server.h"
+#include "server/clients.h"
+#include "server/ports.h"
+#include "server/varn_srv.h"
+
+namespace varn {
+namespace {
+
+// A loop timer id of our own: TTimer ids count up from 1.
+constexpr int32_t kNoClientTimer = -1;
+
+}  // namespace
+
+TServerApp::TServerApp(TStartMode mode)
+    : SocketPath(remote::LocalServerSocketPath()), m_mode(mode), m_settings(ServerSettings()) {}
+
+TServerApp::~TServerApp() {
+  Shutdown();
+}
+
+void TServerApp::Start() {
+  // Held for the whole run, so ports keep their locks and settings while no
+  // client is connected (the window holds them in the same way).
+  m_ports = &TPorts::Acquire();
+  m_clients = &TClients::Acquire();
+  m_settings->LoadSettings();
+  m_ports->UpdateTimers();
+  RegisterVarnSrvClass();
+  if (m_mode == TStartMode::Automation) {
+    SetOnLastVarnSrvReleased([this] { m_loop.Post([this] { LastObjectReleased(); }); });
+    // Whoever started us may have gone before it connected.
+    m_loop.Post([this] {
+      m_loop.StartTimer(kNoClientTimer, NoClientLimit, [this] {
+        m_loop.StopTimer(kNoClientTimer);
+        if (VarnSrvObjectCount() == 0) m_loop.Quit();
+      });
+    });
+  }
+  // The local socket first: it is what makes this the one server of the
+  // user, and a second start fails here without touching the TCP port.
+  m_local.SetTimeout(0);
+  m_local.SetIdleLimit(IdleLimit);
+  m_local.OpenLocal(SocketPath);
+  if (m_settings->TCPEnabled)
+    StartTCP();
+  else
+    StopTCP();
+}
+
+void TServerApp::LastObjectReleased() {
+  // A client may have come in since the release was posted.
+  if (VarnSrvObjectCount() == 0) m_loop.Quit();
+}
+
+void TServerApp::Run() {
+  m_loop.Run();
+}
+
+void TServerApp::Close() {
+  m_loop.Quit();
+}
+
+void TServerApp::Shutdown() {
+  SetOnLastVarnSrvReleased(nullptr);
+  // Closing a listener ends its connections and releases their objects,
+  // which unlocks and closes the ports those clients used.
+  if (m_tcp) {
+    m_tcp->Close();
+    m_tcp.reset();
+  }
+  m_local.Close();  // removes the socket file
+  if (m_ports) {
+    m_ports = nullptr;
+    m_clients = nullptr;
+    TClients::Release();
+    TPorts::Release();  // the last holder: every port is closed and freed
+  }
+}
+
+bool TServerApp::StartTCP() {
+  try {
+    const int32_t port = m_settings->TCPPort;
+    if (port < 1 || port > 65535)
+      throw std::runtime_error("TCP port " + std::to_string(port) + " is outside 1..65535");
+    auto listener = std::make_unique<remote::TkxSocketDispatcher>();
+    listener->Port = port;
+    listener->SetTimeout(0);
+    listener->SetIdleLimit(IdleLimit);
+    m_tcp.reset();
+    listener->Open();
+    m_tcp = std::move(listener);
+    return true;
+  } catch (const std::exception& e) {
+    m_settings->TCPEnabled = false;  // the registry keeps its value
+    Warn(std::string(e.what()) + "; the server runs on without TCP connections");
+    return false;
+  }
+}
+
+bool TServerApp::StopTCP() {
+  if (!m_tcp) return true;
+  if (m_settings->Warning && m_clients->Count() > 0 && ConfirmClose && !ConfirmClose())
+    return false;
+  m_tcp->Close();
+  m_tcp.reset();
+  return true;
+}
+
+void TServerApp::Warn(const std::string& text) {
+  if (OnWarning) OnWarning(text);
+}
+
+}  // namespace varn

@@ -1,0 +1,81 @@
+// TServerApp: the running port server without its window. It holds the
+// port and client lists for the whole run, loads the settings, listens for
+// the drivers of this computer on the local socket and, when TCPEnabled is
+// set, for those of other computers on TCPPort, and runs the main loop
+// (timers included) until it is closed.
+//
+//   TServerApp app(TStartMode::StandAlone);
+//   app.Start();      // raises when the server cannot run (socket taken, ...)
+//   app.Run();        // until Close() from any thread (a signal, a close request)
+//   app.Shutdown();   // listeners closed, every object released, ports closed
+//
+// In automation mode it also closes when its last VarnSrv object is
+// released, or when no client created one within NoClientLimit. The window
+// (a later addition) runs on the same loop and calls StartTCP/StopTCP when
+// its settings are applied; ConfirmClose is where its question goes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/event_loop.h"
+#include "platform/timers.h"
+#include "remote/dispatcher.h"
+#include "server/app/options.h"
+#include "server/settings.h"
+
+namespace varn {
+
+class TPorts;
+class TClients;
+
+class TServerApp {
+ public:
+  explicit TServerApp(TStartMode mode);
+  ~TServerApp();  // Shutdown()
+  TServerApp(const TServerApp&) = delete;
+  TServerApp& operator=(const TServerApp&) = delete;
+
+  // Set before Start.
+  std::string SocketPath;                  // default: LocalServerSocketPath()
+  std::chrono::milliseconds IdleLimit{0};  // per connection, both listeners; 0: none
+  std::chrono::milliseconds NoClientLimit{std::chrono::seconds(60)};  // automation mode
+  // A problem the server runs on with (a TCP listener that could not start).
+  std::function<void(const std::string&)> OnWarning;
+  // The warning question before dropping connected clients; none: yes.
+  std::function<bool()> ConfirmClose;
+
+  void Start();
+  void Run();
+  void Close();  // any thread
+  void Shutdown();
+
+  // Per the settings: StartTCP reports a failure through OnWarning, sets
+  // TCPEnabled false in memory and returns false. StopTCP returns false when
+  // the question was answered No (the listener keeps running).
+  bool StartTCP();
+  bool StopTCP();
+  bool TcpListening() const { return m_tcp != nullptr; }
+  uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
+
+  IEventLoop& Loop() { return m_loop; }
+  TServerSettings& Settings() { return *m_settings; }
+
+ private:
+  void Warn(const std::string& text);
+  void LastObjectReleased();  // on the loop's thread
+
+  const TStartMode m_mode;
+  std::shared_ptr<TServerSettings> m_settings;
+  TEventLoop m_loop;
+  TTimers m_timers{m_loop};
+  TPorts* m_ports = nullptr;  // acquired for the run (from Start to Shutdown)
+  TClients* m_clients = nullptr;
+  remote::TkxSocketDispatcher m_local;
+  std::unique_ptr<remote::TkxSocketDispatcher> m_tcp;
+};
+
+}  // namespace varn

@@ -1,0 +1,253 @@
+// The VarnSrv program as a process: its switches and registration, its
+// settings, the TCP listener that cannot start, stand-alone and automation
+// mode, the close request, signals, and the one-server-per-user socket.
+#include <filesystem>
+
+#include "platform/automation/classes.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tests/server/app/server_process.h"
+
+namespace varn::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::string kClassKey = std::string("SOFTWARE\\Classes\\CLSID\\") + kVarnSrvClsid;
+const std::string kProgIdKey = std::string("SOFTWARE\\Classes\\") + kVarnSrvProgId;
+
+std::string CanonicalProgram() {
+  return std::filesystem::canonical(VarnSrvProgram()).string();
+}
+
+// --- switches and registration ----------------------------------------------------
+
+TEST_F(ProgramTest, RegistrationSwitchesInAnyFormRegisterOrRemoveTheClassAndEnd) {
+  for (const char* sw : {"/regserver", "-REGSERVER", "/RegServer"}) {
+    Reg().DeleteKey("SOFTWARE\\Classes");
+    const RunResult r = RunProgram(env, {sw});
+    EXPECT_EQ(r.status, 0) << sw << ": " << r.output;
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(RegisteredLocalServer(Reg(), kVarnSrvClsid), CanonicalProgram()) << sw;
+    EXPECT_EQ(RegisteredProgId(Reg(), kVarnSrvClsid), kVarnSrvProgId);
+    EXPECT_EQ(Reg().ReadString(kProgIdKey + "\\CLSID", ""), kVarnSrvClsid);
+  }
+  EXPECT_FALSE(FileExists(SocketPath())) << "registering starts no server";
+
+  for (const char* sw : {"-unregserver", "/UNREGSERVER"}) {
+    const RunResult r = RunProgram(env, {sw});
+    EXPECT_EQ(r.status, 0) << sw << ": " << r.output;
+    EXPECT_FALSE(Reg().KeyExists(kClassKey)) << sw;
+    EXPECT_FALSE(Reg().KeyExists(kProgIdKey)) << sw;
+  }
+  // Started for a client wins over the registry switches.
+  const RunResult both = RunProgram(env, {"/UnregServer", "-Embedding", "--headless", "--nope"});
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.output, "Сервер Варн: unknown option \"--nope\" (see --help)\n");
+  const RunResult help = RunProgram(env, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.output, StartsWith("Usage: VarnSrv"));
+}
+
+TEST_F(ProgramTest, EveryStartRegistersItselfAndAFailureStopsOnlyRegServer) {
+  {
+    ServerProcess server(env);
+    ASSERT_TRUE(server.Listening()) << server.Output();
+    EXPECT_EQ(RegisteredLocalServer(Reg(), kVarnSrvClsid), CanonicalProgram());
+    server.Child().Terminate();
+    EXPECT_EQ(server.Exit(), 0);
+  }
+  // A registry file that cannot be read is never overwritten.
+  const std::string garbage = "not a registry\n";
+  ReplaceFileAtomically(env.RegistryFile(), garbage);
+  const RunResult reg = RunProgram(env, {"/regserver"});
+  EXPECT_EQ(reg.status, 1);
+  EXPECT_THAT(reg.output, StartsWith("Сервер Варн: "));
+  EXPECT_THAT(reg.output, HasSubstr("registry"));
+  EXPECT_EQ(ReadFileOrEmpty(env.RegistryFile()), garbage);
+
+  // A normal start ignores it, runs on the defaults, and serves.
+  ServerProcess server(env, {"--headless"}, "broken");
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  RemoteClient c(Via::Unix);
+  EXPECT_EQ(c.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  const Outcome open = c.OpenPort(1);  // COM1's device cannot be looked up either
+  EXPECT_EQ(open.code, -8);
+  EXPECT_THAT(open.text, StartsWith("registry file"));
+  c.Drop();
+  server.Child().Terminate();
+  EXPECT_EQ(server.Exit(), 0);
+  EXPECT_EQ(server.Output(), "");
+}
+
+// --- settings -------------------------------------------------------------------
+
+TEST_F(ProgramTest, SettingsPresentAreUsedAndTheRestKeepTheirDefaults) {
+  // Only the auto-unlock pair: LogOn stays off, TCP stays off.
+  SetSetting("AutoUnlock", 1);
+  SetSetting("PortTimeout", 1);
+  ServerProcess server(env);
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  RemoteClient a(Via::Unix), b(Via::Unix);
+  ASSERT_EQ(a.Connect(1820, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
+  const auto locked = std::chrono::steady_clock::now();
+  EXPECT_EQ(b.LockPort(1).code, -18);
+  // One second without an exchange releases the lock.
+  EXPECT_TRUE(Eventually([&] { return b.LockPort(1).code == 0; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - locked, 900ms);
+  EXPECT_FALSE(a.Flag(u"PortLocked"));
+  EXPECT_FALSE(FileExists(env.LogDir() + "/VarnSrv.log")) << "LogOn is off by default";
+  // Loading writes nothing: the values are created only by an apply.
+  EXPECT_THAT(Reg().ValueNames(kServerKey),
+              ::testing::UnorderedElementsAre("AutoUnlock", "PortTimeout"));
+  a.Drop();
+  b.Drop();
+  server.Child().Terminate();
+  EXPECT_EQ(server.Exit(), 0);
+  EXPECT_EQ(server.Output(), "");
+}
+
+TEST_F(ProgramTest, ATcpListenerThatCannotStartIsReportedAndTheServerRunsOn) {
+  ListeningSocket taken = ListeningSocket::ListenTcp(0);
+  const uint16_t port = taken.Port();
+  SetSetting("TCPEnabled", 1);
+  SetSetting("TCPPort", port);
+  {
+    ServerProcess server(env);
+    ASSERT_TRUE(server.Listening()) << server.Output();
+    EXPECT_TRUE(Eventually([&] { return !server.Output().empty(); }));
+    EXPECT_EQ(server.Output(), "Сервер Варн: listen on TCP port " + std::to_string(port) +
+                                   ": Address already in use; the server runs on without TCP "
+                                   "connections\n");
+    RemoteClient local(Via::Unix);
+    EXPECT_EQ(local.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+    local.Drop();
+    server.Child().Terminate();
+    EXPECT_EQ(server.Exit(), 0);
+  }
+  EXPECT_EQ(Reg().ReadDword(kServerKey, "TCPEnabled"), 1u) << "the registry keeps its value";
+
+  SetSetting("TCPPort", 70000);
+  ServerProcess server(env, {"--headless"}, "range");
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  EXPECT_TRUE(Eventually([&] { return !server.Output().empty(); }));
+  EXPECT_EQ(server.Output(),
+            "Сервер Варн: TCP port 70000 is outside 1..65535; the server runs on without TCP "
+            "connections\n");
+  server.Child().Terminate();
+  EXPECT_EQ(server.Exit(), 0);
+}
+
+// --- modes, closing, signals ------------------------------------------------------
+
+TEST_F(ProgramTest, StandAloneRunsOnWithoutClientsUntilAskedToClose) {
+  const RunResult nobody = RunProgram(env, {"close"}, "close-none");
+  EXPECT_EQ(nobody.status, 0);
+  EXPECT_EQ(nobody.output, "");
+  EXPECT_FALSE(FileExists(SocketPath()));
+
+  ServerProcess server(env);
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  {
+    RemoteClient c(Via::Unix);
+    EXPECT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+  }
+  // The last object went; a second client finds the same server.
+  RemoteClient again(Via::Unix);
+  EXPECT_EQ(again.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(UnixSocketListenerProcessId(SocketPath()), server.Pid());
+  again.Drop();
+
+  // "close" anywhere in the first parameter; the rest of the line is not read.
+  const RunResult close = RunProgram(env, {"/close", "--no-such-option"}, "close");
+  EXPECT_EQ(close.status, 0) << close.output;
+  EXPECT_EQ(server.Exit(), 0) << server.Output();
+  EXPECT_FALSE(FileExists(SocketPath()));
+  // Case matters: "Close" is no close request (an ordinary start instead).
+  ServerProcess other(env, {"Close", "--headless"}, "Close");
+  EXPECT_TRUE(other.Listening()) << other.Output();
+}
+
+TEST_F(ProgramTest, TerminationSignalsCloseCleanlyAndLeaveNoSocketBehind) {
+  for (bool interrupt : {false, true}) {
+    ServerProcess server(env);
+    ASSERT_TRUE(server.Listening()) << server.Output();
+    RemoteClient c(Via::Unix);
+    ASSERT_EQ(c.LockPort(1), (Outcome{0, kOk}));
+    ASSERT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+    ASSERT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
+    if (interrupt)
+      server.Child().Interrupt();
+    else
+      server.Child().Terminate();
+    EXPECT_EQ(server.Exit(), 0) << server.Output();
+    EXPECT_EQ(server.Output(), "");
+    EXPECT_FALSE(FileExists(SocketPath()));
+    EXPECT_THROW(c.SendData(kRequest), std::exception) << "its connection ended";
+  }
+  // The port was closed and freed: this process can open the device itself.
+  ServerProcess next(env, {"--headless"}, "next");
+  ASSERT_TRUE(next.Listening());
+  RemoteClient c(Via::Unix);
+  EXPECT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
+}
+
+TEST_F(ProgramTest, ASecondServerKeepsOffALiveSocketAndReplacesAStaleOne) {
+  ServerProcess first(env);
+  ASSERT_TRUE(first.Listening()) << first.Output();
+  const RunResult second = RunProgram(env, {"--headless"}, "second");
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.output,
+            "Сервер Варн: listen at " + SocketPath() + ": another process is listening there\n");
+  RemoteClient c(Via::Unix);
+  EXPECT_EQ(c.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  c.Drop();
+
+  first.Child().Kill();  // a crash: the socket file stays behind
+  EXPECT_EQ(first.Exit(), 128 + 9);
+  EXPECT_TRUE(FileExists(SocketPath()));
+  ServerProcess third(env, {"--headless"}, "third");
+  ASSERT_TRUE(third.Listening()) << third.Output();
+  RemoteClient d(Via::Unix);
+  EXPECT_EQ(d.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+}
+
+// Started by a driver's local activation through the registered
+// LocalServer32, with -Embedding: it ends when its last object is released.
+TEST_F(ProgramTest, AutomationModeEndsAfterTheLastRelease) {
+  ASSERT_EQ(RunProgram(env, {"/RegServer"}).status, 0);
+  auto activate = [] {
+    auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
+    conn->ServerGUID = kVarnSrvClsid;
+    remote::TLocalServerConnector connector;
+    connector.ServerGUID = kVarnSrvClsid;
+    connector.Open(*conn);
+    return std::make_unique<RemoteClient>(std::move(conn));
+  };
+  auto first = activate();
+  const std::optional<int64_t> pid = UnixSocketListenerProcessId(SocketPath());
+  ASSERT_TRUE(pid);
+  EXPECT_NE(*pid, CurrentProcessId());
+  auto second = activate();
+  EXPECT_EQ(UnixSocketListenerProcessId(SocketPath()), pid) << "one server for both";
+  EXPECT_EQ(first->OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(first->SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_EQ(second->LockPort(1), (Outcome{0, kOk}));
+
+  first.reset();
+  EXPECT_EQ(second->SendData(kRequest), (Outcome{0, kOk})) << "one object is still held";
+  EXPECT_TRUE(ProcessIsRunning(*pid));
+  second.reset();
+  const bool ended = Eventually([&] { return !ProcessIsRunning(*pid); });
+  if (!ended) TerminateProcess(*pid);
+  EXPECT_TRUE(ended) << "still running after its last object was released";
+  EXPECT_FALSE(FileExists(SocketPath()));
+}
+
+}  // namespace
+}  // namespace varn::test
