@@ -1,0 +1,182 @@
+// SendData exchanges per second from a client to the real VarnSrv program
+// and the device emulator: over the Unix socket and over TCP loopback,
+// beside the same call on an in-process server object against the same
+// emulated device, in the same run. Each remote figure is a proxy Invoke
+// by dispatch id (one round trip); "by name" adds the GetIDsOfNames round
+// trip of a call that looks its name up every time. The parties alternate
+// in short rounds (each opens COM1 and closes it again), so a change of
+// machine load hits all alike.
+//
+//   build/app/bench/remote_server/bench_remote_server [seconds per figure, default 4]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "emulator/emulated_device.h"
+#include "emulator/registration.h"
+#include "platform/automation/classes.h"
+#include "platform/child_process.h"
+#include "platform/event_loop.h"
+#include "platform/process_info.h"
+#include "platform/registry.h"
+#include "platform/socket.h"
+#include "platform/text.h"
+#include "platform/timers.h"
+#include "remote/connection.h"
+#include "remote/local_server.h"
+#include "server/settings.h"
+#include "server/varn_srv.h"
+
+using namespace varn;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
+
+std::string Frame(const std::string& payload) {
+  std::string f = "\x02";
+  f += static_cast<char>(payload.size());
+  f += payload;
+  unsigned char x = static_cast<unsigned char>(payload.size());
+  for (unsigned char c : payload) x ^= c;
+  return f + static_cast<char>(x);
+}
+
+// Command 0x11 (short status) with the operator password 7319.
+const std::u16string kTx = Cp1251ToUtf16(Frame(std::string("\x11\x97\x1C\x00\x00", 5)));
+
+struct Tally {
+  long count = 0;
+  double seconds = 0;
+  double PerSecond() const { return seconds > 0 ? count / seconds : 0; }
+};
+
+void Measure(Tally& tally, double seconds, const std::function<void()>& once) {
+  for (int i = 0; i < 50; ++i) once();  // warm up
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  long n = 0;
+  while (Clock::now() < end) {
+    for (int i = 0; i < 20; ++i) once();
+    n += 20;
+  }
+  tally.count += n;
+  tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+[[noreturn]] void Die(const std::string& what) {
+  std::fprintf(stderr, "bench_remote_server: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// One round on COM1 through `obj`: open, measure, close (frees the device).
+void Round(IDispatch& obj, Tally& tally, double seconds, bool byName) {
+  if (InvokeById(obj, kOpenPort, DISPATCH_METHOD, {1, 4800, 100}).ToInt32() != 0)
+    Die("OpenPort failed");
+  Measure(tally, seconds, [&] {
+    const Variant rc = byName ? CallMethod(obj, u"SendData", {kTx})
+                              : InvokeById(obj, kSendData, DISPATCH_METHOD, {kTx});
+    if (rc.ToInt32() != 0) Die("SendData failed");
+  });
+  InvokeById(obj, kClosePort, DISPATCH_METHOD);
+}
+
+template <class F>
+bool Within(std::chrono::seconds limit, F done) {
+  const auto until = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
+  constexpr int kRounds = 8;
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("varn-bench-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir);
+  setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+  setenv("VARN_LOG_DIR", (dir / "log").c_str(), 1);
+  setenv("VARN_RUNTIME_DIR", (dir / "run").c_str(), 1);
+
+  emu::EmulatedDevice device{emu::EmulatorOptions{}};  // 4800 baud
+  emu::TComRegistration com1(1, device.SlavePath());
+  const uint16_t tcpPort = ListeningSocket::ListenTcp(0).Port();
+  Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);
+  Registry::Default().WriteDword(kServerKey, "TCPPort", tcpPort);
+
+  auto server = std::make_unique<ChildProcess>(
+      VARNSRV_PROGRAM, std::vector<std::string>{"--headless"}, (dir / "server.out").string());
+  const std::string socketPath = remote::LocalServerSocketPath();
+  if (!Within(std::chrono::seconds(10), [&] {
+        try {
+          return UnixSocketListenerProcessId(socketPath) == server->Pid();
+        } catch (const std::exception&) {
+          return false;
+        }
+      }))
+    Die("VarnSrv did not listen at " + socketPath);
+  remote::TkxLocalSocketConnection local;
+  local.Path = socketPath;
+  local.ServerGUID = kVarnSrvClsid;
+  remote::TkxSocketConnection tcp;
+  tcp.SetAddress("127.0.0.1");
+  tcp.Port = tcpPort;
+  tcp.ServerGUID = kVarnSrvClsid;
+  if (!Within(std::chrono::seconds(10), [&] {
+        try {
+          local.Open();
+          tcp.Open();
+          return true;
+        } catch (const std::exception&) {
+          return false;
+        }
+      }))
+    Die("cannot connect to VarnSrv");
+
+  // The in-process object with the program's main loop and timer service.
+  TEventLoop loop;
+  TTimers timers(loop);
+  std::thread mainLoop([&] { loop.Run(); });
+  RegisterVarnSrvClass();
+  ServerSettings()->LogOn = false;
+  DispatchPtr inProcess = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
+
+  Tally direct, unixById, tcpById, unixByName;
+  const double slice = seconds / kRounds;
+  for (int round = 0; round < kRounds; ++round) {
+    Round(*inProcess, direct, slice, false);
+    Round(*local.ServerObject(), unixById, slice, false);
+    Round(*tcp.ServerObject(), tcpById, slice, false);
+    Round(*local.ServerObject(), unixByName, slice / 2, true);
+  }
+
+  inProcess = DispatchPtr();
+  local.Close();
+  tcp.Close();
+  server->Terminate();
+  const std::optional<int> status = server->Wait(std::chrono::seconds(20));
+  loop.Quit();
+  mainLoop.join();
+  std::filesystem::remove_all(dir);
+  if (status != 0) Die("VarnSrv did not end cleanly");
+
+  std::printf("in-process object (Invoke SendData):     %.0f exchanges/s\n", direct.PerSecond());
+  std::printf("VarnSrv over the Unix socket (by id):    %.0f exchanges/s\n", unixById.PerSecond());
+  std::printf("VarnSrv over TCP loopback (by id):       %.0f exchanges/s\n", tcpById.PerSecond());
+  std::printf("VarnSrv over the Unix socket (by name):  %.0f exchanges/s\n",
+              unixByName.PerSecond());
+  std::printf("ratio: %.2f\n", unixById.PerSecond() / direct.PerSecond());
+  return 0;
+}
