@@ -31,7 +31,14 @@ std::u16string Printable(std::string_view cp1251) {
 }  // namespace
 
 TPaper::TPaper(std::string textPath, std::string pngPath)
-    : m_textPath(std::move(textPath)), m_pngPath(std::move(pngPath)) {}
+    : m_textPath(std::move(textPath)), m_pngPath(std::move(pngPath)) {
+  // Made at once: a path that cannot be written is refused at start, and
+  // a reader can follow the file before the first line.
+  if (!m_textPath.empty()) {
+    if (const std::string dir = ParentDirectory(m_textPath); !dir.empty()) MakeDirectories(dir);
+    AppendText("");
+  }
+}
 
 void TPaper::PrintText(std::string_view cp1251, int font, bool bold, std::string_view tag) {
   const FontMetrics& f = *FindFont(font);

@@ -23,6 +23,7 @@ namespace varn::emu {
 
 class TPaper {
  public:
+  // Makes the text file (and its folder) when missing; EOSError if it cannot.
   TPaper(std::string textPath, std::string pngPath);
 
   // `cp1251` up to its first zero byte; control bytes print as blanks.

@@ -163,13 +163,23 @@ TEST_F(EmulatorTest, ThePictureKeepsOnlyTheRecentPaper) {
   EXPECT_EQ(ReadPng(o.paperPngPath).height, static_cast<int>(TPaper::kMaxRows));
 }
 
-TEST_F(EmulatorTest, PaperThatCannotBeWrittenIsADeviceFault) {
+TEST_F(EmulatorTest, PaperThatCannotBeWritten) {
   std::ofstream(env.Path("file")) << "x";
-  std::string said;
   EmulatorOptions o;
   o.paperPath = env.Path("file/paper.txt");  // below a plain file
+  EXPECT_THROW(Start(o), EOSError);
+
+  // Made at start, with its folder.
+  o.paperPath = env.Path("new/paper.txt");
+  Start(o);
+  EXPECT_TRUE(std::filesystem::exists(o.paperPath));
+
+  // Gone bad while it runs: a device fault for the host.
+  std::string said;
   o.onDiagnostic = [&](const std::string& text) { said = text; };
   Start(o);
+  std::filesystem::remove(o.paperPath);
+  std::filesystem::create_directory(o.paperPath);
   EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("x", 40))), err::kInternal);
   device->Stop();  // the diagnostic was written by the device thread
   EXPECT_THAT(said, HasSubstr("paper.txt"));
