@@ -17,6 +17,11 @@ namespace varn {
 // cannot tell.
 std::string ExecutablePath();
 
+// A write to a pipe or socket whose reader went away fails with an error
+// instead of ending the process (a server whose standard error was a pipe
+// must not die for one message).
+void IgnoreBrokenPipes();
+
 // Connects to the Unix socket at `path` and returns the id of the process
 // that listens there (as the kernel recorded it when it began listening).
 // nullopt when nothing listens (no socket file, or a stale one); ESocketError

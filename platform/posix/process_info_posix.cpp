@@ -1,6 +1,7 @@
 // Process facts on Linux: /proc/self/exe for the program's file, and
 // SO_PEERCRED, which on a connected Unix socket gives the credentials the
 // listening process had when it called listen().
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -23,6 +24,10 @@ std::string ExecutablePath() {
     throw EOSError(err, std::string("readlink /proc/self/exe: ") + std::strerror(err));
   }
   return std::string(buf, static_cast<size_t>(n));
+}
+
+void IgnoreBrokenPipes() {
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 std::optional<int64_t> UnixSocketListenerProcessId(const std::string& path) {

@@ -30,6 +30,7 @@ int RunServer(const TStartOptions& options) {
   // Before any thread starts, so that every thread inherits the blocked
   // signals and only the watcher below takes them.
   TerminationSignals signals;
+  IgnoreBrokenPipes();
   TServerApp app(options.mode);
   app.IdleLimit = options.idleLimit;
   app.OnWarning = Say;

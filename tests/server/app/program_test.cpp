@@ -152,6 +152,9 @@ TEST_F(ProgramTest, StandAloneRunsOnWithoutClientsUntilAskedToClose) {
 
   ServerProcess server(env);
   ASSERT_TRUE(server.Listening()) << server.Output();
+  EXPECT_EQ(std::filesystem::status(env.Path("run")).permissions(),
+            std::filesystem::perms::owner_all)
+      << "the runtime folder is the user's alone";
   {
     RemoteClient c(Via::Unix);
     EXPECT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
