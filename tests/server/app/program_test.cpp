@@ -119,7 +119,7 @@ TEST_F(ProgramTest, ATcpListenerThatCannotStartIsReportedAndTheServerRunsOn) {
   {
     ServerProcess server(env);
     ASSERT_TRUE(server.Listening()) << server.Output();
-    EXPECT_TRUE(Eventually([&] { return !server.Output().empty(); }));
+    EXPECT_TRUE(Eventually([&] { return server.Output().ends_with("\n"); }));
     EXPECT_EQ(server.Output(), "Сервер Варн: listen on TCP port " + std::to_string(port) +
                                    ": Address already in use; the server runs on without TCP "
                                    "connections\n");
@@ -134,7 +134,7 @@ TEST_F(ProgramTest, ATcpListenerThatCannotStartIsReportedAndTheServerRunsOn) {
   SetSetting("TCPPort", 70000);
   ServerProcess server(env, {"--headless"}, "range");
   ASSERT_TRUE(server.Listening()) << server.Output();
-  EXPECT_TRUE(Eventually([&] { return !server.Output().empty(); }));
+  EXPECT_TRUE(Eventually([&] { return server.Output().ends_with("\n"); }));
   EXPECT_EQ(server.Output(),
             "Сервер Варн: TCP port 70000 is outside 1..65535; the server runs on without TCP "
             "connections\n");
