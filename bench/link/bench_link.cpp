@@ -11,38 +11,24 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "bench/link/responder.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "server/link/port.h"
 
 using namespace varn;
-using Clock = std::chrono::steady_clock;
+using bench::PerSecond;
 
 namespace {
 
 const std::string kRequest = bench::MinimalResponder::Frame(std::string("\x11\x93\x1C\x00\x00", 5));
 
-double PerSecond(double seconds, const std::function<void()>& once) {
-  for (int i = 0; i < 200; ++i) once();  // warm up
-  long n = 0;
-  const auto start = Clock::now();
-  const auto end = start + std::chrono::duration<double>(seconds);
-  while (Clock::now() < end) {
-    for (int i = 0; i < 50; ++i) once();
-    n += 50;
-  }
-  return n / std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("varn-bench-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
-  setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
+  bench::TempFolder folder;
 
   bench::MinimalResponder device;
   Registry::Default().WriteString(kPortsKey, "COM1", device.Path());
@@ -74,7 +60,6 @@ int main(int argc, char** argv) {
       line->Write("\x06");
     });
   }
-  std::filesystem::remove_all(dir);
   std::printf("exchange (TPort::Exchange, log off): %.0f exchanges/s\n", exchange);
   std::printf("bare loop (floor):                   %.0f exchanges/s\n", bare);
   std::printf("ratio: %.2f\n", exchange / bare);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "platform/pty.h"
 
 namespace varn::bench {
@@ -22,14 +23,7 @@ class MinimalResponder {
   }
   const std::string& Path() const { return m_pty.SlavePath(); }
 
-  static std::string Frame(const std::string& payload) {
-    std::string f = "\x02";
-    f += static_cast<char>(payload.size());
-    f += payload;
-    unsigned char x = static_cast<unsigned char>(payload.size());
-    for (unsigned char c : payload) x ^= c;
-    return f + static_cast<char>(x);
-  }
+  static std::string Frame(std::string_view payload) { return bench::Frame(payload); }
 
  private:
   // Next byte from the host, buffered; -1 when stopping.

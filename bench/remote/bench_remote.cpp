@@ -13,13 +13,14 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "platform/automation/classes.h"
 #include "remote/connection.h"
 #include "remote/dispatcher.h"
 
 using namespace varn;
 using namespace varn::remote;
-using Clock = std::chrono::steady_clock;
+using bench::PerSecond;
 
 namespace {
 
@@ -36,18 +37,6 @@ class TEcho : public DispatchObject<TEcho> {
 };
 
 const std::u16string kFrame = u"\x02\x05\x11\x93\x1C\x00\x00\x9F";
-
-double PerSecond(double seconds, const std::function<void()>& once) {
-  for (int i = 0; i < 200; ++i) once();  // warm up
-  long n = 0;
-  const auto start = Clock::now();
-  const auto end = start + std::chrono::duration<double>(seconds);
-  while (Clock::now() < end) {
-    for (int i = 0; i < 50; ++i) once();
-    n += 50;
-  }
-  return n / std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 double InvokeRate(IDispatch& obj, double seconds) {
   DISPID id;
@@ -67,9 +56,8 @@ double ByNameRate(IDispatch& obj, double seconds) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("varn-bench-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
+  bench::TempFolder folder;
+  const auto& dir = folder.Path();
   ClassTable::Instance().Add({"{0B5E7C61-2F3A-4D8B-9E1C-5A6F7D8E9F01}", "Varn.BenchEcho",
                               [] { return MakeObject<TEcho>(); }});
 
@@ -106,6 +94,5 @@ int main(int argc, char** argv) {
   viaTcp.Close();
   local.Close();
   tcp.Close();
-  std::filesystem::remove_all(dir);
   return 0;
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
@@ -35,41 +36,15 @@
 
 using namespace varn;
 using Clock = std::chrono::steady_clock;
+using bench::Frame;
+using bench::Tally;
 
 namespace {
 
 constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
 
-std::string Frame(const std::string& payload) {
-  std::string f = "\x02";
-  f += static_cast<char>(payload.size());
-  f += payload;
-  unsigned char x = static_cast<unsigned char>(payload.size());
-  for (unsigned char c : payload) x ^= c;
-  return f + static_cast<char>(x);
-}
-
 // Command 0x11 (short status) with the operator password 7319.
 const std::u16string kTx = Cp1251ToUtf16(Frame(std::string("\x11\x97\x1C\x00\x00", 5)));
-
-struct Tally {
-  long count = 0;
-  double seconds = 0;
-  double PerSecond() const { return seconds > 0 ? count / seconds : 0; }
-};
-
-void Measure(Tally& tally, double seconds, const std::function<void()>& once) {
-  for (int i = 0; i < 50; ++i) once();  // warm up
-  const auto start = Clock::now();
-  const auto end = start + std::chrono::duration<double>(seconds);
-  long n = 0;
-  while (Clock::now() < end) {
-    for (int i = 0; i < 20; ++i) once();
-    n += 20;
-  }
-  tally.count += n;
-  tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "bench_remote_server: %s\n", what.c_str());
@@ -80,11 +55,14 @@ void Measure(Tally& tally, double seconds, const std::function<void()>& once) {
 void Round(IDispatch& obj, Tally& tally, double seconds, bool byName) {
   if (InvokeById(obj, kOpenPort, DISPATCH_METHOD, {1, 4800, 100}).ToInt32() != 0)
     Die("OpenPort failed");
-  Measure(tally, seconds, [&] {
-    const Variant rc = byName ? CallMethod(obj, u"SendData", {kTx})
-                              : InvokeById(obj, kSendData, DISPATCH_METHOD, {kTx});
-    if (rc.ToInt32() != 0) Die("SendData failed");
-  });
+  bench::Measure(
+      tally, seconds,
+      [&] {
+        const Variant rc = byName ? CallMethod(obj, u"SendData", {kTx})
+                                  : InvokeById(obj, kSendData, DISPATCH_METHOD, {kTx});
+        if (rc.ToInt32() != 0) Die("SendData failed");
+      },
+      /*warmUp=*/50, /*batch=*/20);
   InvokeById(obj, kClosePort, DISPATCH_METHOD);
 }
 
@@ -103,12 +81,8 @@ bool Within(std::chrono::seconds limit, F done) {
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
   constexpr int kRounds = 8;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("varn-bench-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
-  setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
-  setenv("VARN_LOG_DIR", (dir / "log").c_str(), 1);
-  setenv("VARN_RUNTIME_DIR", (dir / "run").c_str(), 1);
+  bench::TempFolder folder;
+  const auto& dir = folder.Path();
 
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // 4800 baud
   emu::TComRegistration com1(1, device.SlavePath());
@@ -169,7 +143,6 @@ int main(int argc, char** argv) {
   const std::optional<int> status = server->Wait(std::chrono::seconds(20));
   loop.Quit();
   mainLoop.join();
-  std::filesystem::remove_all(dir);
   if (status != 0) Die("VarnSrv did not end cleanly");
 
   std::printf("in-process object (Invoke SendData):     %.0f exchanges/s\n", direct.PerSecond());

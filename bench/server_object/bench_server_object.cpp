@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "emulator/emulated_device.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
@@ -26,53 +27,23 @@
 #include "server/varn_srv.h"
 
 using namespace varn;
-using Clock = std::chrono::steady_clock;
+using bench::Frame;
+using bench::Measure;
+using bench::Tally;
 
 namespace {
 
 constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
 
-std::string Frame(const std::string& payload) {
-  std::string f = "\x02";
-  f += static_cast<char>(payload.size());
-  f += payload;
-  unsigned char x = static_cast<unsigned char>(payload.size());
-  for (unsigned char c : payload) x ^= c;
-  return f + static_cast<char>(x);
-}
-
 // Command 0x11 (short status) with the operator password 7319.
 const std::string kRequest = Frame(std::string("\x11\x97\x1C\x00\x00", 5));
-
-struct Tally {
-  long count = 0;
-  double seconds = 0;
-  double PerSecond() const { return seconds > 0 ? count / seconds : 0; }
-};
-
-void Measure(Tally& tally, double seconds, const std::function<void()>& once) {
-  for (int i = 0; i < 100; ++i) once();  // warm up
-  const auto start = Clock::now();
-  const auto end = start + std::chrono::duration<double>(seconds);
-  long n = 0;
-  while (Clock::now() < end) {
-    for (int i = 0; i < 50; ++i) once();
-    n += 50;
-  }
-  tally.count += n;
-  tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
   constexpr int kRounds = 8;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("varn-bench-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
-  setenv("VARN_REGISTRY", (dir / "registry.reg").c_str(), 1);
-  setenv("VARN_LOG_DIR", (dir / "log").c_str(), 1);
+  bench::TempFolder folder;
 
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // 4800 baud
   Registry::Default().WriteString(kPortsKey, "COM1", device.SlavePath());
@@ -107,7 +78,6 @@ int main(int argc, char** argv) {
 
   loop.Quit();
   mainLoop.join();
-  std::filesystem::remove_all(dir);
   std::printf("server object (Invoke SendData):  %.0f exchanges/s\n", object.PerSecond());
   std::printf("bare link (TPort::Exchange):      %.0f exchanges/s\n", bare.PerSecond());
   std::printf("ratio: %.2f\n", object.PerSecond() / bare.PerSecond());
