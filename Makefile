@@ -22,6 +22,7 @@ test: build
 bench: build
 	$(BUILD)/bench/link/bench_link
 	$(BUILD)/bench/server_object/bench_server_object
+	$(BUILD)/bench/remote/bench_remote
 	$(BUILD)/bench/remote_server/bench_remote_server
 
 clean:
