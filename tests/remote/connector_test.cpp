@@ -20,17 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 20s;
-
-template <class F>
-bool Eventually(F done) {
-  const auto until = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using test::Eventually;
+using test::kPatience;
 
 class ConnectorTest : public ::testing::Test {
  protected:

@@ -17,19 +17,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 
-// Generous: CI runs on a loaded 2-core machine. Nothing here waits this long
-// unless something is broken.
-constexpr auto kPatience = 20s;
-
-template <class F>
-bool Eventually(F done) {
-  const auto until = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
+using test::Eventually;
+using test::kPatience;
 
 enum class Kind { Tcp, Unix };
 
@@ -185,9 +174,7 @@ TEST_P(SocketTest, HostileBlocksEndOnlyTheirOwnConnection) {
   const std::string unknown = Bytes({0x63, 0xDA, 0, 0, 0, 0, 0, 0});
   raw.SendAll({reinterpret_cast<const uint8_t*>(unknown.data()), unknown.size()});
   const std::string text = "Invalid action received: 99";
-  std::string expected = Bytes({0x01, 0xDB, 0, 0, static_cast<int>(8 + 2 * text.size()), 0, 0, 0, 8,
-                                0, 0, 0, static_cast<int>(text.size()), 0, 0, 0});
-  for (char c : text) expected += std::string{c, '\0'};
+  const std::string expected = test::ErrorAnswerBlock(text);
   std::string got;
   char buf[256];
   while (got.size() < expected.size() && raw.WaitReadable(kPatience)) {

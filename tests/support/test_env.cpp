@@ -42,6 +42,14 @@ std::string Frame(std::string_view payload) {
   return f;
 }
 
+std::string ErrorAnswerBlock(std::string_view text) {
+  // Header 0xDB01 and payload size, then one string value: type 8, count, UTF-16LE.
+  std::string block = Bytes({0x01, 0xDB, 0, 0, static_cast<int>(8 + 2 * text.size()), 0, 0, 0, 8, 0,
+                             0, 0, static_cast<int>(text.size()), 0, 0, 0});
+  for (char c : text) block += std::string{c, '\0'};
+  return block;
+}
+
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s += static_cast<char>(v);

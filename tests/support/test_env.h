@@ -5,9 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/errors.h"
 
@@ -27,6 +29,24 @@ class TempEnv {
  private:
   std::string m_dir;
 };
+
+// Generous: CI runs on a loaded 2-core machine. Nothing waits this long
+// unless something is broken.
+inline constexpr std::chrono::seconds kPatience{20};
+
+// Polls `done` until it holds (true) or kPatience has passed (false).
+template <class F>
+bool Eventually(F done) {
+  const auto until = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The bytes of an asError answer block carrying `text` (ASCII).
+std::string ErrorAnswerBlock(std::string_view text);
 
 // STX, LEN, payload, XOR of LEN and payload.
 std::string Frame(std::string_view payload);

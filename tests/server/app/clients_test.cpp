@@ -152,9 +152,7 @@ TEST_P(RunningServer, HostileBlocksNeverTakeTheServerDown) {
   const std::string unknown = Bytes({0x63, 0xDA, 0, 0, 0, 0, 0, 0});
   send(s, unknown);
   const std::string text = "Invalid action received: 99";
-  std::string expected = Bytes({0x01, 0xDB, 0, 0, static_cast<int>(8 + 2 * text.size()), 0, 0, 0, 8,
-                                0, 0, 0, static_cast<int>(text.size()), 0, 0, 0});
-  for (char ch : text) expected += std::string{ch, '\0'};
+  const std::string expected = test::ErrorAnswerBlock(text);
   std::string got;
   char buf[256];
   while (got.size() < expected.size() && s.WaitReadable(kPatience)) {

@@ -30,20 +30,6 @@ namespace varn::test {
 
 using namespace std::chrono_literals;
 
-// Generous: CI runs on a loaded 2-core machine. Nothing waits this long
-// unless something is broken.
-constexpr auto kPatience = 20s;
-
-template <class F>
-bool Eventually(F done) {
-  const auto until = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
 // The program under test (the build passes its path).
 inline std::string VarnSrvProgram() {
   return VARNSRV_PROGRAM;
