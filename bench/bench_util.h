@@ -10,16 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "emulator/minimal_responder.h"
+
 namespace varn::bench {
 
 // STX, LEN, payload, XOR of LEN and the payload.
 inline std::string Frame(std::string_view payload) {
-  std::string f = "\x02";
-  f += static_cast<char>(payload.size());
-  f += payload;
-  unsigned char x = static_cast<unsigned char>(payload.size());
-  for (unsigned char c : payload) x ^= c;
-  return f + static_cast<char>(x);
+  return emu::MinimalResponder::Frame(payload);
 }
 
 // Calls counted over the time they took, summed over rounds.

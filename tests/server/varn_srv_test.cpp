@@ -6,6 +6,7 @@
 
 #include "emulator/emulated_device.h"
 
+#include "emulator/minimal_responder.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"
@@ -15,7 +16,6 @@
 #include "server/clients.h"
 #include "server/ports.h"
 #include "server/varn_srv.h"
-#include "tests/server/echo_device.h"
 #include "tests/support/test_env.h"
 
 namespace varn {
@@ -234,7 +234,8 @@ TEST_F(ServerTest, SendDataBeforeAnyPortIsPortNotOpen) {
 }
 
 TEST_F(ServerTest, ExchangeCarriesEveryByteValueBothWays) {
-  test::EchoDevice echo;  // answers with the request's own payload
+  // Answers with the request's own payload, at any line speed.
+  emu::MinimalResponder echo([](std::string_view p) { return std::string(p); });
   Registry::Default().WriteString(kPortsKey, "COM3", echo.Path());
   Client c;
   EXPECT_EQ(c.OpenPort(3, 9600, 100), (Result{0, kOk}));
