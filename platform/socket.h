@@ -73,6 +73,9 @@ class StreamSocket {
   void Close();
   // "127.0.0.1:40512", "[::1]:40512" or "local" for a Unix socket.
   std::string PeerName() const;
+  // The process id the peer of a Unix socket had when it connected or
+  // listened (SO_PEERCRED); ESocketError on another kind of socket.
+  int64_t PeerProcessId() const;
 
  private:
   explicit StreamSocket(int fd) : m_fd(fd) {}

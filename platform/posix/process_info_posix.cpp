@@ -2,8 +2,6 @@
 // SO_PEERCRED, which on a connected Unix socket gives the credentials the
 // listening process had when it called listen().
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,32 +29,12 @@ void IgnoreBrokenPipes() {
 }
 
 std::optional<int64_t> UnixSocketListenerProcessId(const std::string& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof addr.sun_path)
-    throw ESocketError(ENAMETOOLONG, "socket path \"" + path + "\" is empty or too long");
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    const int err = errno;
-    throw ESocketError(err, std::string("socket: ") + std::strerror(err));
+  try {
+    return StreamSocket::ConnectUnix(path).PeerProcessId();
+  } catch (const ESocketError& e) {
+    if (e.NothingListens()) return std::nullopt;
+    throw;
   }
-  int r;
-  do r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-  while (r != 0 && errno == EINTR);
-  if (r != 0) {
-    const int err = errno;
-    ::close(fd);
-    if (err == ENOENT || err == ECONNREFUSED) return std::nullopt;
-    throw ESocketError(err, "connect to " + path + ": " + std::strerror(err));
-  }
-  ucred cred{};
-  socklen_t len = sizeof cred;
-  const int got = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len);
-  const int err = errno;
-  ::close(fd);
-  if (got != 0) throw ESocketError(err, "SO_PEERCRED on " + path + ": " + std::strerror(err));
-  return static_cast<int64_t>(cred.pid);
 }
 
 }  // namespace varn

@@ -160,6 +160,13 @@ StreamSocket StreamSocket::ConnectUnix(const std::string& path) {
   return StreamSocket(fd);
 }
 
+int64_t StreamSocket::PeerProcessId() const {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(m_fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) Fail("SO_PEERCRED");
+  return static_cast<int64_t>(cred.pid);
+}
+
 void StreamSocket::SendAll(std::span<const uint8_t> bytes) {
   if (m_fd < 0) throw ESocketError(ENOTCONN, "send: the socket is closed");
   size_t done = 0;

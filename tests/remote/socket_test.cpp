@@ -62,19 +62,6 @@ class SocketTest : public ::testing::TestWithParam<Kind> {
     return StreamSocket::ConnectUnix(env.Path("run/VarnSrv.sock"));
   }
 
-  // Reads until the server closes; what came before the close.
-  static std::string ReadToClose(StreamSocket& s) {
-    std::string got;
-    char buf[256];
-    while (s.WaitReadable(kPatience)) {
-      const size_t n = s.Receive(buf, sizeof buf);
-      if (n == 0) return got;
-      got.append(buf, n);
-    }
-    ADD_FAILURE() << "the server kept the connection open";
-    return got;
-  }
-
   static int32_t Sum(IDispatch& obj, int a, int b) {
     return CallMethod(obj, u"Add", {Variant(a), Variant(b)}).ToInt32();
   }
@@ -164,7 +151,7 @@ TEST_P(SocketTest, HostileBlocksEndOnlyTheirOwnConnection) {
     if (hostile == truncated || hostile == halfHeader)
       raw.Close();  // the rest never comes: the client went away
     else
-      EXPECT_EQ(ReadToClose(raw), "") << HexDump(hostile);  // closed, nothing answered
+      EXPECT_EQ(test::ReceiveUntilClosed(raw), "") << HexDump(hostile);  // closed, nothing answered
     EXPECT_TRUE(Eventually([&] { return dispatcher.ConnectionCount() == 1; })) << HexDump(hostile);
     EXPECT_EQ(Sum(*obj, 2, 3), 5) << "after " << HexDump(hostile);
   }
@@ -175,14 +162,7 @@ TEST_P(SocketTest, HostileBlocksEndOnlyTheirOwnConnection) {
   raw.SendAll({reinterpret_cast<const uint8_t*>(unknown.data()), unknown.size()});
   const std::string text = "Invalid action received: 99";
   const std::string expected = test::ErrorAnswerBlock(text);
-  std::string got;
-  char buf[256];
-  while (got.size() < expected.size() && raw.WaitReadable(kPatience)) {
-    const size_t n = raw.Receive(buf, sizeof buf);
-    if (n == 0) break;
-    got.append(buf, n);
-  }
-  EXPECT_EQ(HexDump(got), HexDump(expected));
+  EXPECT_EQ(HexDump(test::ReceiveUpTo(raw, expected.size())), HexDump(expected));
   raw.SendAll({reinterpret_cast<const uint8_t*>(unknown.data()), unknown.size()});
   EXPECT_TRUE(raw.WaitReadable(kPatience));  // answered again: still open
   EXPECT_EQ(Sum(*obj, 2, 3), 5);

@@ -1,5 +1,6 @@
 #include "tests/support/test_env.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,33 @@ std::string Frame(std::string_view payload) {
   for (unsigned char c : payload) x ^= c;
   f += static_cast<char>(x);
   return f;
+}
+
+namespace {
+
+// Appends what arrives until `size` bytes are in; true when the peer closed.
+bool ReceiveInto(StreamSocket& socket, std::string& got, size_t size) {
+  char buf[256];
+  while (got.size() < size && socket.WaitReadable(kPatience)) {
+    const size_t n = socket.Receive(buf, sizeof buf);
+    if (n == 0) return true;
+    got.append(buf, n);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string ReceiveUpTo(StreamSocket& socket, size_t size) {
+  std::string got;
+  ReceiveInto(socket, got, size);
+  return got;
+}
+
+std::string ReceiveUntilClosed(StreamSocket& socket) {
+  std::string got;
+  if (!ReceiveInto(socket, got, SIZE_MAX)) ADD_FAILURE() << "the peer kept the connection open";
+  return got;
 }
 
 std::string ErrorAnswerBlock(std::string_view text) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/socket.h"
 
 namespace varn::test {
 
@@ -44,6 +45,12 @@ bool Eventually(F done) {
   }
   return true;
 }
+
+// Reads until `size` bytes came, the peer closed or kPatience passed.
+std::string ReceiveUpTo(StreamSocket& socket, size_t size);
+// Reads until the peer closes (a test failure when it does not within
+// kPatience); what came before the close.
+std::string ReceiveUntilClosed(StreamSocket& socket);
 
 // The bytes of an asError answer block carrying `text` (ASCII).
 std::string ErrorAnswerBlock(std::string_view text);

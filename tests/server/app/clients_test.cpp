@@ -118,18 +118,6 @@ TEST_P(RunningServer, HostileBlocksNeverTakeTheServerDown) {
   auto send = [](StreamSocket& s, const std::string& bytes) {
     s.SendAll({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
   };
-  // What comes back before the server closes the connection.
-  auto readToClose = [](StreamSocket& s) {
-    std::string got;
-    char buf[256];
-    while (s.WaitReadable(kPatience)) {
-      const size_t n = s.Receive(buf, sizeof buf);
-      if (n == 0) return got;
-      got.append(buf, n);
-    }
-    ADD_FAILURE() << "the server kept the connection open";
-    return got;
-  };
   const std::string badSignature = Bytes({0x34, 0x12, 0, 0, 0, 0, 0, 0});
   const std::string hugeSize = Bytes({0x02, 0xDA, 0, 0, 0xF0, 0xFF, 0xFF, 0x7F});
   const std::string errorAsCall =
@@ -138,7 +126,7 @@ TEST_P(RunningServer, HostileBlocksNeverTakeTheServerDown) {
   for (const std::string& hostile : {badSignature, hugeSize, errorAsCall}) {
     StreamSocket s = raw();
     send(s, hostile);
-    EXPECT_EQ(readToClose(s), "") << HexDump(hostile);
+    EXPECT_EQ(ReceiveUntilClosed(s), "") << HexDump(hostile);
     EXPECT_EQ(good->SendData(kRequest), (Outcome{0, kOk})) << "after " << HexDump(hostile);
   }
   {
@@ -153,14 +141,7 @@ TEST_P(RunningServer, HostileBlocksNeverTakeTheServerDown) {
   send(s, unknown);
   const std::string text = "Invalid action received: 99";
   const std::string expected = test::ErrorAnswerBlock(text);
-  std::string got;
-  char buf[256];
-  while (got.size() < expected.size() && s.WaitReadable(kPatience)) {
-    const size_t n = s.Receive(buf, sizeof buf);
-    if (n == 0) break;
-    got.append(buf, n);
-  }
-  EXPECT_EQ(HexDump(got), HexDump(expected));
+  EXPECT_EQ(HexDump(test::ReceiveUpTo(s, expected.size())), HexDump(expected));
   EXPECT_EQ(good->SendData(kRequest), (Outcome{0, kOk}));
   EXPECT_TRUE(server->Child().Running());
 }
