@@ -1,5 +1,8 @@
 #include "server/link/exchange_log.h"
 
+#include <cerrno>
+
+#include "platform/errors.h"
 #include "platform/text.h"
 
 namespace varn {
@@ -7,9 +10,15 @@ namespace varn {
 void TExchangeLog::Line(std::string_view event) {
   if (!m_settings->LogOn.load(std::memory_order_relaxed)) return;
   if (!m_file) {
-    const std::string dir = ParentDirectory(m_settings->LogFile);
-    if (!dir.empty()) MakeDirectories(dir, 0700);
-    m_file = std::make_unique<AppendOnlyFile>(m_settings->LogFile);
+    try {
+      m_file = std::make_unique<AppendOnlyFile>(m_settings->LogFile);
+    } catch (const EOSError& e) {
+      // Only the first log of a fresh install pays for creating the folder.
+      const std::string dir = ParentDirectory(m_settings->LogFile);
+      if (e.Errno != ENOENT || dir.empty()) throw;
+      MakeDirectories(dir, 0700);
+      m_file = std::make_unique<AppendOnlyFile>(m_settings->LogFile);
+    }
   }
   std::string line = LogTimeStamp();
   line += ' ';
