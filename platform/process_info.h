@@ -21,6 +21,11 @@ std::string ExecutablePath();
 // system cannot tell (callers show it, they never depend on it).
 std::string HostName();
 
+// This process's id, and its program's short name (what `ps` shows): how a
+// client introduces itself to the port server.
+int64_t CurrentProcessId();
+std::string ProgramName();
+
 // A write to a pipe or socket whose reader went away fails with an error
 // instead of ending the process (a server whose standard error was a pipe
 // must not die for one message).

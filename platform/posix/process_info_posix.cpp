@@ -2,6 +2,7 @@
 // gethostname for the computer name, and SO_PEERCRED, which on a connected
 // Unix socket gives the credentials the listening process had when it
 // called listen().
+#include <cstdio>
 #include <signal.h>
 #include <unistd.h>
 
@@ -29,6 +30,19 @@ std::string HostName() {
   char buf[HOST_NAME_MAX + 1] = {};
   if (::gethostname(buf, sizeof buf - 1) != 0) return {};
   return buf;
+}
+
+int64_t CurrentProcessId() { return ::getpid(); }
+
+std::string ProgramName() {
+  char buf[64] = {};
+  if (FILE* f = std::fopen("/proc/self/comm", "r")) {
+    if (!std::fgets(buf, sizeof buf, f)) buf[0] = '\0';
+    std::fclose(f);
+  }
+  std::string name = buf;
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+  return name;
 }
 
 void IgnoreBrokenPipes() {

@@ -1,0 +1,268 @@
+// The command engine: frames, the exchange through the port server, answer
+// checks and decoding, result codes and the command block of the log.
+#include <cmath>
+#include <cstdio>
+
+#include "driver/core/errors.h"
+#include "driver/core/server_link.h"
+#include "driver/core/varn_drv.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "protocol/frame.h"
+
+namespace varn {
+namespace {
+
+constexpr const char* kNoErrors = "Ошибок нет.";
+constexpr const char* kRangeError = "Параметр вне диапазона.";
+constexpr const char* kWrongLength = "Неверная длина ответа.";
+constexpr const char* kConnectionError = "Ошибка подключения.";
+
+void CheckAnswerLength(std::string_view data, size_t n) {
+  if (data.size() < n) throw EDriverError(-7, kWrongLength);
+}
+
+uint8_t Byte(std::string_view data, size_t i) { return static_cast<uint8_t>(data[i]); }
+
+uint32_t LittleEndian(std::string_view data, size_t offset, size_t count) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < count && i < 4; ++i) v |= uint32_t{Byte(data, offset + i)} << (8 * i);
+  return v;
+}
+
+std::u16string TrimmedText(std::string_view bytes) {
+  size_t end = bytes.size();
+  while (end > 0 && bytes[end - 1] == ' ') --end;
+  return Cp1251ToUtf16(bytes.substr(0, end));
+}
+
+// The error code an automation or system failure carries, when it has one.
+std::optional<uint32_t> SystemErrorCode(const std::exception& e) {
+  if (auto* d = dynamic_cast<const EDispatchError*>(&e)) return static_cast<uint32_t>(d->Code);
+  if (auto* o = dynamic_cast<const EOSError*>(&e); o && o->Errno != 0)
+    return static_cast<uint32_t>(o->Errno);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int32_t TVarnDrv::SetResult(int32_t code, std::string text) {
+  m_resultCode = code;
+  m_resultText = std::move(text);
+  return code;
+}
+
+int32_t TVarnDrv::ClearResult() { return SetResult(0, kNoErrors); }
+int32_t TVarnDrv::RangeError() { return SetResult(-9, kRangeError); }
+int32_t TVarnDrv::RangeError(std::string text) { return SetResult(-9, std::move(text)); }
+
+int32_t TVarnDrv::HandleError(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EDriverError& e) {
+    return SetResult(e.Code, e.what());
+  } catch (const std::exception& e) {
+    if (m_server) return SetResult(-8, e.what());
+    std::string text = std::string(kConnectionError) + " " + e.what();
+    if (auto code = SystemErrorCode(e)) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, " (%x)", *code);
+      text += hex;
+    }
+    return SetResult(-16, text);
+  } catch (...) {
+    return SetResult(m_server ? -8 : -16, m_server ? "Unknown failure"
+                                                   : std::string(kConnectionError) + " Unknown failure");
+  }
+}
+
+Variant TVarnDrv::Logged(const std::string& name, const std::function<Variant()>& work) {
+  m_log.BeginCall(name);
+  Variant value = work();
+  m_log.EndCall(value);
+  return value;
+}
+
+int32_t TVarnDrv::RunMethod(const char* name, int32_t (TVarnDrv::*method)()) {
+  return Logged(name, [&] { return Variant((this->*method)()); }).ToInt32();
+}
+
+int32_t TVarnDrv::SendCommand(const std::string& payload) {
+  return ExecuteFrame(protocol::BuildFrame(payload));
+}
+
+int32_t TVarnDrv::ExecuteFrame(const std::string& frame) {
+  m_ecrInput.clear();
+  m_ecrOutput.clear();
+  int32_t result = 0;
+  try {
+    if (!m_serverPortOpen) OpenServerPort();
+    m_ecrInput = HexDump(frame);
+    // Held for the whole exchange: a dropped connection empties Server meanwhile.
+    const std::shared_ptr<TServerLink> server = GetServer();
+    const int32_t code = server->CallInt(TServerLink::SendData, {Variant(Cp1251ToUtf16(frame))});
+    if (code != 0) {
+      m_resultText = Utf16ToUtf8(server->GetText(TServerLink::ResultDescription));
+      result = code;
+    } else {
+      result = ParseAnswer(Utf16ToCp1251(server->GetText(TServerLink::RxData)));
+    }
+    m_ecrOutput = Utf16ToUtf8(server->GetText(TServerLink::Output));
+    m_resultCode = result;
+  } catch (...) {
+    result = HandleError(std::current_exception());
+  }
+  LogCommand(result, frame, m_ecrOutput);
+  return result;
+}
+
+int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
+  try {
+    CheckAnswerLength(answer, 2);
+    const uint8_t cmd = Byte(answer, 0);
+    const uint8_t err = Byte(answer, 1);
+    if (err != 0) throw EDriverError(err, DeviceErrorText(err));
+    const std::string_view data = std::string_view(answer).substr(2);
+    switch (cmd) {
+      case protocol::kGetShortECRStatus:
+        CheckAnswerLength(data, 7);
+        m_ecrFlags = static_cast<uint16_t>(LittleEndian(data, 1, 2));
+        m_ecrMode = Byte(data, 3);
+        m_voltageByte = data.size() > 7 ? Byte(data, 7) : 0;
+        break;
+      case protocol::kGetECRStatus:
+        CheckAnswerLength(data, 16);
+        m_softMajor = Byte(data, 1);
+        m_softMinor = Byte(data, 2);
+        m_ecrBuild = static_cast<uint16_t>(LittleEndian(data, 3, 2));
+        m_softDay = Byte(data, 5);
+        m_softMonth = Byte(data, 6);
+        m_softYear = Byte(data, 7);
+        m_logicalNumber = Byte(data, 8);
+        m_ecrFlags = static_cast<uint16_t>(LittleEndian(data, 11, 2));
+        m_ecrMode = Byte(data, 13);
+        m_portNumber = Byte(data, 15);
+        break;
+      case protocol::kGetExchangeParam:
+        CheckAnswerLength(data, 2);
+        m_baudRate = Byte(data, 0);
+        m_timeout = DecodeTimeout(Byte(data, 1));
+        break;
+      case protocol::kReadTable:
+        CheckAnswerLength(data, m_fieldSize);
+        if (m_fieldType) {
+          const std::string_view value = data.substr(0, m_fieldSize);
+          m_valueOfFieldString = Cp1251ToUtf16(value.substr(0, value.find('\0')));
+        } else {
+          // A wider integer than the property holds is refused, not cut.
+          if (m_fieldSize > 4) throw EDriverError(-9, kRangeError);
+          m_valueOfFieldInteger = static_cast<int32_t>(LittleEndian(data, 0, m_fieldSize));
+        }
+        break;
+      case protocol::kGetTableStruct:
+        CheckAnswerLength(data, 43);
+        m_tableName = TrimmedText(data.substr(0, 40));
+        m_rowNumber = static_cast<int32_t>((static_cast<uint32_t>(m_rowNumber) & 0xFFFF0000u) |
+                                           LittleEndian(data, 40, 2));
+        m_fieldNumber = Byte(data, 42);
+        break;
+      case protocol::kGetFieldStruct: {
+        CheckAnswerLength(data, 42);
+        const bool isString = Byte(data, 40) != 0;
+        const uint8_t size = Byte(data, 41);
+        // The limits follow the name only for integer fields; never read past the answer.
+        if (!isString) CheckAnswerLength(data, 42 + 2 * size_t{size});
+        m_fieldName = TrimmedText(data.substr(0, 40));
+        m_fieldType = isString;
+        m_fieldSize = size;
+        if (!isString) {
+          m_minValueOfField = static_cast<int32_t>(LittleEndian(data, 42, size));
+          m_maxValueOfField = static_cast<int32_t>(LittleEndian(data, 42 + size, size));
+        }
+        break;
+      }
+      case protocol::kGetFontMetrics:
+        CheckAnswerLength(data, 5);
+        m_printWidth = static_cast<uint16_t>(LittleEndian(data, 0, 2));
+        m_charWidth = Byte(data, 2);
+        m_charHeight = Byte(data, 3);
+        m_fontCount = Byte(data, 4);
+        break;
+      case protocol::kGetDeviceMetrics:
+        CheckAnswerLength(data, 6);
+        m_uMajorType = Byte(data, 0);
+        m_uMinorType = Byte(data, 1);
+        m_uMajorProtocolVersion = Byte(data, 2);
+        m_uMinorProtocolVersion = Byte(data, 3);
+        m_uModel = Byte(data, 4);
+        m_uCodePage = Byte(data, 5);
+        m_uDescription = Cp1251ToUtf16(data.substr(6, 255));
+        break;
+      case protocol::kPrintWideString:
+      case protocol::kBeep:
+      case protocol::kPrintString:
+      case protocol::kTest:
+      case protocol::kOpenDrawer:
+      case protocol::kFeedDocument:
+      case protocol::kInterruptTest:
+      case protocol::kPrintStringWithFont:
+      case protocol::kLoadLineData:
+      case protocol::kDraw:
+      case protocol::kPrintBarCode:
+        CheckAnswerLength(data, 1);
+        break;
+      default:
+        break;
+    }
+    return ClearResult();
+  } catch (...) {
+    return HandleError(std::current_exception());
+  }
+}
+
+void TVarnDrv::LogCommand(int32_t result, const std::string& frame, const std::string& output) {
+  if (!m_log.Enabled()) return;
+  m_log.WriteSeparator();
+  // A frame of the caller's (ExchangeBytes) may be too short to hold a code.
+  if (frame.size() >= 3) {
+    const uint8_t code = static_cast<uint8_t>(frame[2]);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%.2X", code);
+    m_log.WriteLine(std::string("Команда ") + hex + " " + CommandName(code));
+  } else {
+    m_log.WriteLine("Команда -- ");
+  }
+  m_log.WriteSent(frame);
+  // The answer bytes the server's summary lists, not the summary's characters.
+  if (!output.empty()) m_log.WriteReceived(SummaryBytes(output));
+  if (result != 0) {
+    char suffix[16] = "";
+    if (result > 0) std::snprintf(suffix, sizeof suffix, ", %.2Xh", static_cast<unsigned>(result));
+    m_log.WriteLine("Ошибка: (" + std::to_string(result) + suffix + ") " + m_resultText);
+  }
+}
+
+std::string SummaryBytes(const std::string& summary) {
+  std::string bytes;
+  int nibbles = 0;
+  unsigned value = 0;
+  for (char c : summary) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (digit < 0) {
+      nibbles = 0;
+      continue;
+    }
+    value = (value << 4) | static_cast<unsigned>(digit);
+    if (++nibbles == 2) {
+      bytes.push_back(static_cast<char>(value & 0xFF));
+      nibbles = 0;
+      value = 0;
+    }
+  }
+  return bytes;
+}
+
+}  // namespace varn

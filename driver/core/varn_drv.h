@@ -1,0 +1,226 @@
+// TVarnDrv: the driver's one automation object. A caller sets properties,
+// calls a method without arguments and reads ResultCode,
+// ResultCodeDescription and the answer properties:
+//
+//   DispatchPtr drv = CreateObject(u"VarnDrv.VarnDrv");
+//   PutProperty(*drv, u"StringForPrinting", Variant(u"ИТОГ"));
+//   int32_t rc = CallMethod(*drv, u"PrintString").ToInt32();
+//
+// Every device command builds a payload (code, operator password,
+// parameters); the engine frames it, hands it to the port server's SendData
+// and decodes the answer into properties. The object holds no lock and
+// starts no thread: calls run on the caller's thread and block during the
+// exchange. Failures are EDriverError inside and become ResultCode here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "driver/services/log_file.h"
+#include "platform/automation/dispatch.h"
+
+namespace varn {
+
+namespace remote {
+class TkxStreamedConnection;
+}
+
+class TServerLink;
+
+inline constexpr const char* kVarnDrvClsid = "{4D959331-0703-402F-95D8-D3BE00EEF8BA}";
+inline constexpr const char* kVarnDrvProgId = "VarnDrv.VarnDrv";
+inline constexpr const char* kDriverParamKey = "SOFTWARE\\Kvelta\\Варн\\Драйвер\\Param";
+
+// Filled by the window library when it is loaded; returns a result code.
+using ShowPropertiesHook = std::function<int32_t(IDispatch& driver)>;
+void SetShowPropertiesHook(ShowPropertiesHook hook);
+
+class TVarnDrv : public DispatchObject<TVarnDrv> {
+ public:
+  TVarnDrv();
+  ~TVarnDrv() override;
+  static const MemberTable<TVarnDrv>& Members();
+
+  // --- results ---------------------------------------------------------------
+  int32_t ClearResult();
+  int32_t RangeError();
+  int32_t SetResult(int32_t code, std::string text);  // UTF-8 text
+  int32_t HandleError(std::exception_ptr failure);
+
+  // --- engine ------------------------------------------------------------------
+  int32_t SendCommand(const std::string& payload);
+  int32_t ExecuteFrame(const std::string& frame);
+  int32_t ParseAnswer(const std::string& answer);
+  void LogCommand(int32_t result, const std::string& frame, const std::string& output);
+
+  // --- server connection --------------------------------------------------------
+  bool IsServerConnected();  // logs itself as "IsServerConnected"
+  std::shared_ptr<TServerLink> GetServer();
+  void OpenServerPort();
+  void CheckServerResult(TServerLink& server, int32_t code);
+  int32_t SetServerResult(TServerLink& server, int32_t code);
+
+  int32_t Connect();
+  int32_t Disconnect();
+  int32_t ServerConnect();
+  int32_t ServerDisconnect();
+  std::u16string ServerVersion();
+  int32_t LockPort();
+  int32_t UnlockPort();
+  bool PortLocked();
+  int32_t AdminUnlockPort();
+  int32_t AdminUnlockPorts();
+
+  // --- commands ---------------------------------------------------------------
+  int32_t GetShortECRStatus();
+  int32_t GetECRStatus();
+  int32_t PrintWideString();
+  int32_t Beep();
+  int32_t SetExchangeParam();
+  int32_t GetExchangeParam();
+  int32_t PrintString();
+  int32_t Test();
+  int32_t WriteTable();
+  int32_t WriteTable2();
+  int32_t ReadTable();
+  int32_t ReadTable2();
+  int32_t InitTable();
+  int32_t OpenDrawer();
+  int32_t FeedDocument();
+  int32_t InterruptTest();
+  int32_t GetTableStruct();
+  int32_t GetFieldStruct();
+  int32_t PrintStringWithFont();
+  int32_t LoadLineData();
+  int32_t LoadLineDataEx();
+  int32_t WideLoadLineData();
+  int32_t Draw();
+  int32_t DrawEx();
+  int32_t PrintBarCode();
+  int32_t GetDeviceMetrics();
+  int32_t GetFontMetrics();
+  int32_t ExchangeBytes();
+
+  // --- settings -------------------------------------------------------------------
+  void LoadParams();
+  int32_t SaveParams();
+  void WriteParams();  // raises on a registry failure
+  int32_t ShowProperties();
+
+  // The text fitting of the printing commands (cp1251 bytes).
+  std::string FitString(int width, int header);
+
+  // --- properties (plain storage; the member table exposes them) --------------
+  int32_t m_resultCode = 0;
+  std::string m_resultText;  // UTF-8
+  std::string m_ecrInput;    // hex dump
+  std::string m_ecrOutput;   // the server's Output text
+
+  // connection settings
+  int32_t m_connectionType = 0;
+  std::u16string m_computerName;
+  std::u16string m_ipAddress;
+  bool m_useIPAddress = false;
+  int32_t m_tcpPort = 211;
+  int32_t m_comNumber = 1;
+  int32_t m_baudRate = 1;
+  int32_t m_timeout = 100;
+
+  bool m_deviceConnected = false;
+  bool m_serverPortOpen = false;
+
+  // parameters
+  std::u16string m_stringForPrinting;
+  int32_t m_stringQuantity = 0;
+  int32_t m_fontType = 0;
+  int32_t m_drawerNumber = 0;
+  int32_t m_runningPeriod = 0;
+  uint8_t m_portNumber = 1;
+  int32_t m_tableNumber = 1;
+  int32_t m_rowNumber = 1;
+  int32_t m_fieldNumber = 1;
+  std::u16string m_tableName;
+  std::u16string m_fieldName;
+  bool m_fieldType = false;
+  uint8_t m_fieldSize = 0;
+  int32_t m_minValueOfField = 0;
+  int32_t m_maxValueOfField = 0;
+  int32_t m_valueOfFieldInteger = 0;
+  std::u16string m_valueOfFieldString;
+  int32_t m_lineNumber = 0;
+  std::string m_lineData;  // bytes
+  int32_t m_firstLineNumber = 1;
+  int32_t m_lastLineNumber = 1;
+  std::u16string m_barCode = u"0";
+  std::string m_transferBytes;  // bytes
+
+  // answers
+  uint8_t m_ecrMode = 0;
+  uint16_t m_ecrFlags = 979;
+  uint8_t m_softMajor = 0;
+  uint8_t m_softMinor = 0;
+  uint16_t m_ecrBuild = 0;
+  uint8_t m_softDay = 1;
+  uint8_t m_softMonth = 10;
+  uint8_t m_softYear = 1;
+  uint8_t m_logicalNumber = 1;
+  uint8_t m_voltageByte = 0;
+  uint8_t m_uMajorType = 0;
+  uint8_t m_uMinorType = 0;
+  uint8_t m_uMajorProtocolVersion = 0;
+  uint8_t m_uMinorProtocolVersion = 0;
+  uint8_t m_uModel = 0;
+  uint8_t m_uCodePage = 0;
+  std::u16string m_uDescription;
+  uint16_t m_printWidth = 0;
+  uint8_t m_charWidth = 0;
+  uint8_t m_charHeight = 0;
+  uint8_t m_fontCount = 0;
+
+  std::u16string m_fileName;  // the picture file of LoadBMP
+  int32_t m_currentDevice = 0;  // index of the logical device in use
+
+  TLogFile m_log;
+
+  // derived properties
+  std::u16string ECRSoftVersion() const;
+  double ECRSoftDate() const;
+  std::u16string ECRModeDescription() const;
+  double PowerSourceVoltage() const;
+
+  // setters with rules
+  void SetConnectionType(int32_t v);
+  void SetTCPPort(int32_t v);
+  void SetComNumber(int32_t v);
+  void SetBaudRate(int32_t v);
+
+  // The outer form of a member: its log name on entry, name and value on exit.
+  Variant Logged(const std::string& name, const std::function<Variant()>& work);
+  // An automation method called from inside the driver: logged the same way.
+  int32_t RunMethod(const char* name, int32_t (TVarnDrv::*method)());
+
+ private:
+  std::shared_ptr<TServerLink> CreateServer();
+  void DropServer();  // ServerDisconnect's part: no result, no log
+  // Sets the range error with its own text.
+  int32_t RangeError(std::string text);
+  int32_t ReadTableValue(bool withStruct);
+  int32_t WriteTableValue(bool withStruct);
+  bool CheckTableRanges();
+
+  std::shared_ptr<TServerLink> m_server;  // Server
+  std::unique_ptr<remote::TkxStreamedConnection> m_connection;  // ServerConnection
+  bool m_droppingOnPurpose = false;
+};
+
+// Decoding and encoding helpers of the command set, shared with tests.
+uint8_t EncodeTimeout(uint32_t ms);
+int32_t DecodeTimeout(uint8_t code);
+int32_t BaudRateValue(int32_t code);
+std::string FitBytes(std::string bytes, size_t n);
+// The bytes an exchange summary lists ("02 | 03 | 11 | 00 | 2A | 38").
+std::string SummaryBytes(const std::string& summary);
+
+}  // namespace varn
