@@ -68,6 +68,16 @@ std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
   return a.append(data);
 }
 
+bool ConfirmsWithOperator(uint8_t code) {
+  switch (code) {
+    case 0x12: case 0x13: case 0x17: case 0x19: case 0x28: case 0x29:
+    case 0x2B: case 0x2F: case 0xC0: case 0xC1: case 0xC2: case 0xC3: case 0xC4:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void Put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
   out += static_cast<char>(v >> 8);
@@ -147,7 +157,11 @@ std::string TDeviceModel::Execute(std::string_view request) {
   if (rule->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
   if (Mode() == kModeTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
   try {
-    return Run(code, in);
+    std::string answer = Run(code, in);
+    // The device confirms these commands with the operator's number.
+    if (answer.size() == 2 && answer[1] == err::kOk && ConfirmsWithOperator(code))
+      answer += static_cast<char>(kOperator);
+    return answer;
   } catch (const std::exception& e) {
     // Only the emulator's own files fail here; the host sees a device fault.
     Diagnose(e.what());

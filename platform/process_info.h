@@ -21,9 +21,8 @@ std::string ExecutablePath();
 // system cannot tell (callers show it, they never depend on it).
 std::string HostName();
 
-// This process's id, and its program's short name (what `ps` shows): how a
-// client introduces itself to the port server.
-int64_t CurrentProcessId();
+// The program's short name (what `ps` shows): how a client introduces
+// itself to the port server, beside CurrentProcessId (process.h).
 std::string ProgramName();
 
 // A write to a pipe or socket whose reader went away fails with an error

@@ -133,7 +133,7 @@ int32_t TVarnDrv::WriteTableValue(bool withStruct) {
   std::string value;
   if (m_fieldType) {
     value = Utf16ToCp1251(m_valueOfFieldString);
-    if (value.empty()) value = " ";
+    if (value.empty()) value.assign(1, ' ');
     value = FitBytes(value, m_fieldSize);
   } else {
     // The integer properties hold 4 bytes; a wider field is refused, not cut.

@@ -4,6 +4,7 @@
 #include "driver/core/server_link.h"
 #include "driver/core/varn_drv.h"
 #include "platform/errors.h"
+#include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/text.h"
 #include "protocol/server_members.h"

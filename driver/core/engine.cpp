@@ -223,23 +223,16 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
 void TVarnDrv::LogCommand(int32_t result, const std::string& frame, const std::string& output) {
   if (!m_log.Enabled()) return;
   m_log.WriteSeparator();
-  // A frame of the caller's (ExchangeBytes) may be too short to hold a code.
-  if (frame.size() >= 3) {
-    const uint8_t code = static_cast<uint8_t>(frame[2]);
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%.2X", code);
-    m_log.WriteLine(std::string("Команда ") + hex + " " + CommandName(code));
-  } else {
+  // A frame of the caller's (ExchangeBytes) may be too short to hold a code:
+  // its line then shows "--" and no name, and nothing past the bytes is read.
+  if (frame.size() >= 3)
+    m_log.WriteCommand(static_cast<uint8_t>(frame[2]));
+  else
     m_log.WriteLine("Команда -- ");
-  }
   m_log.WriteSent(frame);
   // The answer bytes the server's summary lists, not the summary's characters.
   if (!output.empty()) m_log.WriteReceived(SummaryBytes(output));
-  if (result != 0) {
-    char suffix[16] = "";
-    if (result > 0) std::snprintf(suffix, sizeof suffix, ", %.2Xh", static_cast<unsigned>(result));
-    m_log.WriteLine("Ошибка: (" + std::to_string(result) + suffix + ") " + m_resultText);
-  }
+  if (result != 0) m_log.WriteError(result, m_resultText);
 }
 
 std::string SummaryBytes(const std::string& summary) {

@@ -32,8 +32,6 @@ std::string HostName() {
   return buf;
 }
 
-int64_t CurrentProcessId() { return ::getpid(); }
-
 std::string ProgramName() {
   char buf[64] = {};
   if (FILE* f = std::fopen("/proc/self/comm", "r")) {

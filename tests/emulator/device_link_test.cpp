@@ -85,7 +85,7 @@ TEST_F(EmulatorTest, DeviceSideOfTheProtocolByteByByte) {
 
   line.Write(test::Frame(Cmd(0x17, "\x02" + Text("строка", 40))));
   EXPECT_EQ(line.Read(1), kAck);
-  const std::string answer = test::Frame(Bytes({0x17, 0}));
+  const std::string answer = test::Frame(Bytes({0x17, 0, 1}));  // confirmed with the operator
   EXPECT_EQ(line.ReadFrame(), answer);
 
   // Not acknowledged (nothing, or NAK): held, and sent again at each ENQ.
