@@ -31,6 +31,11 @@ class TServerLink;
 
 inline constexpr const char* kVarnDrvClsid = "{4D959331-0703-402F-95D8-D3BE00EEF8BA}";
 inline constexpr const char* kVarnDrvProgId = "VarnDrv.VarnDrv";
+// The dispatch interfaces, each adding members with DISPIDs after the last.
+inline constexpr const char* kIVarnDrvIid = "{E13BB866-DD3F-481E-9092-40C533503844}";   // 1..124
+inline constexpr const char* kIVarnDrv2Iid = "{0FA5E5B9-8B9E-410A-BD9D-825E2F734FA8}";  // 125..126
+inline constexpr const char* kIVarnDrv3Iid = "{2DFBF0B4-D23A-4632-BB00-3885F1CBED1F}";  // 127..128
+inline constexpr const char* kIVarnDrv4Iid = "{7162EE36-6DE2-445D-BA92-085BC6213996}";  // 129
 inline constexpr const char* kDriverParamKey = "SOFTWARE\\Kvelta\\Варн\\Драйвер\\Param";
 
 // Filled by the window library when it is loaded; returns a result code.
