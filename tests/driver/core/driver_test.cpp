@@ -22,6 +22,7 @@ const Result kRange{-9, "Параметр вне диапазона."};
 
 TEST_F(DriverTest, PrintsAReceiptAndDecodesTheAnswers) {
   StartDevice();
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "LogOn", 1);  // the line, as the server saw it
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
   EXPECT_EQ(drv.Result(), kOk);
@@ -42,6 +43,8 @@ TEST_F(DriverTest, PrintsAReceiptAndDecodesTheAnswers) {
   const std::string printed = drv.Text(u"ECRInput");
   EXPECT_THAT(printed, StartsWith("02 2E 17 97 1C 00 00 02 D7 E5 EA 20 B9 31 00"));
   EXPECT_EQ(printed.size(), (2 + 46 + 1) * 3 - 1u);
+  // The server put exactly these bytes on the line.
+  EXPECT_THAT(ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log"), HasSubstr(" -> " + printed + "\r\n"));
   drv.Set(u"StringForPrinting", "ИТОГ");
   EXPECT_EQ(drv.Call(u"PrintWideString"), 0);
   drv.Set(u"FontType", Variant(3));
