@@ -17,6 +17,10 @@ namespace varn {
 // cannot tell.
 std::string ExecutablePath();
 
+// The computer's network name as the system reports it; empty when the
+// system cannot tell (callers show it, they never depend on it).
+std::string HostName();
+
 // A write to a pipe or socket whose reader went away fails with an error
 // instead of ending the process (a server whose standard error was a pipe
 // must not die for one message).

@@ -1,6 +1,7 @@
-// Process facts on Linux: /proc/self/exe for the program's file, and
-// SO_PEERCRED, which on a connected Unix socket gives the credentials the
-// listening process had when it called listen().
+// Process facts on Linux: /proc/self/exe for the program's file,
+// gethostname for the computer name, and SO_PEERCRED, which on a connected
+// Unix socket gives the credentials the listening process had when it
+// called listen().
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,6 +23,12 @@ std::string ExecutablePath() {
     throw EOSError(err, std::string("readlink /proc/self/exe: ") + std::strerror(err));
   }
   return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string HostName() {
+  char buf[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return {};
+  return buf;
 }
 
 void IgnoreBrokenPipes() {
