@@ -20,10 +20,10 @@ test: build
 	ctest --preset $(PRESET)
 
 bench: build
-	$(BUILD)/bench/link/bench_link
-	$(BUILD)/bench/server_object/bench_server_object
-	$(BUILD)/bench/remote/bench_remote
-	$(BUILD)/bench/remote_server/bench_remote_server
+	$(BUILD)/bin/bench_link
+	$(BUILD)/bin/bench_server_object
+	$(BUILD)/bin/bench_remote
+	$(BUILD)/bin/bench_remote_server
 
 clean:
 	rm -rf build

@@ -14,3 +14,16 @@ function(add_varn_test)
   include(GoogleTest)
   gtest_discover_tests(${A_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# add_varn_inproc_library(NAME n SRCS ... DEPS ...): an in-process server
+# library lib<n>.so (platform/automation/inproc_server.h). It keeps its own
+# copy of every static library it links, hidden: the three entry points are
+# all it exports, so it never binds to a host's copies of the same code.
+function(add_varn_inproc_library)
+  cmake_parse_arguments(A "" "NAME" "SRCS;DEPS" ${ARGN})
+  add_library(${A_NAME} SHARED ${A_SRCS})
+  target_link_libraries(${A_NAME} PRIVATE ${A_DEPS})
+  set_target_properties(${A_NAME} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                             VISIBILITY_INLINES_HIDDEN ON)
+  target_link_options(${A_NAME} PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined)
+endfunction()

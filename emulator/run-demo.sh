@@ -9,12 +9,12 @@ rm -rf "$out"
 mkdir -p "$out"
 export VARN_REGISTRY="$out/registry.reg" VARN_LOG_DIR="$out"
 
-"$build/emulator/varn-emu" --com 1 --state "$out/state.txt" \
+"$build/bin/varn-emu" --com 1 --state "$out/state.txt" \
   --paper "$out/paper.txt" --paper-png "$out/paper.png" &
 emu=$!
 trap 'kill -TERM "$emu" 2>/dev/null || true' EXIT
 
-"$build/emulator/varn-emu-demo" --com 1
+"$build/bin/varn-emu-demo" --com 1
 
 kill -TERM "$emu"
 wait "$emu"

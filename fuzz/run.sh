@@ -19,7 +19,7 @@ mkdir -p "$build/artifacts"
 for t in "${targets[@]}"; do
   mkdir -p "$build/corpus/$t"
   echo "fuzz_$t: ${seconds}s"
-  "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  "$build/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$build/artifacts/$t-" -print_final_stats=1 \
     "$build/corpus/$t" "$root/fuzz/corpus/$t"
 done

@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace varn::remote {
 
@@ -16,7 +17,7 @@ std::string LocalServerSocketPath() {
 
 int64_t StartRegisteredServer(const std::string& clsid) {
   std::string program = RegisteredLocalServer(Registry::Default(), clsid).value_or("");
-  if (program.empty()) {
+  if (program.empty() && EqualNoCase(clsid, kPortServerClsid)) {
     const std::string beside = ParentDirectory(CurrentModulePath()) + "/VarnSrv";
     program = FileExists(beside) ? beside : FindOnPath("VarnSrv");
   }

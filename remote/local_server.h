@@ -27,10 +27,14 @@ namespace varn::remote {
 // $VARN_RUNTIME_DIR/VarnSrv.sock (see RuntimeDirectory()).
 std::string LocalServerSocketPath();
 
+// The port server's class (the server's own kVarnSrvClsid).
+inline constexpr const char* kPortServerClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
+
 // Starts the server program of class `clsid` with -Embedding: the
-// LocalServer32 path registered for it, else VarnSrv beside this program or
-// library, else VarnSrv on PATH. EDriverError REGDB_E_CLASSNOTREG when there
-// is none; EOSError when it cannot be run. Returns its process id.
+// LocalServer32 path registered for it; for the port server's class only,
+// else VarnSrv beside this program or library, else VarnSrv on PATH (that
+// program serves no other class). EDriverError REGDB_E_CLASSNOTREG when
+// there is none; EOSError when it cannot be run. Returns its process id.
 int64_t StartRegisteredServer(const std::string& clsid);
 
 class TLocalServerConnector {

@@ -2,7 +2,7 @@
 // against the floor: the same responder driven by a bare loop that writes
 // ENQ / frame / ACK with no logging, purging or time-out bookkeeping.
 //
-//   build/default/bench/link/bench_link [seconds per figure, default 6]
+//   build/default/bin/bench_link [seconds per figure, default 6]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

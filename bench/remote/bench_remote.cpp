@@ -4,7 +4,7 @@
 // object. Figures are Invoke calls (one round trip each, the id looked up
 // once); "by name" adds the GetIDsOfNames round trip a late-bound call makes.
 //
-//   build/rem/bench/remote/bench_remote [seconds per figure, default 3]
+//   build/default/bin/bench_remote [seconds per figure, default 3]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

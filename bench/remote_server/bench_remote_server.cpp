@@ -7,7 +7,7 @@
 // in short rounds (each opens COM1 and closes it again), so a change of
 // machine load hits all alike.
 //
-//   build/app/bench/remote_server/bench_remote_server [seconds per figure, default 4]
+//   build/default/bin/bench_remote_server [seconds per figure, default 4]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // cp1251 crossing cost per exchange. The two alternate in short rounds so
 // that a change of machine load hits both alike.
 //
-//   build/srv/bench/server_object/bench_server_object [seconds per figure, default 4]
+//   build/default/bin/bench_server_object [seconds per figure, default 4]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

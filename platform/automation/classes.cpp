@@ -1,6 +1,11 @@
 #include "platform/automation/classes.h"
 
+#include <cctype>
+
+#include "platform/automation/inproc_server.h"
+#include "platform/dynamic_library.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -11,6 +16,36 @@ const std::string kClasses = "SOFTWARE\\Classes\\";
 
 bool IsClsid(const std::string& s) {
   return s.size() > 2 && s.front() == '{' && s.back() == '}';
+}
+
+[[noreturn]] void NotRegistered(const std::string& name) {
+  throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + name);
+}
+
+DispatchPtr FromEntry(const ClassEntry& entry, const std::string& name) {
+  DispatchPtr obj = entry.factory();
+  if (!obj) throw EDriverError(E_FAIL, "Не удалось создать объект " + name);
+  return obj;
+}
+
+// `name`: what the library is asked for (a CLSID, or a ProgID when no CLSID is known).
+DispatchPtr FromLibrary(const std::string& path, const std::string& name) {
+  std::optional<DynamicLibrary> lib;
+  try {
+    lib = DynamicLibrary::Load(path);
+  } catch (const EOSError& e) {
+    throw EDriverError(CO_E_DLLNOTFOUND,
+                       "Не удалось загрузить библиотеку " + path + ": " + e.what());
+  }
+  const auto get = lib->Function<inproc::GetObjectFunction>(inproc::kGetObject);
+  if (!get)
+    throw EDriverError(CO_E_ERRORINDLL, "В библиотеке " + path + " нет точки входа " +
+                                            std::string(inproc::kGetObject));
+  IDispatch* obj = get(name.c_str());
+  if (!obj)
+    throw EDriverError(CLASS_E_CLASSNOTAVAILABLE,
+                       "Библиотека " + path + " не создаёт объект " + name);
+  return DispatchPtr::Adopt(obj);
 }
 
 }  // namespace
@@ -40,21 +75,64 @@ DispatchPtr ClassTable::Create(const std::u16string& nameOrClsid) const {
     // A class known only by its registration: the ProgID it is registered as.
     if (auto progId = RegisteredProgId(Registry::Default(), name)) entry = Find(*progId);
   }
-  if (!entry) throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + name);
-  DispatchPtr obj = entry->factory();
-  if (!obj) throw EDriverError(E_FAIL, "Не удалось создать объект " + name);
-  return obj;
+  if (!entry) NotRegistered(name);
+  return FromEntry(*entry, name);
+}
+
+std::string LibraryBesideProgram(const std::string& progId) {
+  // Only a plain name: a ProgID must not lead anywhere but beside the program.
+  const std::string first = progId.substr(0, progId.find('.'));
+  if (first.empty() || first.size() == progId.size()) return {};
+  for (const char c : first)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return {};
+  const std::string dir = ProgramDirectory();
+  return dir.empty() ? std::string() : dir + "/lib" + first + ".so";
+}
+
+DispatchPtr CreateObject(const std::u16string& progIdOrClsid) {
+  const std::string name = Utf16ToUtf8(progIdOrClsid);
+  if (auto entry = ClassTable::Instance().Find(name)) return FromEntry(*entry, name);
+
+  std::string clsid, progId, library;
+  try {
+    const Registry reg = Registry::Default();
+    if (IsClsid(name)) {
+      clsid = name;
+      progId = RegisteredProgId(reg, clsid).value_or("");
+    } else {
+      progId = name;
+      clsid = RegisteredClsid(reg, progId).value_or("");
+    }
+    if (!clsid.empty()) library = RegisteredInprocServer(reg, clsid).value_or("");
+  } catch (const ERegistryError& e) {
+    throw EDriverError(E_FAIL, e.what());
+  }
+  if (!progId.empty())
+    if (auto entry = ClassTable::Instance().Find(progId)) return FromEntry(*entry, name);
+  if (!library.empty()) return FromLibrary(library, clsid);
+
+  if (!progId.empty()) {
+    const std::string beside = LibraryBesideProgram(progId);
+    if (!beside.empty() && FileExists(beside))
+      return FromLibrary(beside, clsid.empty() ? progId : clsid);
+  }
+  NotRegistered(name);
 }
 
 void RegisterClass(Registry& reg, const std::string& clsid, const std::string& progId,
-                   const std::string& localServerPath) {
+                   const std::string& serverPath, ServerKind kind) {
   reg.Update([&](RegistryData& d) {
     const std::string key = kClasses + "CLSID\\" + clsid;
-    d.SetValue(key, "", RegValue{RegValue::Type::String, progId, 0});
-    d.SetValue(key + "\\ProgID", "", RegValue{RegValue::Type::String, progId, 0});
-    if (!localServerPath.empty())
-      d.SetValue(key + "\\LocalServer32", "", RegValue{RegValue::Type::String, localServerPath, 0});
-    d.SetValue(kClasses + progId + "\\CLSID", "", RegValue{RegValue::Type::String, clsid, 0});
+    const auto text = [](const std::string& s) { return RegValue{RegValue::Type::String, s, 0}; };
+    d.SetValue(key, "", text(progId));
+    d.SetValue(key + "\\ProgID", "", text(progId));
+    if (!serverPath.empty() && kind == ServerKind::Local) {
+      d.SetValue(key + "\\LocalServer32", "", text(serverPath));
+    } else if (!serverPath.empty()) {
+      d.SetValue(key + "\\InprocServer32", "", text(serverPath));
+      d.SetValue(key + "\\InprocServer32", "ThreadingModel", text("Apartment"));
+    }
+    d.SetValue(kClasses + progId + "\\CLSID", "", text(clsid));
   });
 }
 
@@ -69,8 +147,16 @@ std::optional<std::string> RegisteredProgId(const Registry& reg, const std::stri
   return reg.ReadString(kClasses + "CLSID\\" + clsid + "\\ProgID", "");
 }
 
+std::optional<std::string> RegisteredClsid(const Registry& reg, const std::string& progId) {
+  return reg.ReadString(kClasses + progId + "\\CLSID", "");
+}
+
 std::optional<std::string> RegisteredLocalServer(const Registry& reg, const std::string& clsid) {
   return reg.ReadString(kClasses + "CLSID\\" + clsid + "\\LocalServer32", "");
+}
+
+std::optional<std::string> RegisteredInprocServer(const Registry& reg, const std::string& clsid) {
+  return reg.ReadString(kClasses + "CLSID\\" + clsid + "\\InprocServer32", "");
 }
 
 }  // namespace varn

@@ -1,8 +1,10 @@
-// The class table: CLSID and ProgID to a factory, in-process, and the
-// registration of classes into the registry store.
+// Classes: the in-process class table (CLSID and ProgID to a factory), class
+// registration in the registry store, and CreateObject, which finds a class
+// wherever it lives: in this module's table, in a registered in-process
+// server library, or in a library beside the program.
 //
 //   ClassTable::Instance().Add({"{51FABCFE-...}", "VarnSrv.VarnSrv", [] { ... }});
-//   DispatchPtr obj = ClassTable::Instance().Create(u"{51FABCFE-...}");
+//   DispatchPtr drv = CreateObject(u"VarnDrv.VarnDrv");
 #pragma once
 
 #include <functional>
@@ -23,13 +25,17 @@ struct ClassEntry {
   std::function<DispatchPtr()> factory;
 };
 
+// One table per module: a program and each in-process server library it
+// loads have their own.
 class ClassTable {
  public:
   static ClassTable& Instance();
   void Add(ClassEntry entry);  // replaces an entry with the same CLSID
   // By ProgID, or by CLSID text in braces (case-insensitive). The table
   // first, then the ProgID a CLSID is registered under in the registry.
-  // EDriverError (code REGDB_E_CLASSNOTREG) when nothing fits.
+  // EDriverError (code REGDB_E_CLASSNOTREG) when nothing fits. Only this
+  // table's classes: a server creating objects for remote callers uses this,
+  // never CreateObject, so no caller can make it load a library.
   DispatchPtr Create(const std::u16string& nameOrClsid) const;
   std::optional<ClassEntry> Find(const std::string& nameOrClsid) const;
 
@@ -38,14 +44,39 @@ class ClassTable {
   std::vector<ClassEntry> m_entries;
 };
 
-// HKCU\SOFTWARE\Classes\CLSID\{..}\ProgID (default value = ProgID),
-// ...\LocalServer32 (default value = the server program, when given), and
-// HKCU\SOFTWARE\Classes\<ProgID>\CLSID (default value = the CLSID).
+// Creates an object by ProgID or CLSID text in braces (case-insensitive):
+// 1. this module's ClassTable (also by the ProgID a CLSID is registered as);
+// 2. the registry: ProgID -> CLSID -> InprocServer32 -> the library, loaded
+//    and asked through its VarnDllGetObject (platform/automation/inproc_server.h);
+// 3. a library beside the running program named after the ProgID's first
+//    part ("VarnDrv.VarnDrv" -> libVarnDrv.so), so that a fresh build works
+//    before anything is registered.
+// EDriverError: REGDB_E_CLASSNOTREG (not found anywhere), CO_E_DLLNOTFOUND
+// (the library cannot be loaded; the loader's text follows), CO_E_ERRORINDLL
+// (no entry point), CLASS_E_CLASSNOTAVAILABLE (the library does not make it).
+DispatchPtr CreateObject(const std::u16string& progIdOrClsid);
+
+// The library a class would come from by step 3 above ("" when the name
+// gives none): ProgramDirectory()/lib<first part>.so.
+std::string LibraryBesideProgram(const std::string& progId);
+
+enum class ServerKind {
+  Local,      // LocalServer32: a program started with -Embedding
+  InProcess,  // InprocServer32: a shared library, apartment threading
+};
+
+// HKCU\SOFTWARE\Classes\CLSID\{..} (default value = ProgID), its ProgID
+// subkey, the server's subkey when a path is given (LocalServer32 or
+// InprocServer32 with ThreadingModel "Apartment", default value = the path),
+// and HKCU\SOFTWARE\Classes\<ProgID>\CLSID (default value = the CLSID).
 void RegisterClass(Registry& reg, const std::string& clsid, const std::string& progId,
-                   const std::string& localServerPath = {});
+                   const std::string& serverPath = {}, ServerKind kind = ServerKind::Local);
 void UnregisterClass(Registry& reg, const std::string& clsid, const std::string& progId);
-// The ProgID registered for a CLSID, or the LocalServer32 path of a CLSID.
+// What a registration says: the ProgID of a CLSID, the CLSID of a ProgID,
+// the server program or library of a CLSID.
 std::optional<std::string> RegisteredProgId(const Registry& reg, const std::string& clsid);
+std::optional<std::string> RegisteredClsid(const Registry& reg, const std::string& progId);
 std::optional<std::string> RegisteredLocalServer(const Registry& reg, const std::string& clsid);
+std::optional<std::string> RegisteredInprocServer(const Registry& reg, const std::string& clsid);
 
 }  // namespace varn

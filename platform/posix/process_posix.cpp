@@ -2,7 +2,6 @@
 // at once, so the server is nobody's child and never a zombie of the driver's
 // host) and reports the server's pid, or the errno of a failed exec, through a
 // close-on-exec pipe. Between fork and exec only async-signal-safe calls run.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -160,17 +159,6 @@ void TerminateProcess(int64_t pid) {
 
 int64_t CurrentProcessId() {
   return ::getpid();
-}
-
-std::string CurrentModulePath() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&CurrentModulePath), &info) && info.dli_fname) {
-    char buf[PATH_MAX];
-    if (::realpath(info.dli_fname, buf)) return buf;
-  }
-  char buf[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
 }  // namespace varn

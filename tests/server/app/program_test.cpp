@@ -6,6 +6,7 @@
 #include "platform/automation/classes.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "remote/local_server.h"
 #include "tests/server/app/server_process.h"
 
 namespace varn::test {
@@ -34,6 +35,8 @@ TEST_F(ProgramTest, RegistrationSwitchesInAnyFormRegisterOrRemoveTheClassAndEnd)
     EXPECT_EQ(Reg().ReadString(kProgIdKey + "\\CLSID", ""), kVarnSrvClsid);
   }
   EXPECT_FALSE(FileExists(SocketPath())) << "registering starts no server";
+  // The class a driver starts this program for when nothing is registered.
+  EXPECT_EQ(std::string(remote::kPortServerClsid), kVarnSrvClsid);
 
   for (const char* sw : {"-unregserver", "/UNREGSERVER"}) {
     const RunResult r = RunProgram(env, {sw});
