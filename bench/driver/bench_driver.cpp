@@ -74,7 +74,7 @@ void PortRound(int32_t baud, Figures& f, double seconds) {
 }
 
 DispatchPtr MakeDriver(int32_t baudCode, int32_t connectionType, uint16_t tcpPort) {
-  DispatchPtr drv = MakeObject<TVarnDrv>();
+  DispatchPtr drv = CreateObject(u"VarnDrv.VarnDrv");  // as hosts do: libVarnDrv.so beside
   PutProperty(*drv, u"BaudRate", Variant(baudCode));
   PutProperty(*drv, u"ConnectionType", Variant(connectionType));
   if (connectionType == 1) {

@@ -18,9 +18,10 @@
 
 namespace varn::test {
 
+// The driver as hosts get it: libVarnDrv.so, found beside the test program.
 class Driver {
  public:
-  Driver() : m_obj(MakeObject<TVarnDrv>()) {}
+  Driver() : m_obj(CreateObject(u"VarnDrv.VarnDrv")) {}
   explicit Driver(DispatchPtr obj) : m_obj(std::move(obj)) {}
 
   int32_t Call(const char16_t* name) { return CallMethod(*m_obj, name).ToInt32(); }
@@ -34,7 +35,8 @@ class Driver {
     return {Int(u"ResultCode"), Text(u"ResultCodeDescription")};
   }
   IDispatch& Object() { return *m_obj; }
-  TVarnDrv& Impl() { return static_cast<TVarnDrv&>(*m_obj); }
+  // Only for an object made in this process (MakeObject<TVarnDrv>).
+  TVarnDrv& Impl() { return dynamic_cast<TVarnDrv&>(*m_obj); }
   void Release() { m_obj = {}; }
 
  private:

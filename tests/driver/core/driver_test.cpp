@@ -180,7 +180,7 @@ TEST_F(DriverTest, ConnectionFailuresAndTheirTexts) {
   drv.Set(u"ComNumber", Variant(5));
   EXPECT_EQ(drv.Call(u"Connect"), -2);
   EXPECT_EQ(drv.Text(u"ResultCodeDescription"), "СOM порт не доступен");
-  EXPECT_FALSE(drv.Impl().m_serverPortOpen);
+  EXPECT_EQ(drv.Call(u"Beep"), -2);  // the port is still not open: asked again
   EXPECT_EQ(drv.Call(u"UnlockPort"), 0);
   drv.Set(u"ComNumber", Variant(1));
   EXPECT_EQ(drv.Call(u"Beep"), 0);
@@ -206,13 +206,15 @@ TEST_F(DriverTest, ConnectionFailuresAndTheirTexts) {
   EXPECT_THROW(tcp.Get(u"PortLocked"), EDispatchError);
 }
 
-TEST_F(DriverTest, NoServerProgramGivesTheConnectionError) {
-  UnregisterClass(registry, protocol::kVarnSrvClsid, "VarnSrv.VarnSrv");
-  ::setenv("PATH", env.Dir().c_str(), 1);  // nor one on PATH
+TEST_F(DriverTest, AServerThatCannotStartGivesTheConnectionError) {
+  RegisterClass(registry, protocol::kVarnSrvClsid, "VarnSrv.VarnSrv", env.Path("gone/VarnSrv"));
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), -16);
+  // The system's reason, with its code in hexadecimal.
   EXPECT_THAT(drv.Text(u"ResultCodeDescription"), StartsWith("Ошибка подключения. "));
-  EXPECT_THAT(drv.Text(u"ResultCodeDescription"), HasSubstr("(80040154)"));
+  EXPECT_THAT(drv.Text(u"ResultCodeDescription"), HasSubstr("gone/VarnSrv"));
+  EXPECT_THAT(drv.Text(u"ResultCodeDescription"), HasSubstr(" (2)"));
+  EXPECT_FALSE(drv.Get(u"ServerConnected").ToBool());
 }
 
 TEST_F(DriverTest, ALostServerIsReachedAgainAndThePortReopened) {
@@ -305,7 +307,7 @@ TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {
 
 // Answers the device never gives here, straight into the decoder.
 TEST_F(DriverTest, AnswerChecks) {
-  Driver drv;
+  Driver drv(MakeObject<TVarnDrv>());
   TVarnDrv& d = drv.Impl();
   EXPECT_EQ(d.ParseAnswer(std::string("\x11", 1)), -7);
   EXPECT_EQ(drv.Result(), Result(-7, "Неверная длина ответа."));
