@@ -59,7 +59,7 @@ TEST(InprocServerTest, RegisteredLibraryServesByProgIdAndClsidUntilUnregistered)
   const DynamicLibrary lib = DynamicLibrary::Load(copy);
   ASSERT_EQ(lib.Function<inproc::RegisterFunction>(inproc::kRegisterServer)(), 0);
 
-  const Registry reg = Registry::Default();
+  Registry reg = Registry::Default();
   const std::string canonical = fs::canonical(copy).string();
   EXPECT_EQ(RegisteredInprocServer(reg, test::kInprocSampleClsid), canonical);
   EXPECT_EQ(reg.ReadString(kKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
@@ -83,6 +83,10 @@ TEST(InprocServerTest, RegisteredLibraryServesByProgIdAndClsidUntilUnregistered)
             std::make_pair(REGDB_E_CLASSNOTREG,
                            std::string("Класс не зарегистрирован: ") + test::kInprocSampleClsid));
   EXPECT_EQ(PathOf(*CreateObject(Utf8ToUtf16(test::kInprocSampleProgId))),
+            fs::canonical(SAMPLE_LIBRARY).string());
+  // A CLSID known by its ProgID alone leads to the same library.
+  RegisterClass(reg, test::kInprocSampleClsid, test::kInprocSampleProgId);
+  EXPECT_EQ(PathOf(*CreateObject(Utf8ToUtf16(test::kInprocSampleClsid))),
             fs::canonical(SAMPLE_LIBRARY).string());
   EXPECT_EQ(LibraryBesideProgram(test::kInprocSampleProgId),
             fs::path(SAMPLE_LIBRARY).parent_path().string() + "/libVarnInprocSample.so");

@@ -1,0 +1,543 @@
+#include "tools/varn/steps.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+
+#include "driver/services/log_file.h"
+#include "platform/text.h"
+
+namespace varn::tool {
+namespace {
+
+const char* const kUsage = R"(usage: varn [--json] STEP...
+       varn [--json] list
+       varn --help
+
+Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
+  set NAME=VALUE     sets a property; prints nothing
+  get NAME           prints "NAME: value"
+  call METHOD [ARG]  calls a method (ARG only for LoadBitmap and LoadBitmapEx)
+                     and prints "METHOD: value", "ResultCode: n" and
+                     "ResultCodeDescription: text"
+  list               prints the interface: DISPID, name, kind, type, help string
+
+Names are the interface's, in any case; the Russian help string is accepted
+too. Values: text as it is, "hex:02 01 FC FD" for bytes, booleans 1/0/true/
+false, integers in decimal. A word after a call's method is its argument
+unless it is a step word (write ./get for a file called get).
+
+  --json   one JSON array instead of lines, an object per step
+
+Exit status: 0 when every call returned 0 and no step failed; 1 when a call
+returned non-zero or a step failed (every step still runs); 2 for a mistake
+in the command line (then nothing runs). Failures are told on stderr.
+)";
+
+bool IsStepWord(const std::string& w) {
+  return w == "set" || w == "get" || w == "call";
+}
+
+MemberKind KindOf(StepKind k) {
+  switch (k) {
+    case StepKind::Set:
+      return MemberKind::PropertyPut;
+    case StepKind::Get:
+      return MemberKind::PropertyGet;
+    default:
+      return MemberKind::Method;
+  }
+}
+
+// The member of the step's kind called `name` (by name first, then by help
+// string), or the usage error that says why there is none.
+const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string& name,
+                       StepKind step) {
+  std::vector<const MemberInfo*> byName, byHelp;
+  for (const auto& m : members) {
+    if (EqualNoCase(m.name, name))
+      byName.push_back(&m);
+    else if (!m.help.empty() && EqualNoCase(m.help, name))
+      byHelp.push_back(&m);
+  }
+  const auto& found = byName.empty() ? byHelp : byName;
+  if (found.empty()) throw EUsageError("unknown name \"" + name + "\"");
+  for (const MemberInfo* m : found)
+    if (m->kind == KindOf(step)) return *m;
+  const MemberInfo& other = *found.front();
+  if (other.kind == MemberKind::Method) throw EUsageError(other.name + " is a method: use call");
+  if (step == StepKind::Call) throw EUsageError(other.name + " is a property: use get or set");
+  if (step == StepKind::Set) throw EUsageError(other.name + " is read-only");
+  throw EUsageError(other.name + " is write-only");
+}
+
+// "02 01 FCFD": groups of hex digit pairs between blanks.
+bool ParseHex(std::string_view text, std::string& bytes) {
+  const auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ' ' || text[i] == '\t') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return false;
+    const int hi = digit(text[i]), lo = digit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return true;
+}
+
+std::string Hex32(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<uint32_t>(hr));
+  return buf;
+}
+
+// One automation call; false with the failure's text.
+bool Invoke(IDispatch& obj, DISPID id, uint16_t flags, std::vector<Variant> inputs, Variant& result,
+            std::string& error) {
+  try {
+    DispParams params = DispParams::FromNatural(std::move(inputs));
+    if (flags & DISPATCH_PROPERTYPUT) params.namedArgs = {DISPID_PROPERTYPUT};
+    ExcepInfo info;
+    const HRESULT hr = obj.Invoke(id, flags, params, &result, &info, nullptr);
+    if (Succeeded(hr)) return true;
+    error = hr == DISP_E_EXCEPTION && !info.description.empty()
+                ? Utf16ToUtf8(info.description)
+                : "automation call failed with " + Hex32(hr);
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  return false;
+}
+
+std::string JsonValue(const Variant& value) {
+  const Variant& v = value.Deref();
+  switch (v.Type()) {
+    case VT_BOOL:
+      return v.RawInt() ? "true" : "false";
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1:
+    case VT_ERROR:
+    case VT_CY:
+      return LogValueText(v);
+    case VT_R4:
+    case VT_R8:
+      return std::isfinite(v.RawReal()) ? LogValueText(v) : "null";
+    case VT_DATE:
+    case VT_BSTR:
+      return JsonString(LogValueText(v));
+    default:
+      return "null";
+  }
+}
+
+const char* StepWord(StepKind k) {
+  switch (k) {
+    case StepKind::Set:
+      return "set";
+    case StepKind::Get:
+      return "get";
+    default:
+      return "call";
+  }
+}
+
+// Where the results go: lines, or the objects of one JSON array.
+class Report {
+ public:
+  Report(bool json, std::ostream& out, std::ostream& err) : m_json(json), m_out(out), m_err(err) {
+    if (m_json) m_out << '[';
+  }
+  ~Report() {
+    if (m_json) m_out << (m_first ? "]\n" : "\n]\n");
+    m_out.flush();
+  }
+  bool Json() const { return m_json; }
+  void Line(const std::string& name, const std::string& value) {
+    m_out << name << ": " << value << '\n';
+  }
+  // `fields`: the members after "step" and "name", each starting with a comma.
+  void Object(const Step& s, const std::string& fields) {
+    m_out << (m_first ? "\n" : ",\n") << R"({"step":")" << StepWord(s.kind) << R"(","name":)"
+          << JsonString(s.name) << fields << '}';
+    m_first = false;
+  }
+  void Failure(const Step& s, const std::string& error) {
+    m_out.flush();  // keeps the order where both streams meet
+    m_err << "varn: " << s.name << ": " << error << std::endl;
+    if (m_json) Object(s, R"(,"error":)" + JsonString(error));
+  }
+
+ private:
+  bool m_json;
+  std::ostream& m_out;
+  std::ostream& m_err;
+  bool m_first = true;
+};
+
+// False when the step failed; `nonZero` set when a call returned non-zero.
+bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
+  Variant value;
+  std::string error;
+  switch (s.kind) {
+    case StepKind::Set:
+      if (!Invoke(obj, s.id, DISPATCH_PROPERTYPUT, {s.value}, value, error)) break;
+      if (report.Json()) report.Object(s, "");
+      return true;
+    case StepKind::Get:
+      if (!Invoke(obj, s.id, DISPATCH_PROPERTYGET, {}, value, error)) break;
+      if (report.Json())
+        report.Object(s, R"(,"value":)" + JsonValue(value));
+      else
+        report.Line(s.name, LogValueText(value));
+      return true;
+    case StepKind::Call: {
+      std::vector<Variant> inputs;
+      if (s.hasText) inputs.push_back(s.value);
+      if (!Invoke(obj, s.id, DISPATCH_METHOD, std::move(inputs), value, error)) break;
+      // The outcome the driver keeps; an object without it reports the value alone.
+      Variant code, text;
+      DISPID codeId, textId;
+      const bool hasOutcome = Succeeded(GetIDOfName(obj, u"ResultCode", codeId)) &&
+                              Succeeded(GetIDOfName(obj, u"ResultCodeDescription", textId));
+      if (hasOutcome && (!Invoke(obj, codeId, DISPATCH_PROPERTYGET, {}, code, error) ||
+                         !Invoke(obj, textId, DISPATCH_PROPERTYGET, {}, text, error)))
+        break;
+      try {
+        nonZero = nonZero || (!value.Deref().IsEmpty() && value.ToDouble() != 0);
+      } catch (const EVariantError&) {
+        nonZero = true;  // a value that is no number is no success either
+      }
+      if (report.Json()) {
+        std::string fields = R"(,"value":)" + JsonValue(value);
+        if (hasOutcome)
+          fields += R"(,"ResultCode":)" + JsonValue(code) + R"(,"ResultCodeDescription":)" +
+                    JsonValue(text);
+        report.Object(s, fields);
+      } else {
+        report.Line(s.name, LogValueText(value));
+        if (hasOutcome) {
+          report.Line("ResultCode", LogValueText(code));
+          report.Line("ResultCodeDescription", LogValueText(text));
+        }
+      }
+      return true;
+    }
+  }
+  report.Failure(s, error);
+  return false;
+}
+
+std::string TypeName(VARTYPE vt) {
+  switch (vt) {
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1:
+      return "integer";
+    case VT_BSTR:
+      return "text";
+    case VT_BOOL:
+      return "boolean";
+    case VT_R4:
+    case VT_R8:
+      return "double";
+    case VT_DATE:
+      return "date";
+    case VT_CY:
+      return "currency";
+    case VT_VARIANT:
+      return "any";
+    case VT_EMPTY:
+      return "none";
+    default:
+      return VarTypeName(vt);
+  }
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  const std::string valid = Utf16ToUtf8(Utf8ToUtf16(text));  // bad sequences become U+FFFD
+  std::string r = "\"";
+  for (const char ch : valid) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        r += "\\\"";
+        break;
+      case '\\':
+        r += "\\\\";
+        break;
+      case '\n':
+        r += "\\n";
+        break;
+      case '\r':
+        r += "\\r";
+        break;
+      case '\t':
+        r += "\\t";
+        break;
+      case '\b':
+        r += "\\b";
+        break;
+      case '\f':
+        r += "\\f";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          r += buf;
+        } else {
+          r += ch;
+        }
+    }
+  }
+  return r + '"';
+}
+
+std::vector<Step> SplitSteps(std::span<const std::string> words) {
+  std::vector<Step> steps;
+  for (size_t i = 0; i < words.size();) {
+    const std::string& word = words[i++];
+    Step s;
+    if (word == "set") {
+      if (i >= words.size()) throw EUsageError("set: missing NAME=VALUE");
+      const std::string& assignment = words[i++];
+      const size_t eq = assignment.find('=');
+      if (eq == std::string::npos || eq == 0)
+        throw EUsageError("set " + assignment + ": expected NAME=VALUE");
+      s.kind = StepKind::Set;
+      s.name = assignment.substr(0, eq);
+      s.text = assignment.substr(eq + 1);
+    } else if (word == "get" || word == "call") {
+      if (i >= words.size())
+        throw EUsageError(word + ": missing " + (word == "get" ? "NAME" : "METHOD"));
+      s.kind = word == "get" ? StepKind::Get : StepKind::Call;
+      s.name = words[i++];
+      if (s.kind == StepKind::Call && i < words.size() && !IsStepWord(words[i])) {
+        s.text = words[i++];
+        s.hasText = true;
+      }
+    } else {
+      throw EUsageError("unknown step \"" + word +
+                        "\" (steps: set NAME=VALUE, get NAME, call METHOD [ARG])");
+    }
+    steps.push_back(std::move(s));
+  }
+  return steps;
+}
+
+Variant ParseValue(const std::string& name, const std::string& text, VARTYPE type) {
+  const auto notA = [&](const std::string& what) {
+    return EUsageError(name + ": \"" + text + "\" is not " + what);
+  };
+  switch (type) {
+    case VT_BSTR:
+    case VT_VARIANT: {
+      if (text.rfind("hex:", 0) != 0) return Variant(Utf8ToUtf16(text));
+      std::string bytes;
+      if (!ParseHex(std::string_view(text).substr(4), bytes))
+        throw notA("a byte string (hex:02 01 FC FD)");
+      return Variant(Cp1251ToUtf16(bytes));
+    }
+    case VT_BOOL: {
+      if (text == "1" || EqualNoCase(text, "true")) return Variant(true);
+      if (text == "0" || EqualNoCase(text, "false")) return Variant(false);
+      throw notA("a boolean (1, 0, true or false)");
+    }
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1: {
+      const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+      const char* last = text.data() + text.size();
+      int64_t n = 0;
+      const auto [end, ec] = std::from_chars(first, last, n);
+      if (ec == std::errc::invalid_argument || end != last || first == last)
+        throw notA("an integer");
+      const bool fits = type == VT_I4   ? n >= INT32_MIN && n <= INT32_MAX
+                        : type == VT_I2 ? n >= INT16_MIN && n <= INT16_MAX
+                                        : n >= 0 && n <= 255;
+      if (ec == std::errc::result_out_of_range || !fits)
+        throw EUsageError(name + ": " + text + " is out of range for " + TypeName(type) + " " +
+                          VarTypeName(type));
+      if (type == VT_I2) return Variant::I2(static_cast<int16_t>(n));
+      if (type == VT_UI1) return Variant::UI1(static_cast<uint8_t>(n));
+      return Variant(static_cast<int32_t>(n));
+    }
+    case VT_R4:
+    case VT_R8: {
+      double d = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+      if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(d))
+        throw notA("a number (with a decimal point)");
+      return type == VT_R4 ? Variant::R4(static_cast<float>(d)) : Variant(d);
+    }
+    default:
+      throw EUsageError(name + ": values of type " + TypeName(type) + " cannot be given");
+  }
+}
+
+void ResolveSteps(std::vector<Step>& steps, const std::vector<MemberInfo>& members) {
+  for (Step& s : steps) {
+    const MemberInfo& m = Find(members, s.name, s.kind);
+    s.name = m.name;
+    s.id = m.id;
+    switch (s.kind) {
+      case StepKind::Set:
+        s.value = ParseValue(m.name, s.text,
+                             m.params.empty() ? VARTYPE{VT_VARIANT} : m.params.back().type);
+        break;
+      case StepKind::Get:
+        if (!m.params.empty()) throw EUsageError(m.name + " needs arguments to be read");
+        break;
+      case StepKind::Call:
+        if (m.params.size() > 1) throw EUsageError(m.name + " takes more than one argument");
+        if (m.params.size() == 1 && !s.hasText)
+          throw EUsageError(m.name + ": missing argument " + m.params[0].name);
+        if (m.params.empty() && s.hasText)
+          throw EUsageError(m.name + " takes no argument (\"" + s.text + "\" given)");
+        if (s.hasText) s.value = ParseValue(m.name, s.text, m.params[0].type);
+        break;
+    }
+  }
+}
+
+int RunSteps(IDispatch& obj, const std::vector<Step>& steps, bool json, std::ostream& out,
+             std::ostream& err) {
+  bool failed = false, nonZero = false;
+  {
+    Report report(json, out, err);
+    for (const Step& s : steps)
+      if (!RunStep(obj, s, report, nonZero)) failed = true;
+  }
+  return failed || nonZero ? kExitFailed : kExitOk;
+}
+
+void PrintMemberList(const std::vector<MemberInfo>& members, bool json, std::ostream& out) {
+  struct Row {
+    std::string name, help;
+    bool get = false, put = false, method = false;
+    VARTYPE type = VT_EMPTY;
+    std::vector<ParamInfo> args;
+  };
+  std::map<DISPID, Row> rows;
+  size_t width = 0;
+  for (const auto& m : members) {
+    Row& r = rows[m.id];
+    if (r.name.empty()) r.name = m.name;
+    if (r.help.empty()) r.help = m.help;
+    width = std::max(width, r.name.size());
+    switch (m.kind) {
+      case MemberKind::Method:
+        r.method = true;
+        r.type = m.result;
+        r.args = m.params;
+        break;
+      case MemberKind::PropertyGet:
+        r.get = true;
+        r.type = m.result;
+        break;
+      case MemberKind::PropertyPut:
+        r.put = true;
+        if (!r.get && !m.params.empty()) r.type = m.params.back().type;
+        break;
+    }
+  }
+  if (json) out << '[';
+  bool first = true;
+  for (const auto& [id, r] : rows) {
+    const std::string kind = r.method         ? "method"
+                             : r.get && r.put ? "read/write"
+                             : r.get          ? "read-only"
+                                              : "write-only";
+    if (json) {
+      out << (first ? "\n" : ",\n") << R"({"dispid":)" << id << R"(,"name":)" << JsonString(r.name)
+          << R"(,"kind":")" << kind << R"(","type":")" << TypeName(r.type) << '"';
+      if (!r.args.empty()) {
+        out << R"(,"arguments":[)";
+        for (size_t i = 0; i < r.args.size(); ++i)
+          out << (i ? "," : "") << R"({"name":)" << JsonString(r.args[i].name) << R"(,"type":")"
+              << TypeName(r.args[i].type) << R"("})";
+        out << ']';
+      }
+      out << R"(,"help":)" << JsonString(r.help) << '}';
+    } else {
+      std::string type = TypeName(r.type);
+      for (const auto& a : r.args) type += std::string(", ") + a.name + ": " + TypeName(a.type);
+      char head[16];
+      std::snprintf(head, sizeof head, "%4d  ", static_cast<int>(id));
+      out << head << r.name << std::string(width - r.name.size() + 2, ' ') << kind
+          << std::string(12 - kind.size(), ' ') << type
+          << std::string(type.size() < 8 ? 10 - type.size() : 2, ' ') << r.help << '\n';
+    }
+    first = false;
+  }
+  if (json) out << (first ? "]\n" : "\n]\n");
+}
+
+int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
+                   std::ostream& out, std::ostream& err) {
+  const auto usage = [&](const std::string& message) {
+    err << "varn: " << message << "\n(varn --help shows the usage)" << std::endl;
+    return kExitUsage;
+  };
+  bool json = false;
+  size_t i = 0;
+  for (; i < args.size() && args[i].starts_with("-"); ++i) {
+    if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      out << kUsage;
+      return kExitOk;
+    } else {
+      return usage("unknown option \"" + args[i] + "\"");
+    }
+  }
+  const auto words = args.subspan(i);
+  if (words.empty()) return usage("no steps");
+  const bool list = words[0] == "list";
+  if (list && words.size() > 1) return usage("list takes no steps beside it");
+  std::vector<Step> steps;
+  try {
+    if (!list) steps = SplitSteps(words);
+  } catch (const EUsageError& e) {
+    return usage(e.what());
+  }
+
+  DispatchPtr obj;
+  try {
+    obj = create();
+  } catch (const std::exception& e) {
+    err << "varn: " << e.what() << std::endl;
+    return kExitFailed;
+  }
+  const auto* info = obj ? dynamic_cast<const ITypeInfoSource*>(obj.get()) : nullptr;
+  if (!info) {
+    err << "varn: the object gives no type information" << std::endl;
+    return kExitFailed;
+  }
+  if (list) {
+    PrintMemberList(info->TypeInfo(), json, out);
+    return kExitOk;
+  }
+  try {
+    ResolveSteps(steps, info->TypeInfo());
+  } catch (const EUsageError& e) {
+    return usage(e.what());
+  }
+  return RunSteps(*obj, steps, json, out, err);
+}
+
+}  // namespace varn::tool

@@ -1,0 +1,78 @@
+// The `varn` command line as a library: steps parsed from words, checked
+// against an automation object's type information, and run on it, with the
+// output lines, the JSON form and the exit statuses of the contract. It works
+// on any object that offers ITypeInfoSource; the program hands it the driver.
+//
+//   std::vector<Step> steps = SplitSteps({"set", "ComNumber=3", "call", "Beep"});
+//   ResolveSteps(steps, members);            // EUsageError: exit status 2
+//   int status = RunSteps(*obj, steps, false, std::cout, std::cerr);
+//
+//   // or the whole program:
+//   return RunCommandLine(args, [] { return CreateObject(u"VarnDrv.VarnDrv"); },
+//                         std::cout, std::cerr);
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/automation/dispatch.h"
+
+namespace varn::tool {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // a call returned non-zero or a step failed
+inline constexpr int kExitUsage = 2;   // nothing ran
+
+// A mistake in the command line, found before any step runs.
+class EUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class StepKind { Set, Get, Call };
+
+struct Step {
+  StepKind kind = StepKind::Get;
+  std::string name;      // as typed; after ResolveSteps as the interface spells it
+  std::string text;      // set: the value; call: the argument
+  bool hasText = false;  // a call's argument was given
+  DISPID id = DISPID_UNKNOWN;
+  Variant value;  // the parsed value or argument (after ResolveSteps)
+};
+
+// Syntax alone: "set NAME=VALUE", "get NAME", "call METHOD [ARG]", where the
+// word after a call's method is its argument unless it is a step word.
+std::vector<Step> SplitSteps(std::span<const std::string> words);
+
+// Finds each name (case-insensitive; the Russian help string too) among the
+// members of its kind, and parses each value for its type: text as it is
+// ("hex:02 01 FC" gives one character per byte through cp1251), booleans
+// 1/0/true/false, integers in decimal, reals with a decimal point.
+void ResolveSteps(std::vector<Step>& steps, const std::vector<MemberInfo>& members);
+
+// A value parsed for `type`; EUsageError naming `name` when it does not parse.
+Variant ParseValue(const std::string& name, const std::string& text, VARTYPE type);
+
+// Runs every step in order, even after a failure. Lines ("NAME: value") or
+// one JSON array go to `out`, failures ("varn: NAME: message") to `err`.
+// kExitOk, or kExitFailed when a call returned non-zero or a step failed.
+int RunSteps(IDispatch& obj, const std::vector<Step>& steps, bool json, std::ostream& out,
+             std::ostream& err);
+
+// One line per DISPID: DISPID, name, kind, type, help string (or JSON).
+void PrintMemberList(const std::vector<MemberInfo>& members, bool json, std::ostream& out);
+
+// The whole program: options, "list", "--help", the usage checks (all before
+// any step runs; the object is made only when the syntax is right), then
+// the steps. Returns the exit status.
+int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
+                   std::ostream& out, std::ostream& err);
+
+// `text` as a JSON string, quotes included (UTF-8 passes through).
+std::string JsonString(std::string_view text);
+
+}  // namespace varn::tool
