@@ -24,6 +24,7 @@ bench: build
 	$(BUILD)/bin/bench_server_object
 	$(BUILD)/bin/bench_remote
 	$(BUILD)/bin/bench_remote_server
+	$(BUILD)/bin/bench_driver
 
 clean:
 	rm -rf build
