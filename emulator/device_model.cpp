@@ -70,8 +70,19 @@ std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
 
 bool ConfirmsWithOperator(uint8_t code) {
   switch (code) {
-    case 0x12: case 0x13: case 0x17: case 0x19: case 0x28: case 0x29:
-    case 0x2B: case 0x2F: case 0xC0: case 0xC1: case 0xC2: case 0xC3: case 0xC4:
+    case 0x12:
+    case 0x13:
+    case 0x17:
+    case 0x19:
+    case 0x28:
+    case 0x29:
+    case 0x2B:
+    case 0x2F:
+    case 0xC0:
+    case 0xC1:
+    case 0xC2:
+    case 0xC3:
+    case 0xC4:
       return true;
     default:
       return false;

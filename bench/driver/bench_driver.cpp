@@ -67,8 +67,7 @@ void PortRound(int32_t baud, Figures& f, double seconds) {
   TPort port(settings);
   port.SetPortNumber(1);
   port.SetBaudRate(baud);
-  const std::string request =
-      protocol::BuildFrame(std::string("\x11\x97\x1C\x00\x00", 5));
+  const std::string request = protocol::BuildFrame(std::string("\x11\x97\x1C\x00\x00", 5));
   bench::Measure(
       f.port, seconds, [&] { f.answerBytes = port.Exchange(request).size(); }, 20, 10);
 }

@@ -12,18 +12,25 @@ namespace {
 // Command code and operator password: the start of every payload but one.
 std::string Payload(uint8_t code) {
   std::string p(1, static_cast<char>(code));
-  for (int i = 0; i < 4; ++i) p.push_back(static_cast<char>((protocol::kOperatorPassword >> (8 * i)) & 0xFF));
+  for (int i = 0; i < 4; ++i)
+    p.push_back(static_cast<char>((protocol::kOperatorPassword >> (8 * i)) & 0xFF));
   return p;
 }
 
-void PutByte(std::string& p, uint32_t v) { p.push_back(static_cast<char>(v & 0xFF)); }
+void PutByte(std::string& p, uint32_t v) {
+  p.push_back(static_cast<char>(v & 0xFF));
+}
 void PutWord(std::string& p, uint32_t v) {
   PutByte(p, v);
   PutByte(p, v >> 8);
 }
 
-bool InByte(int32_t v) { return static_cast<uint32_t>(v) <= 255; }
-bool InWord(int32_t v) { return v >= 0 && v <= 65535; }
+bool InByte(int32_t v) {
+  return static_cast<uint32_t>(v) <= 255;
+}
+bool InWord(int32_t v) {
+  return v >= 0 && v <= 65535;
+}
 
 std::string Format(const char* format, int32_t a, int32_t b = 0, int32_t c = 0) {
   char text[160];
@@ -61,11 +68,21 @@ std::string TVarnDrv::FitString(int width, int header) {
   return text.substr(0, width);
 }
 
-int32_t TVarnDrv::GetShortECRStatus() { return SendCommand(Payload(protocol::kGetShortECRStatus)); }
-int32_t TVarnDrv::GetECRStatus() { return SendCommand(Payload(protocol::kGetECRStatus)); }
-int32_t TVarnDrv::Beep() { return SendCommand(Payload(protocol::kBeep)); }
-int32_t TVarnDrv::InitTable() { return SendCommand(Payload(protocol::kInitTable)); }
-int32_t TVarnDrv::InterruptTest() { return SendCommand(Payload(protocol::kInterruptTest)); }
+int32_t TVarnDrv::GetShortECRStatus() {
+  return SendCommand(Payload(protocol::kGetShortECRStatus));
+}
+int32_t TVarnDrv::GetECRStatus() {
+  return SendCommand(Payload(protocol::kGetECRStatus));
+}
+int32_t TVarnDrv::Beep() {
+  return SendCommand(Payload(protocol::kBeep));
+}
+int32_t TVarnDrv::InitTable() {
+  return SendCommand(Payload(protocol::kInitTable));
+}
+int32_t TVarnDrv::InterruptTest() {
+  return SendCommand(Payload(protocol::kInterruptTest));
+}
 
 int32_t TVarnDrv::PrintWideString() {
   std::string p = Payload(protocol::kPrintWideString);
@@ -119,10 +136,18 @@ bool TVarnDrv::CheckTableRanges() {
   return InByte(m_tableNumber) && InWord(m_rowNumber) && InByte(m_fieldNumber);
 }
 
-int32_t TVarnDrv::WriteTable() { return WriteTableValue(true); }
-int32_t TVarnDrv::WriteTable2() { return WriteTableValue(false); }
-int32_t TVarnDrv::ReadTable() { return ReadTableValue(true); }
-int32_t TVarnDrv::ReadTable2() { return ReadTableValue(false); }
+int32_t TVarnDrv::WriteTable() {
+  return WriteTableValue(true);
+}
+int32_t TVarnDrv::WriteTable2() {
+  return WriteTableValue(false);
+}
+int32_t TVarnDrv::ReadTable() {
+  return ReadTableValue(true);
+}
+int32_t TVarnDrv::ReadTable2() {
+  return ReadTableValue(false);
+}
 
 int32_t TVarnDrv::WriteTableValue(bool withStruct) {
   if (!CheckTableRanges()) return RangeError();
@@ -276,6 +301,8 @@ int32_t TVarnDrv::GetDeviceMetrics() {
   return SendCommand(std::string(1, static_cast<char>(protocol::kGetDeviceMetrics)));
 }
 
-int32_t TVarnDrv::ExchangeBytes() { return ExecuteFrame(m_transferBytes); }
+int32_t TVarnDrv::ExchangeBytes() {
+  return ExecuteFrame(m_transferBytes);
+}
 
 }  // namespace varn

@@ -1,5 +1,6 @@
 // How the driver reaches the port server: the connection types, the
 // introduction (Connect), opening the port, and the connection methods.
+#include "remote/connection.h"
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
 #include "driver/core/varn_drv.h"
@@ -8,13 +9,14 @@
 #include "platform/process_info.h"
 #include "platform/text.h"
 #include "protocol/server_members.h"
-#include "remote/connection.h"
 #include "remote/local_server.h"
 
 namespace varn {
 namespace {
 
-std::u16string Text(const std::string& utf8) { return Utf8ToUtf16(utf8); }
+std::u16string Text(const std::string& utf8) {
+  return Utf8ToUtf16(utf8);
+}
 
 // This computer, as a name the user may have typed for it.
 bool IsThisComputer(const std::string& name) {
@@ -104,7 +106,8 @@ int32_t TVarnDrv::SetServerResult(TServerLink& server, int32_t code) {
 void TVarnDrv::OpenServerPort() {
   const std::shared_ptr<TServerLink> server = GetServer();
   const int32_t code = server->CallInt(
-      TServerLink::OpenPort, {Variant(m_comNumber), Variant(BaudRateValue(m_baudRate)), Variant(m_timeout)});
+      TServerLink::OpenPort,
+      {Variant(m_comNumber), Variant(BaudRateValue(m_baudRate)), Variant(m_timeout)});
   CheckServerResult(*server, code);
   m_serverPortOpen = true;
 }

@@ -22,7 +22,9 @@ void CheckAnswerLength(std::string_view data, size_t n) {
   if (data.size() < n) throw EDriverError(-7, kWrongLength);
 }
 
-uint8_t Byte(std::string_view data, size_t i) { return static_cast<uint8_t>(data[i]); }
+uint8_t Byte(std::string_view data, size_t i) {
+  return static_cast<uint8_t>(data[i]);
+}
 
 uint32_t LittleEndian(std::string_view data, size_t offset, size_t count) {
   uint32_t v = 0;
@@ -52,9 +54,15 @@ int32_t TVarnDrv::SetResult(int32_t code, std::string text) {
   return code;
 }
 
-int32_t TVarnDrv::ClearResult() { return SetResult(0, kNoErrors); }
-int32_t TVarnDrv::RangeError() { return SetResult(-9, kRangeError); }
-int32_t TVarnDrv::RangeError(std::string text) { return SetResult(-9, std::move(text)); }
+int32_t TVarnDrv::ClearResult() {
+  return SetResult(0, kNoErrors);
+}
+int32_t TVarnDrv::RangeError() {
+  return SetResult(-9, kRangeError);
+}
+int32_t TVarnDrv::RangeError(std::string text) {
+  return SetResult(-9, std::move(text));
+}
 
 int32_t TVarnDrv::HandleError(std::exception_ptr failure) {
   try {
@@ -71,8 +79,9 @@ int32_t TVarnDrv::HandleError(std::exception_ptr failure) {
     }
     return SetResult(-16, text);
   } catch (...) {
-    return SetResult(m_server ? -8 : -16, m_server ? "Unknown failure"
-                                                   : std::string(kConnectionError) + " Unknown failure");
+    return SetResult(m_server ? -8 : -16, m_server
+                                              ? "Unknown failure"
+                                              : std::string(kConnectionError) + " Unknown failure");
   }
 }
 
@@ -241,9 +250,12 @@ std::string SummaryBytes(const std::string& summary) {
   unsigned value = 0;
   for (char c : summary) {
     int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
     if (digit < 0) {
       nibbles = 0;
       continue;

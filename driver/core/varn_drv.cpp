@@ -18,7 +18,9 @@ namespace {
 std::mutex g_hookLock;
 ShowPropertiesHook g_showProperties;
 
-std::u16string U16(const std::string& utf8) { return Utf8ToUtf16(utf8); }
+std::u16string U16(const std::string& utf8) {
+  return Utf8ToUtf16(utf8);
+}
 
 // OLE date (days since 30.12.1899) of a calendar day; nullopt when invalid.
 std::optional<double> OleDate(int day, int month, int year) {
@@ -82,7 +84,8 @@ void TVarnDrv::LoadParams() {
     m_baudRate = static_cast<int32_t>(dword("BaudRate", 1));
     m_comNumber = static_cast<int32_t>(dword("ComNumber", 1));
     m_computerName = U16(text("ComputerName", LocalComputerName()));
-    m_currentDevice = static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_currentDevice)));
+    m_currentDevice =
+        static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_currentDevice)));
     m_connectionType = static_cast<int32_t>(dword("ConnectionType", 0));
     m_tcpPort = static_cast<int32_t>(dword("TCPPort", 211));
     m_ipAddress = U16(text("IPAddress", ""));
@@ -134,7 +137,8 @@ int32_t TVarnDrv::ShowProperties() {
     std::lock_guard lock(g_hookLock);
     hook = g_showProperties;
   }
-  if (!hook) return SetResult(-8, "Окно свойств недоступно: библиотека окон драйвера не загружена.");
+  if (!hook)
+    return SetResult(-8, "Окно свойств недоступно: библиотека окон драйвера не загружена.");
   return hook(*this);
 }
 
@@ -246,9 +250,15 @@ Member<D> PendingPut(DISPID id, const char* name, VARTYPE type, const char* help
   return P(id, name, type, help, [](D& d, const Variant&) { d.RangeError(); });
 }
 
-Variant Text(const std::u16string& s) { return Variant(s); }
-Variant Int(int64_t v) { return Variant(static_cast<int32_t>(v)); }
-std::u16string Bytes(const std::string& b) { return Cp1251ToUtf16(b); }
+Variant Text(const std::u16string& s) {
+  return Variant(s);
+}
+Variant Int(int64_t v) {
+  return Variant(static_cast<int32_t>(v));
+}
+std::u16string Bytes(const std::string& b) {
+  return Cp1251ToUtf16(b);
+}
 
 }  // namespace
 

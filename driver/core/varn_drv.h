@@ -184,7 +184,7 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   uint8_t m_charHeight = 0;
   uint8_t m_fontCount = 0;
 
-  std::u16string m_fileName;  // the picture file of LoadBMP
+  std::u16string m_fileName;    // the picture file of LoadBMP
   int32_t m_currentDevice = 0;  // index of the logical device in use
 
   TLogFile m_log;
@@ -215,7 +215,7 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t WriteTableValue(bool withStruct);
   bool CheckTableRanges();
 
-  std::shared_ptr<TServerLink> m_server;  // Server
+  std::shared_ptr<TServerLink> m_server;                        // Server
   std::unique_ptr<remote::TkxStreamedConnection> m_connection;  // ServerConnection
   bool m_droppingOnPurpose = false;
 };

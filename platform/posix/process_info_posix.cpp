@@ -2,9 +2,9 @@
 // gethostname for the computer name, and SO_PEERCRED, which on a connected
 // Unix socket gives the credentials the listening process had when it
 // called listen().
-#include <cstdio>
 #include <signal.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <cerrno>
 #include <climits>

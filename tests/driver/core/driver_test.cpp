@@ -22,7 +22,8 @@ const Result kRange{-9, "Параметр вне диапазона."};
 
 TEST_F(DriverTest, PrintsAReceiptAndDecodesTheAnswers) {
   StartDevice();
-  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "LogOn", 1);  // the line, as the server saw it
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "LogOn",
+                      1);  // the line, as the server saw it
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
   EXPECT_EQ(drv.Result(), kOk);
@@ -98,7 +99,8 @@ TEST_F(DriverTest, RangeChecksSendNothingAndLongTextsFollowTheModel) {
   drv.Set(u"LineNumber", Variant(65536));
   EXPECT_EQ(drv.Call(u"LoadLineDataEx"), -9);
   drv.Set(u"ConnectionType", Variant(3));
-  EXPECT_EQ(drv.Result(), Result(-9, "Неверное значение. Допустимые значения поля ConnectionType: 0..2"));
+  EXPECT_EQ(drv.Result(),
+            Result(-9, "Неверное значение. Допустимые значения поля ConnectionType: 0..2"));
   EXPECT_EQ(drv.Int(u"ConnectionType"), 0);
   drv.Set(u"TCPPort", Variant(0));
   EXPECT_EQ(drv.Result(), kRange);
@@ -220,9 +222,8 @@ TEST_F(DriverTest, AServerThatCannotStartGivesTheConnectionError) {
 TEST_F(DriverTest, ALostServerIsReachedAgainAndThePortReopened) {
   StartDevice();
   ChildProcess first(VARNSRV_PROGRAM, {"--headless"}, env.Path("first.out"));
-  ASSERT_TRUE(Eventually([&] {
-    return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == first.Pid();
-  }));
+  ASSERT_TRUE(Eventually(
+      [&] { return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == first.Pid(); }));
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
   first.Terminate();
@@ -338,7 +339,8 @@ TEST(DriverCodes, TimeoutsAndSummaries) {
   EXPECT_EQ(EncodeTimeout(30000), 250);
   EXPECT_EQ(DecodeTimeout(250), 30000);
   EXPECT_EQ(DecodeTimeout(156), 1050);
-  EXPECT_EQ(SummaryBytes("02 | 03 | 11 | 00 | 2A | 38"), std::string("\x02\x03\x11\x00\x2A\x38", 6));
+  EXPECT_EQ(SummaryBytes("02 | 03 | 11 | 00 | 2A | 38"),
+            std::string("\x02\x03\x11\x00\x2A\x38", 6));
   EXPECT_EQ(SummaryBytes(""), "");
 }
 

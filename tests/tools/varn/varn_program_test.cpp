@@ -21,7 +21,8 @@ class VarnProgramTest : public ::testing::Test {
  protected:
   VarnRun Varn(const std::string& args) {
     const std::string out = env.Path("varn.out"), err = env.Path("varn.err");
-    ChildProcess p("/bin/sh", {"-c", std::string(VARN_PROGRAM) + " " + args + " >" + out + " 2>" + err},
+    ChildProcess p("/bin/sh",
+                   {"-c", std::string(VARN_PROGRAM) + " " + args + " >" + out + " 2>" + err},
                    env.Path("sh.out"));
     VarnRun r;
     r.status = p.Wait(kPatience);
@@ -40,8 +41,9 @@ TEST_F(VarnProgramTest, PrintsThroughTheDriverAndKeepsItsContract) {
   emu::TComRegistration com1(1, device.SlavePath());
 
   // Russian help strings name members too; every step runs on one object.
-  VarnRun r = Varn("call GetECRStatus get РежимККМ set 'StringForPrinting=Привет' call ПечатьСтроки "
-               "set FieldType=true get FieldType get PowerSourceVoltage");
+  VarnRun r = Varn(
+      "call GetECRStatus get РежимККМ set 'StringForPrinting=Привет' call ПечатьСтроки "
+      "set FieldType=true get FieldType get PowerSourceVoltage");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "GetECRStatus: 0\nResultCode: 0\nResultCodeDescription: Ошибок нет.\n"
@@ -53,8 +55,9 @@ TEST_F(VarnProgramTest, PrintsThroughTheDriverAndKeepsItsContract) {
   EXPECT_THAT(ReadFileOrEmpty(env.Path("paper.txt")), HasSubstr("Привет\n"));
 
   // A call that fails and a read that fails: status 1, every step still ran.
-  r = Varn("--json set PortNumber=33 call GetExchangeParam get PortLocked set 'BarCode=hex:31 32' "
-           "get BarCode");
+  r = Varn(
+      "--json set PortNumber=33 call GetExchangeParam get PortLocked set 'BarCode=hex:31 32' "
+      "get BarCode");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.out, HasSubstr("{\"step\":\"set\",\"name\":\"PortNumber\"}"));
   EXPECT_THAT(r.out, HasSubstr("{\"step\":\"call\",\"name\":\"GetExchangeParam\",\"value\":-9,"
