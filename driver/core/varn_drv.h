@@ -108,6 +108,10 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t GetFontMetrics();
   int32_t ExchangeBytes();
 
+  // --- logical devices (driver/services/devices) -----------------------------------
+
+  // --- graphics (driver/services/bitmap) ---------------------------------------------
+
   // --- settings -------------------------------------------------------------------
   void LoadParams();
   int32_t SaveParams();
