@@ -54,6 +54,52 @@ bool ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
   return false;
 }
 
+// A text with a line break (or any other control character) cannot stand
+// between quotes on one line; such a text is written as the .reg syntax's
+// hex(1) form: its UTF-16LE code units with the terminating zero.
+bool NeedsHex(const std::string& s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string HexText(const std::string& s) {
+  std::string out = "hex(1):";
+  char buf[8];
+  for (char16_t unit : Utf8ToUtf16(s) + u'\0') {
+    std::snprintf(buf, sizeof buf, "%02x,%02x,", unit & 0xFF, unit >> 8);
+    out += buf;
+  }
+  out.pop_back();
+  return out;
+}
+
+// The bytes "xx,xx,..." of a hex(1) value back to text; false when malformed.
+bool ParseHexText(const std::string& hex, std::string& out) {
+  const auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string bytes;
+  for (size_t pos = 0; pos < hex.size();) {
+    if (pos + 2 > hex.size() || digit(hex[pos]) < 0 || digit(hex[pos + 1]) < 0) return false;
+    bytes += static_cast<char>(digit(hex[pos]) * 16 + digit(hex[pos + 1]));
+    pos += 2;
+    if (pos == hex.size()) break;
+    if (hex[pos] != ',' || pos + 1 == hex.size()) return false;
+    ++pos;
+  }
+  if (bytes.size() % 2 != 0) return false;
+  std::u16string units;
+  for (size_t i = 0; i < bytes.size(); i += 2)
+    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
+  if (!units.empty() && units.back() == u'\0') units.pop_back();
+  out = Utf16ToUtf8(units);
+  return true;
+}
+
 [[noreturn]] void Fail(size_t lineNo, const std::string& why) {
   throw ERegistryError("registry file, line " + std::to_string(lineNo) + ": " + why);
 }
@@ -102,6 +148,8 @@ RegistryData RegistryData::Parse(const std::string& text) {
     RegValue v;
     if (p < line.size() && line[p] == '"') {
       if (!ReadQuoted(line, p, v.text) || p != line.size()) Fail(lineNo, "bad string value");
+    } else if (line.compare(p, 7, "hex(1):") == 0) {
+      if (!ParseHexText(line.substr(p + 7), v.text)) Fail(lineNo, "bad hex(1) value");
     } else if (line.compare(p, 6, "dword:") == 0) {
       const std::string hex = line.substr(p + 6);
       if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
@@ -128,7 +176,7 @@ std::string RegistryData::Serialize() const {
       out += name.empty() ? "@" : Quote(name);
       out += '=';
       if (v.type == RegValue::Type::String) {
-        out += Quote(v.text);
+        out += NeedsHex(v.text) ? HexText(v.text) : Quote(v.text);
       } else {
         char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08x", v.dword);

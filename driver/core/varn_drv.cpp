@@ -52,8 +52,9 @@ void SetShowPropertiesHook(ShowPropertiesHook hook) {
   g_showProperties = std::move(hook);
 }
 
-TVarnDrv::TVarnDrv() {
+TVarnDrv::TVarnDrv() : m_devices(U16(LocalComputerName())) {
   m_computerName = U16(LocalComputerName());
+  LoadLogicalDevices();
   LoadParams();
   ClearResult();
 }
@@ -64,6 +65,7 @@ TVarnDrv::~TVarnDrv() {
   } catch (...) {
     // A destructor must not throw; the connection is gone either way.
   }
+  SaveLogicalDevicesOnExit();
 }
 
 // --- settings -------------------------------------------------------------------
@@ -71,7 +73,10 @@ TVarnDrv::~TVarnDrv() {
 void TVarnDrv::LoadParams() {
   try {
     const RegistryData data = Registry::Default().Load();
-    if (!data.Exists(kDriverParamKey)) return;  // the object's defaults stand
+    if (!data.Exists(kDriverParamKey)) {
+      m_devices.LDIndex = 0;
+      return;  // the object's defaults stand
+    }
     auto dword = [&](const char* name, uint32_t def) {
       const RegValue* v = data.Value(kDriverParamKey, name);
       return v && v->type == RegValue::Type::Dword ? v->dword : def;
@@ -84,8 +89,8 @@ void TVarnDrv::LoadParams() {
     m_baudRate = static_cast<int32_t>(dword("BaudRate", 1));
     m_comNumber = static_cast<int32_t>(dword("ComNumber", 1));
     m_computerName = U16(text("ComputerName", LocalComputerName()));
-    m_currentDevice =
-        static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_currentDevice)));
+    m_devices.LDIndex =
+        static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_devices.LDIndex)));
     m_connectionType = static_cast<int32_t>(dword("ConnectionType", 0));
     m_tcpPort = static_cast<int32_t>(dword("TCPPort", 211));
     m_ipAddress = U16(text("IPAddress", ""));
@@ -112,7 +117,7 @@ void TVarnDrv::WriteParams() {
     dword("BaudRate", m_baudRate);
     dword("ComNumber", m_comNumber);
     text("ComputerName", Utf16ToUtf8(m_computerName));
-    dword("CurrentDevice", m_currentDevice);
+    dword("CurrentDevice", m_devices.LDIndex);
     dword("ConnectionType", m_connectionType);
     dword("TCPPort", m_tcpPort);
     text("IPAddress", Utf16ToUtf8(m_ipAddress));
@@ -240,16 +245,6 @@ Member<D> PendingBitmap(DISPID id, const char* name, const char* help) {
     return d.Logged(name, [&] { return Variant(d.RangeError()); });
   });
 }
-Member<D> PendingGet(DISPID id, const char* name, VARTYPE type, const char* help) {
-  return G(id, name, type, help, [type](D& d) {
-    d.RangeError();
-    return Variant().ChangeType(type == VT_BSTR ? VT_BSTR : type == VT_BOOL ? VT_BOOL : VT_I4);
-  });
-}
-Member<D> PendingPut(DISPID id, const char* name, VARTYPE type, const char* help) {
-  return P(id, name, type, help, [](D& d, const Variant&) { d.RangeError(); });
-}
-
 Variant Text(const std::u16string& s) {
   return Variant(s);
 }
@@ -301,15 +296,15 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       M(33, "AdminUnlockPort", "АдминРазблокироватьПорт", &D::AdminUnlockPort),
       M(34, "AdminUnlockPorts", "АдминРазблокироватьПорты", &D::AdminUnlockPorts),
       M(35, "ExchangeBytes", "ПослатьБайты", &D::ExchangeBytes),
-      PendingMethod(36, "AddLD", "ДобавитьЛУ"),
-      PendingMethod(37, "EnumLD", "ПеречислитьЛУ"),
-      PendingMethod(38, "DeleteLD", "УдалитьЛУ"),
-      PendingMethod(39, "GetParamLD", "ПолучитьПараметрыЛУ"),
-      PendingMethod(40, "SetParamLD", "УстановитьПараметрыЛУ"),
-      PendingMethod(41, "GetCountLD", "ПолучитьКоличествоЛУ"),
-      PendingMethod(42, "GetActiveLD", "ПолучитьАктивноеЛУ"),
-      PendingMethod(43, "SetActiveLD", "УстановитьАктивноеЛУ"),
-      PendingMethod(44, "GetFreeLDNumber", "Получить свободный номер ЛУ"),
+      M(36, "AddLD", "ДобавитьЛУ", &D::AddLD),
+      M(37, "EnumLD", "ПеречислитьЛУ", &D::EnumLD),
+      M(38, "DeleteLD", "УдалитьЛУ", &D::DeleteLD),
+      M(39, "GetParamLD", "ПолучитьПараметрыЛУ", &D::GetParamLD),
+      M(40, "SetParamLD", "УстановитьПараметрыЛУ", &D::SetParamLD),
+      M(41, "GetCountLD", "ПолучитьКоличествоЛУ", &D::GetCountLD),
+      M(42, "GetActiveLD", "ПолучитьАктивноеЛУ", &D::GetActiveLD),
+      M(43, "SetActiveLD", "УстановитьАктивноеЛУ", &D::SetActiveLD),
+      M(44, "GetFreeLDNumber", "Получить свободный номер ЛУ", &D::GetFreeLDNumber),
       G(45, "ECRInput", VT_BSTR, "ВводВККМ", [](D& d) { return Text(U16(d.m_ecrInput)); }),
       G(46, "ECROutput", VT_BSTR, "ВыводИзККМ", [](D& d) { return Text(U16(d.m_ecrOutput)); }),
       G(47, "BarCode", VT_BSTR, "ШтрихКод", [](D& d) { return Text(d.m_barCode); }),
@@ -376,24 +371,24 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       P(88, "ValueOfFieldString", VT_BSTR, "ЗначениеПоляСтрока", [](D& d, const Variant& v) { d.m_valueOfFieldString = v.RawString(); }),
       G(89, "FontType", VT_I4, "ТипШрифта", [](D& d) { return Int(d.m_fontType); }),
       P(89, "FontType", VT_I4, "ТипШрифта", [](D& d, const Variant& v) { d.m_fontType = v.ToInt32(); }),
-      PendingGet(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ"),
-      PendingPut(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ"),
-      PendingGet(91, "LDComNumber", VT_I4, "COMпортЛУ"),
-      PendingPut(91, "LDComNumber", VT_I4, "COMпортЛУ"),
-      PendingGet(92, "LDCount", VT_I4, "КоличествоЛУ"),
-      PendingGet(93, "LDIndex", VT_I4, "ИндексЛУ"),
-      PendingPut(93, "LDIndex", VT_I4, "ИндексЛУ"),
-      PendingGet(94, "LDName", VT_BSTR, "ИмяЛУ"),
-      PendingPut(94, "LDName", VT_BSTR, "ИмяЛУ"),
-      PendingGet(95, "LDNumber", VT_I4, "НомерЛУ"),
-      PendingPut(95, "LDNumber", VT_I4, "НомерЛУ"),
+      G(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d) { return Int(d.m_devices.LDBaudrate); }),
+      P(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d, const Variant& v) { d.m_devices.LDBaudrate = v.ToInt32(); }),
+      G(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d) { return Int(d.m_devices.LDComNumber); }),
+      P(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d, const Variant& v) { d.m_devices.LDComNumber = v.ToInt32(); }),
+      G(92, "LDCount", VT_I4, "КоличествоЛУ", [](D& d) { return Int(d.m_devices.Count()); }),
+      G(93, "LDIndex", VT_I4, "ИндексЛУ", [](D& d) { return Int(d.m_devices.LDIndex); }),
+      P(93, "LDIndex", VT_I4, "ИндексЛУ", [](D& d, const Variant& v) { d.m_devices.LDIndex = v.ToInt32(); }),
+      G(94, "LDName", VT_BSTR, "ИмяЛУ", [](D& d) { return Text(d.m_devices.LDName); }),
+      P(94, "LDName", VT_BSTR, "ИмяЛУ", [](D& d, const Variant& v) { d.m_devices.LDName = v.RawString(); }),
+      G(95, "LDNumber", VT_I4, "НомерЛУ", [](D& d) { return Int(d.m_devices.LDNumber); }),
+      P(95, "LDNumber", VT_I4, "НомерЛУ", [](D& d, const Variant& v) { d.m_devices.LDNumber = v.ToInt32(); }),
       G(96, "FileVersionMS", VT_I4, "", [](D&) { return Int(VARN_VERSION_MAJOR); }),
       G(97, "FileVersionLS", VT_I4, "", [](D&) { return Int(VARN_VERSION_MINOR); }),
       G(98, "ServerVersion", VT_BSTR, "ВерсияСервера", [](D& d) { return Text(d.ServerVersion()); }),
-      PendingGet(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ"),
-      PendingPut(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ"),
-      PendingGet(100, "LDTimeout", VT_I4, "ТаймаутЛУ"),
-      PendingPut(100, "LDTimeout", VT_I4, "ТаймаутЛУ"),
+      G(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d) { return Text(d.m_devices.LDComputerName); }),
+      P(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d, const Variant& v) { d.m_devices.LDComputerName = v.RawString(); }),
+      G(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d) { return Int(d.m_devices.LDTimeout); }),
+      P(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d, const Variant& v) { d.m_devices.LDTimeout = v.ToInt32(); }),
       G(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d) { return Text(d.m_computerName); }),
       P(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d, const Variant& v) { d.m_computerName = v.RawString(); }),
       G(102, "ServerConnected", VT_BOOL, "СерверПодключен", [](D& d) { return Variant(d.IsServerConnected()); }),
@@ -409,21 +404,21 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(110, "FontCount", VT_I4, "КоличествоШрифтов", [](D& d) { return Int(d.m_fontCount); }),
       G(111, "ConnectionType", VT_I4, "ТипПодключения", [](D& d) { return Int(d.m_connectionType); }),
       P(111, "ConnectionType", VT_I4, "ТипПодключения", [](D& d, const Variant& v) { d.SetConnectionType(v.ToInt32()); }),
-      PendingGet(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ"),
-      PendingPut(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ"),
+      G(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d) { return Int(d.m_devices.LDConnectionType); }),
+      P(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d, const Variant& v) { d.m_devices.LDConnectionType = v.ToInt32(); }),
       G(113, "TCPPort", VT_I4, "ПортTCP", [](D& d) { return Int(d.m_tcpPort); }),
       P(113, "TCPPort", VT_I4, "ПортTCP", [](D& d, const Variant& v) { d.SetTCPPort(v.ToInt32()); }),
-      PendingGet(114, "LDTCPPort", VT_I4, "ПортTCPЛУ"),
-      PendingPut(114, "LDTCPPort", VT_I4, "ПортTCPЛУ"),
+      G(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d) { return Int(d.m_devices.LDTCPPort); }),
+      P(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d, const Variant& v) { d.m_devices.LDTCPPort = v.ToInt32(); }),
       G(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d) { return Text(d.m_ipAddress); }),
       P(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d, const Variant& v) { d.m_ipAddress = v.RawString(); }),
-      PendingGet(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ"),
-      PendingPut(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ"),
+      G(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d) { return Text(d.m_devices.LDIPAddress); }),
+      P(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LDIPAddress = v.RawString(); }),
       G(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d) { return Variant(d.m_useIPAddress); }),
       P(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d, const Variant& v) { d.m_useIPAddress = v.ToBool(); }),
-      PendingGet(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ"),
-      PendingPut(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ"),
-      PendingMethod(119, "SaveLDParams", "СохранитьЛУ"),
+      G(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d) { return Variant(d.m_devices.LDUseIPAddress); }),
+      P(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LDUseIPAddress = v.ToBool(); }),
+      M(119, "SaveLDParams", "СохранитьЛУ", &D::SaveLDParams),
       M(120, "ReadTable2", "ПрочитатьТаблицу2", &D::ReadTable2),
       M(121, "WriteTable2", "ЗаписатьТаблицу2", &D::WriteTable2),
       PendingBitmap(122, "LoadBitmap", "ЗагрузкаКартинки"),

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "driver/services/devices.h"
 #include "driver/services/log_file.h"
 #include "platform/automation/dispatch.h"
 
@@ -109,6 +110,23 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t ExchangeBytes();
 
   // --- logical devices (driver/services/devices) -----------------------------------
+  int32_t AddLD();
+  int32_t EnumLD();
+  int32_t DeleteLD();
+  int32_t GetParamLD();
+  int32_t SetParamLD();
+  int32_t GetCountLD();
+  int32_t GetActiveLD();
+  int32_t SetActiveLD();
+  int32_t GetFreeLDNumber();  // the number itself; ResultCode stays as it was
+  int32_t SaveLDParams();
+  // Loaded before the settings, whose "CurrentDevice" becomes LDIndex.
+  void LoadLogicalDevices();
+  // When the object goes: the list, if something changed it and nothing saved it.
+  void SaveLogicalDevicesOnExit() noexcept;
+
+  TDevices m_devices;       // the list and the LD properties' buffer
+  int32_t m_activeLD = -1;  // the active logical device's number; -1: none
 
   // --- graphics (driver/services/bitmap) ---------------------------------------------
 
@@ -188,8 +206,7 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   uint8_t m_charHeight = 0;
   uint8_t m_fontCount = 0;
 
-  std::u16string m_fileName;    // the picture file of LoadBMP
-  int32_t m_currentDevice = 0;  // index of the logical device in use
+  std::u16string m_fileName;  // the picture file of LoadBMP
 
   TLogFile m_log;
 

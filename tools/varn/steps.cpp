@@ -34,6 +34,7 @@ unless it is a step word (write ./get for a file called get).
 Exit status: 0 when every call returned 0 and no step failed; 1 when a call
 returned non-zero or a step failed (every step still runs); 2 for a mistake
 in the command line (then nothing runs). Failures are told on stderr.
+GetFreeLDNumber returns a number, not a result, and never fails.
 )";
 
 bool IsStepWord(const std::string& w) {
@@ -215,7 +216,9 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
                          !Invoke(obj, textId, DISPATCH_PROPERTYGET, {}, text, error)))
         break;
       try {
-        nonZero = nonZero || (!value.Deref().IsEmpty() && value.ToDouble() != 0);
+        // GetFreeLDNumber's value is a number, not a result: it never fails.
+        if (s.name != "GetFreeLDNumber")
+          nonZero = nonZero || (!value.Deref().IsEmpty() && value.ToDouble() != 0);
       } catch (const EVariantError&) {
         nonZero = true;  // a value that is no number is no success either
       }

@@ -303,7 +303,6 @@ TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {
   EXPECT_EQ(again.Int(u"FileVersionMS"), 1);
   EXPECT_EQ(again.Int(u"FileVersionLS"), 0);
   EXPECT_EQ(again.Call(u"ShowProperties"), -8);  // no window library in this process
-  EXPECT_EQ(again.Call(u"AddLD"), -9);
 }
 
 // Answers the device never gives here, straight into the decoder.

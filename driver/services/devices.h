@@ -1,0 +1,102 @@
+// Logical devices: named, numbered sets of connection settings, kept per
+// user under the "Logical Devices" key. The driver object owns one TDevices
+// and moves values between it and the application through the buffer (the
+// LD properties): reading a property never touches the list, setting one
+// never changes a device until an operation copies the buffer.
+//
+//   TDevices devices(u"kassa1");
+//   devices.Load();                       // silent: a bad key loads less
+//   devices.LDName = u"Зал";  devices.LDTCPPort = 211;  devices.LDComNumber = 2;
+//   if (devices.AddLD()) ...              // saved; LDNumber is its number
+//
+// Saving deletes the key and writes it again in one locked rewrite of the
+// registry file, so concurrent savers never mix their lists: the last
+// writer's list wins whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace varn {
+
+inline constexpr const char* kLogicalDevicesKey =
+    "SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices";
+// The devices dialog offers no more than this; AddLD keeps every caller to it.
+inline constexpr size_t kMaxLogicalDevices = 99;
+
+class TDevice {
+ public:
+  std::u16string Name;
+  int32_t Number = 0;
+  int32_t TCPPort = 0;    // of the remote server (connection by socket)
+  int32_t Timeout = 100;  // the byte time-out in milliseconds
+  int32_t Baudrate = 1;   // baud-rate code, as the driver's BaudRate
+  int32_t ComNumber = 1;  // 1 = COM1
+  std::u16string IPAddress;
+  std::u16string ComputerName;
+  bool UseIPAddress = false;
+  int32_t ConnectionType = 0;
+};
+
+class TDevices {
+ public:
+  // `computerName`: this computer's name, the default of a new device.
+  explicit TDevices(std::u16string computerName, Registry registry = Registry::Default());
+
+  size_t Count() const { return m_items.size(); }
+  const TDevice& Item(size_t index) const { return m_items.at(index); }
+  // The position of the device with this number; -1 when none has it.
+  int32_t IndexOfNumber(int32_t number) const;
+  // The lowest number >= 1 that no device uses.
+  int32_t GetFreeLDNumber() const;
+  // Appends a device with the defaults: the lowest free number, its name.
+  TDevice& Add();
+  void Delete(size_t index);
+
+  // Reads the key over fresh devices; an unreadable value ends the load
+  // there, silently, keeping what came before it. An empty list gets one
+  // default device (not written).
+  void Load();
+  // Rewrites the whole key; ERegistryError or EOSError when it cannot.
+  void Save();
+  // Something changed the list since it was loaded or last saved.
+  bool Modified() const { return m_modified; }
+
+  // The operations behind the LD methods; false means the method fails
+  // (result -9) and nothing changed.
+  bool AddLD();  // then saves: the save's failure is raised
+  bool EnumLD();
+  bool DeleteLD();
+  bool GetParamLD();
+  bool SetParamLD();
+
+  // The buffer.
+  std::u16string LDName;
+  int32_t LDIndex = 0;  // a position in the list, not checked when set
+  int32_t LDNumber = 0;
+  int32_t LDTCPPort = 0;
+  int32_t LDTimeout = 0;
+  int32_t LDBaudrate = 0;
+  int32_t LDComNumber = 0;
+  std::u16string LDIPAddress;
+  std::u16string LDComputerName;
+  int32_t LDConnectionType = 0;
+  bool LDUseIPAddress = false;
+
+ private:
+  bool BufferValid() const;
+  void CopyBufferTo(TDevice& device) const;  // all but the number
+  void LoadBufferFrom(const TDevice& device);
+  void Sort();
+
+  std::u16string m_computerName;
+  Registry m_registry;
+  std::vector<TDevice> m_items;
+  bool m_modified = false;
+};
+
+}  // namespace varn
