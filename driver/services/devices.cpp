@@ -22,7 +22,9 @@ const RegValue& Need(const RegistryData& data, const std::string& key, const cha
 }  // namespace
 
 TDevices::TDevices(std::u16string computerName, Registry registry)
-    : m_computerName(std::move(computerName)), m_registry(std::move(registry)) {}
+    : LDComputerName(computerName),
+      m_computerName(std::move(computerName)),
+      m_registry(std::move(registry)) {}
 
 int32_t TDevices::IndexOfNumber(int32_t number) const {
   for (size_t i = 0; i < m_items.size(); ++i)

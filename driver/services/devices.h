@@ -74,16 +74,16 @@ class TDevices {
   bool GetParamLD();
   bool SetParamLD();
 
-  // The buffer.
+  // The buffer; it starts with a new device's settings.
   std::u16string LDName;
   int32_t LDIndex = 0;  // a position in the list, not checked when set
   int32_t LDNumber = 0;
   int32_t LDTCPPort = 0;
-  int32_t LDTimeout = 0;
-  int32_t LDBaudrate = 0;
-  int32_t LDComNumber = 0;
+  int32_t LDTimeout = 100;
+  int32_t LDBaudrate = 1;
+  int32_t LDComNumber = 1;
   std::u16string LDIPAddress;
-  std::u16string LDComputerName;
+  std::u16string LDComputerName;  // this computer's name
   int32_t LDConnectionType = 0;
   bool LDUseIPAddress = false;
 

@@ -42,6 +42,27 @@ TEST_F(RegistryTest, ValuesOfBothTypesWithCyrillicNames) {
   EXPECT_THAT(text, ::testing::HasSubstr("\"Имя\"=\"Значение \\\"в кавычках\\\" и \\\\ черта\""));
 }
 
+TEST_F(RegistryTest, TextsWithLineBreaksKeepTheFileWhole) {
+  const std::string text = std::string("две\r\nстроки\tи ноль ") + '\0' + "!";
+  reg.WriteString(kKey, "Имя", text);
+  reg.WriteString(kKey, "После", "ещё");
+  EXPECT_EQ(reg.ReadString(kKey, "Имя"), text);
+  EXPECT_EQ(reg.ReadString(kKey, "После"), "ещё");
+  EXPECT_THAT(test::ReadFileOrEmpty(env.RegistryFile()),
+              ::testing::HasSubstr("\"Имя\"=hex(1):34,04,32,04,35,04,0d,00,0a,00,"));
+  std::ofstream(env.RegistryFile())
+      << "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n"
+         "\"A\"=hex(1):41,00,0A,00,42,00,00,00\n\"B\"=hex(1):\n";
+  EXPECT_EQ(reg.ReadString("X", "A"), "A\nB");
+  EXPECT_EQ(reg.ReadString("X", "B"), "");
+  for (const char* bad : {"41,00,", "41,0", "41,00,42", "4100", "zz,00"}) {
+    std::ofstream(env.RegistryFile())
+        << "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"A\"=hex(1):" << bad
+        << "\n";
+    EXPECT_THROW(reg.ReadString("X", "A"), ERegistryError) << bad;
+  }
+}
+
 TEST_F(RegistryTest, SubkeysAndRecursiveDelete) {
   reg.WriteString(kKey + "\\Ports", "COM1", "/dev/pts/3");
   reg.CreateKey("SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices\\1");

@@ -1,6 +1,7 @@
 // Logical devices through the driver as hosts create it: the list and its
 // buffer, the "Logical Devices" key, the active device's connection
 // settings, and several objects and processes saving the same key.
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -13,6 +14,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 using Result = std::pair<int32_t, std::string>;
 const Result kOk{0, "Ошибок нет."};
@@ -54,6 +56,12 @@ TEST_F(DriverTest, FirstStartNumbersAndTheLimit) {
     EXPECT_EQ(drv.Int(u"LDCount"), 1);
     EXPECT_EQ(drv.Int(u"LDIndex"), 0);
     EXPECT_FALSE(registry.KeyExists(kKey));
+    // The buffer starts as a new device would, but for its number and name;
+    // AddLD still wants a socket port.
+    EXPECT_EQ(drv.Int(u"LDTimeout"), 100);
+    EXPECT_EQ(drv.Int(u"LDComNumber"), 1);
+    EXPECT_EQ(drv.Int(u"LDNumber"), 0);
+    EXPECT_EQ(drv.Call(u"AddLD"), -9);
     EXPECT_EQ(drv.Call(u"EnumLD"), 0);
     EXPECT_EQ(drv.Int(u"LDNumber"), 1);
     EXPECT_EQ(drv.Text(u"LDName"), "Устройство №1");
@@ -295,6 +303,20 @@ TEST_F(DriverTest, ObjectsSaveTheirListsWhole) {
   ASSERT_EQ(partial.Call(u"SaveLDParams"), 0);
   Driver reread;
   EXPECT_EQ(Devices(reread), (DeviceList{{2, "Вторая"}, {5, "Пятая\r\nстрока"}}));
+
+  // A registry file that cannot be read is never overwritten: the save
+  // fails as any driver failure does, the object still goes quietly.
+  const std::string damaged = "damaged\n";
+  {
+    std::ofstream(env.RegistryFile()) << damaged;
+    reread.Set(u"LDNumber", Variant(2));
+    ASSERT_EQ(reread.Call(u"DeleteLD"), 0);
+    EXPECT_EQ(reread.Call(u"SaveLDParams"), -16);
+    EXPECT_THAT(reread.Text(u"ResultCodeDescription"),
+                StartsWith("Ошибка подключения. registry file, line 1"));
+    reread.Release();
+  }
+  EXPECT_EQ(ReadFileOrEmpty(env.RegistryFile()), damaged);
 }
 
 TEST_F(DriverTest, ProcessesSavingAtOnceNeverCorruptTheKey) {
