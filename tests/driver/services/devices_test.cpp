@@ -46,6 +46,18 @@ std::vector<std::pair<int32_t, std::string>> Devices(Driver& drv) {
 
 using DeviceList = std::vector<std::pair<int32_t, std::string>>;
 
+// A device subkey as another program may write it.
+void WriteDevice(RegistryData& data, const std::string& sub, int number, const std::string& name) {
+  const std::string key = kKey + "\\" + sub;
+  data.SetValue(key, "Number", {RegValue::Type::Dword, {}, static_cast<uint32_t>(number)});
+  data.SetValue(key, "Name", {RegValue::Type::String, name, 0});
+  for (const char* v : {"TCPPort", "Timeout", "Baudrate", "ComNumber", "ConnectionType"})
+    data.SetValue(key, v, {RegValue::Type::Dword, {}, 4});
+  data.SetValue(key, "ComputerName", {RegValue::Type::String, "host", 0});
+  data.SetValue(key, "IPAddress", {RegValue::Type::String, "10.0.0.1", 0});
+  data.SetValue(key, "UseIPAddress", {RegValue::Type::Dword, {}, 1});
+}
+
 TEST_F(DriverTest, FirstStartNumbersAndTheLimit) {
   registry.WriteString(kDriverParamKey, "LogFileName", env.Path("drv.log"));
   registry.WriteDword(kDriverParamKey, "LogEnabled", 1);
@@ -132,12 +144,19 @@ TEST_F(DriverTest, FirstStartNumbersAndTheLimit) {
     EXPECT_EQ(drv.Int(u"LDNumber"), 2);
     EXPECT_EQ(drv.Int(u"LDIndex"), 1);
     EXPECT_EQ(Devices(drv), (DeviceList{{1, "Устройство №1"}, {2, "Вторая"}, {3, "Третья"}}));
-
-    // Up to the devices dialog's limit, and not one more.
-    while (drv.Int(u"LDCount") < 99) {
-      FillBuffer(drv, "Ещё");
-      ASSERT_EQ(drv.Call(u"AddLD"), 0);
-    }
+  }
+  // Up to the devices dialog's limit, and not one more: 95 more written by
+  // another program (backwards: the load sorts them), the 99th added.
+  registry.Update([](RegistryData& data) {
+    for (int n = 98; n >= 4; --n) WriteDevice(data, "d" + std::to_string(n), n, "Ещё");
+  });
+  {
+    Driver drv;
+    EXPECT_EQ(drv.Int(u"LDCount"), 98);
+    FillBuffer(drv, "Последнее");
+    EXPECT_EQ(drv.Call(u"AddLD"), 0);
+    EXPECT_EQ(drv.Int(u"LDNumber"), 99);
+    EXPECT_EQ(drv.Int(u"LDIndex"), 98);
     EXPECT_EQ(drv.Call(u"GetFreeLDNumber"), 100);
     EXPECT_EQ(drv.Call(u"AddLD"), -9);
     EXPECT_EQ(registry.SubKeys(kKey).size(), 99u);
@@ -276,20 +295,10 @@ TEST_F(DriverTest, ObjectsSaveTheirListsWhole) {
   // line break in a name, a missing value ending the load right there.
   registry.DeleteKey(kKey);
   registry.Update([&](RegistryData& data) {
-    auto device = [&](const std::string& sub, int number, const std::string& name) {
-      const std::string key = kKey + "\\" + sub;
-      data.SetValue(key, "Number", {RegValue::Type::Dword, {}, static_cast<uint32_t>(number)});
-      data.SetValue(key, "Name", {RegValue::Type::String, name, 0});
-      for (const char* v : {"TCPPort", "Timeout", "Baudrate", "ComNumber", "ConnectionType"})
-        data.SetValue(key, v, {RegValue::Type::Dword, {}, 4});
-      data.SetValue(key, "ComputerName", {RegValue::Type::String, "host", 0});
-      data.SetValue(key, "IPAddress", {RegValue::Type::String, "10.0.0.1", 0});
-      data.SetValue(key, "UseIPAddress", {RegValue::Type::Dword, {}, 1});
-    };
-    device("касса", 5, "Пятая\r\nстрока");
-    device("x", 2, "Вторая");
+    WriteDevice(data, "касса", 5, "Пятая\r\nстрока");
+    WriteDevice(data, "x", 2, "Вторая");
     data.DeleteValue(kKey + "\\x", "Timeout");
-    device("y", 1, "Не дочитана");
+    WriteDevice(data, "y", 1, "Не дочитана");
   });
   Driver partial;
   // Not sorted and no fresh defaults after the failure: 5, then 2 as far as read.
