@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
       std::string dots(40, '\0');
       const bool edge = line < 2 || line > 21;
       for (int b = 10; b < 30; ++b) dots[static_cast<size_t>(b)] = edge ? '\xFF' : '\0';
-      if (!edge) dots[10] = '\xC0', dots[29] = '\x03';
+      if (!edge) dots[10] = '\x03', dots[29] = '\xC0';  // least significant bit leftmost
       Exchange(port, line == 0 ? "graphics line (C4)" : "",
                Command(0xC4, std::string{static_cast<char>(line), '\0'} + dots));
     }

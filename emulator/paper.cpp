@@ -94,7 +94,7 @@ void TPaper::PrintGraphics(const std::vector<std::string>& lines, int first, int
       const std::string& bits = lines[static_cast<size_t>(n)];
       const size_t row = AddRows(1);
       for (int x = 0; x < kPrintWidth; ++x)
-        if (static_cast<uint8_t>(bits[static_cast<size_t>(x / 8)]) & (0x80 >> (x % 8)))
+        if (static_cast<uint8_t>(bits[static_cast<size_t>(x / 8)]) & (1 << (x % 8)))
           Ink(row, kMargin + x);
     }
   }

@@ -31,7 +31,8 @@ class TPaper {
   void PrintText(std::string_view cp1251, int font, bool bold, std::string_view tag);
   void Feed(int lines);
   void PrintBarCode(uint64_t number);
-  // Graphics lines (each kLineBytes, most significant bit leftmost).
+  // Graphics lines (each kLineBytes): bit i of byte k is dot 8k + i from
+  // the left, so the least significant bit is the leftmost dot.
   void PrintGraphics(const std::vector<std::string>& lines, int first, int last);
 
   // Dot rows in the picture; the oldest go once there are kMaxRows.

@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 build="$root/build/fuzz"
-targets=(block_decode interpret)
+targets=(block_decode interpret bitmap)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DVARN_FUZZ=ON -DVARN_SANITIZE=ON -DVARN_WERROR=OFF \

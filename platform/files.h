@@ -12,6 +12,12 @@ namespace varn {
 // Whole contents, or nullopt when the file does not exist. EOSError otherwise.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
+// Whole contents of a regular file of at most `maxBytes` (for files a user
+// names): EOSError with ENOENT when missing, EFBIG when larger, EINVAL when
+// not a regular file, so a FIFO or device never blocks and a huge file is
+// never read into memory.
+std::string ReadRegularFile(const std::string& path, size_t maxBytes);
+
 // Writes a temporary file beside `path`, fsyncs it and renames it over, so
 // readers see the old or the new contents, never a mix. EOSError on failure.
 void ReplaceFileAtomically(const std::string& path, std::string_view contents);

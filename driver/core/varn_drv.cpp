@@ -234,15 +234,11 @@ Member<D> P(DISPID id, const char* name, VARTYPE type, const char* help, Setter 
   });
 }
 
-// Members whose service is not in the driver yet: -9, nothing else happens.
-Member<D> PendingMethod(DISPID id, const char* name, const char* help) {
-  return Method<D>(id, name, {}, VT_I4, help, [name](D& d, Args) {
-    return d.Logged(name, [&] { return Variant(d.RangeError()); });
-  });
-}
-Member<D> PendingBitmap(DISPID id, const char* name, const char* help) {
-  return Method<D>(id, name, {{"FileName", VT_BSTR}}, VT_I4, help, [name](D& d, Args) {
-    return d.Logged(name, [&] { return Variant(d.RangeError()); });
+// A method that takes the file name first: logged by name, its result code is Value.
+Member<D> MF(DISPID id, const char* name, const char* help,
+             int32_t (D::*method)(const std::u16string&)) {
+  return Method<D>(id, name, {{"FileName", VT_BSTR}}, VT_I4, help, [name, method](D& d, Args a) {
+    return d.Logged(name, [&] { return Variant((d.*method)(a[0].RawString())); });
   });
 }
 Variant Text(const std::u16string& s) {
@@ -421,8 +417,8 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       M(119, "SaveLDParams", "СохранитьЛУ", &D::SaveLDParams),
       M(120, "ReadTable2", "ПрочитатьТаблицу2", &D::ReadTable2),
       M(121, "WriteTable2", "ЗаписатьТаблицу2", &D::WriteTable2),
-      PendingBitmap(122, "LoadBitmap", "ЗагрузкаКартинки"),
-      PendingBitmap(123, "LoadBitmapEx", "РасширеннаяЗагрузкаКартинки"),
+      MF(122, "LoadBitmap", "ЗагрузкаКартинки", &D::LoadBitmap),
+      MF(123, "LoadBitmapEx", "РасширеннаяЗагрузкаКартинки", &D::LoadBitmapEx),
       G(124, "FileVersion", VT_BSTR, "ВерсияДрайвера", [](D&) { return Text(U16(FileVersionText())); }),
       G(125, "LogFileName", VT_BSTR, "ФайлЛога", [](D& d) { return Text(U16(d.m_log.FileName())); }),
       P(125, "LogFileName", VT_BSTR, "ФайлЛога", [](D& d, const Variant& v) { d.m_log.SetFileName(Utf16ToUtf8(v.RawString())); }),
@@ -430,7 +426,7 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       P(126, "LogEnabled", VT_BOOL, "ЛогВключен", [](D& d, const Variant& v) { d.m_log.SetEnabled(v.ToBool()); }),
       G(127, "FileName", VT_BSTR, "ИмяФайла", [](D& d) { return Text(d.m_fileName); }),
       P(127, "FileName", VT_BSTR, "ИмяФайла", [](D& d, const Variant& v) { d.m_fileName = v.RawString(); }),
-      PendingMethod(128, "LoadBMP", "ЗагрузитьBMP"),
+      M(128, "LoadBMP", "ЗагрузитьBMP", &D::LoadBMP),
       M(129, "SaveParams", "СохранитьПараметры", &D::SaveParams),
   }};
   // clang-format on

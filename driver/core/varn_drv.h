@@ -129,6 +129,14 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t m_activeLD = -1;  // the active logical device's number; -1: none
 
   // --- graphics (driver/services/bitmap) ---------------------------------------------
+  // A Windows bitmap file into the device's graphics lines 0 .. h - 1, one
+  // load command per row (at most 200 rows by LoadLineData, 1200 by
+  // LoadLineDataEx); FirstLineNumber := 1, LastLineNumber := h for Draw.
+  int32_t LoadBitmap(const std::u16string& fileName);
+  int32_t LoadBitmapEx(const std::u16string& fileName);
+  int32_t LoadBMP();  // LoadBitmapEx of FileName, logged as that method
+  int32_t BitmapToLines(const struct TMonoBitmap& bitmap, const char* loadName,
+                        int32_t (TVarnDrv::*load)(), int rowLimit);
 
   // --- settings -------------------------------------------------------------------
   void LoadParams();

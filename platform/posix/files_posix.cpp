@@ -57,6 +57,36 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return out;
 }
 
+std::string ReadRegularFile(const std::string& path, size_t maxBytes) {
+  // Non-blocking open: opening a FIFO for reading would wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) ThrowErrno("open " + path);
+  auto fail = [&](int err, const std::string& what) {
+    close(fd);
+    throw EOSError(err, what);
+  };
+  struct stat st {};
+  if (fstat(fd, &st) != 0) fail(errno, "stat " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) fail(EINVAL, path + ": not a regular file");
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) fail(EFBIG, path + ": " + std::strerror(EFBIG));
+  std::string out(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  // The file may grow meanwhile: never past the limit, never past the buffer.
+  while (done < out.size()) {
+    const ssize_t n = read(fd, out.data() + done, out.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      fail(errno, "read " + path + ": " + std::strerror(errno));
+    }
+  }
+  close(fd);
+  out.resize(done);
+  return out;
+}
+
 void ReplaceFileAtomically(const std::string& path, std::string_view contents) {
   const std::string dir = ParentDirectory(path);
   if (!dir.empty()) MakeDirectories(dir, 0700);

@@ -121,8 +121,8 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   Start(o);
   // Graphics line 300 (2-byte number): the leftmost dot and the rightmost.
   std::string dots(40, '\0');
-  dots[0] = '\x80';
-  dots[39] = '\x01';
+  dots[0] = '\x01';  // the least significant bit is the leftmost dot
+  dots[39] = '\x80';
   EXPECT_EQ(Error(Cmd(0xC4, Bytes({0x2C, 0x01}) + dots)), 0);
   EXPECT_EQ(Error(Cmd(0xC3, Bytes({0x2C, 0x01, 0x2C, 0x01}))), 0);
   const Picture one = ReadPng(o.paperPngPath);

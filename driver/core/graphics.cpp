@@ -1,0 +1,92 @@
+// Picture loading: a bitmap file into the device's graphics lines, one load
+// command per row, each through the automation method with its log lines.
+#include <algorithm>
+
+#include "driver/core/varn_drv.h"
+#include "driver/services/bitmap.h"
+#include "platform/text.h"
+
+namespace varn {
+namespace {
+
+constexpr int kLineDots = 320;  // 40 bytes
+constexpr int kLoadBitmapRows = 200;
+constexpr int kLoadBitmapExRows = 1200;
+
+uint8_t ReverseBits(uint8_t b) {
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// LineData of row y: ⌈w / 8⌉ bytes. A black pixel is a 0 bit in the row and
+// a set bit is a dot, hence the inversion; the device counts dots from bit
+// 0, the row from bit 7, hence the mirroring. Dots past w stay clear, so
+// the end of the last byte never prints.
+std::string LineBytes(const TMonoBitmap& bitmap, int y, int w) {
+  const size_t n = (static_cast<size_t>(w) + 7) / 8;
+  std::string line(n, '\0');
+  const uint8_t* row = bitmap.Row(y);
+  for (size_t k = 0; k < n; ++k)
+    line[k] = static_cast<char>(ReverseBits(static_cast<uint8_t>(~row[k])));
+  if (w % 8 != 0) line[n - 1] = static_cast<char>(line[n - 1] & ((1 << (w % 8)) - 1));
+  return line;
+}
+
+int32_t LoadFile(TVarnDrv& d, const std::u16string& fileName, const char* loadName,
+                 int32_t (TVarnDrv::*load)(), int rowLimit) {
+  try {
+    const TMonoBitmap bitmap = LoadBmpFile(Utf16ToUtf8(fileName), {kLineDots, rowLimit});
+    return d.BitmapToLines(bitmap, loadName, load, rowLimit);
+  } catch (...) {
+    return d.HandleError(std::current_exception());
+  }
+}
+
+}  // namespace
+
+int32_t TVarnDrv::LoadBitmap(const std::u16string& fileName) {
+  return LoadFile(*this, fileName, "LoadLineData", &TVarnDrv::LoadLineData, kLoadBitmapRows);
+}
+
+int32_t TVarnDrv::LoadBitmapEx(const std::u16string& fileName) {
+  return LoadFile(*this, fileName, "LoadLineDataEx", &TVarnDrv::LoadLineDataEx, kLoadBitmapExRows);
+}
+
+int32_t TVarnDrv::LoadBMP() {
+  return Logged("LoadBitmapEx", [&] { return Variant(LoadBitmapEx(m_fileName)); }).ToInt32();
+}
+
+int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,
+                                int32_t (TVarnDrv::*load)(), int rowLimit) {
+  ClearResult();
+  // The caller's LineData and LineNumber come back however the load ends.
+  struct Restore {
+    TVarnDrv& d;
+    std::string data;
+    int32_t number;
+    ~Restore() {
+      d.m_lineData = std::move(data);
+      d.m_lineNumber = number;
+    }
+  } restore{*this, m_lineData, m_lineNumber};
+
+  const int h = std::min(bitmap.height, rowLimit);
+  const int w = std::min(bitmap.width, kLineDots);
+  // Set before the first row goes out: they change even when a row fails.
+  m_firstLineNumber = 1;
+  m_lastLineNumber = h;
+  int32_t result = 0;
+  for (int y = 0; y < h; ++y) {
+    // Row y goes to line y + 1, so that the draw range left above (1..h)
+    // prints exactly the picture; loaded to 0..h-1, Draw would drop its
+    // top row and print a line the load never wrote.
+    m_lineNumber = y + 1;
+    m_lineData = LineBytes(bitmap, y, w);
+    result = RunMethod(loadName, load);
+    if (result != 0) break;
+  }
+  return result;
+}
+
+}  // namespace varn
