@@ -2,6 +2,7 @@
 // what a save writes and a load rebuilds, the cache entries a load skips or
 // refuses, the firmware key as a key name, names and value checks.
 #include "driver/services/tables.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "tests/support/test_env.h"
 
@@ -9,7 +10,6 @@ namespace varn {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::Pair;
 
 const std::string kKey = "A.112";
 const std::string kPath = std::string(kTableDefsKey) + "\\" + kKey;
