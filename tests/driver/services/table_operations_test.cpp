@@ -264,6 +264,9 @@ TEST_F(TableOperationsTest, SessionFailuresReachTheCallerAfterUndoingWhatSucceed
 
 TEST_F(TableOperationsTest, ADeviceErrorOnOneFieldStopsTheReadAndKeepsWhatWasRead) {
   StartDevice();
+  // Keeps the server that the first read starts for the second.
+  DispatchPtr other = Driver();
+  ASSERT_EQ(Call(*other, u"ServerConnect"), 0);
   TTables tables;  // no key: nothing cached
   // The device's table 4 has two fields, not four.
   TTable& t = tables.Add({"Налоговые ставки", 4, 1, 4});
