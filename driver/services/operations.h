@@ -14,6 +14,8 @@
 //
 // The worker connects, locks the port, runs the operation and always
 // disconnects and unlocks again, also when the operation fails or is stopped.
+// The model's notifications (OnTableAdded, OnChange) are raised on the
+// worker during a read: a window's handler posts them to its own thread.
 #pragma once
 
 #include <atomic>

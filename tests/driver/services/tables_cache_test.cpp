@@ -126,13 +126,12 @@ TEST_F(TablesCacheTest, SaveWritesTheDesignedKeysAndLoadRebuildsTheTablesSorted)
   EXPECT_FALSE(other.LoadFromRegistry());
 }
 
-TEST_F(TablesCacheTest, SaveFieldDefsNeedsARowOneAndLeavesHigherEntries) {
+TEST_F(TablesCacheTest, SaveFieldDefsNeedsRowOneWholeAndTheKeyStaysOneKeyName) {
   TTables tables;
   tables.Key = kKey;
   Fill(tables);
   tables.SaveToRegistry();
   PutField(kPath + "\\4", "7", 8, "Лишнее");
-
   TTable& t4 = *tables.FindByNumber(4);
   t4.Fields().Clear();
   t4.Fields().Add(Field(1, "Одно", false, 1));
@@ -143,13 +142,17 @@ TEST_F(TablesCacheTest, SaveFieldDefsNeedsARowOneAndLeavesHigherEntries) {
   EXPECT_EQ(reg.ReadString(kPath + "\\4\\FIELDDEFS\\0", "Name"), "Одно");
   EXPECT_EQ(reg.ReadString(kPath + "\\4\\FIELDDEFS\\7", "Name"), "Лишнее");
 
-  // A table of no list touches no cache.
-  TTable alone({"Одна", 4, 1, 1});
-  alone.Fields().Add(Field(1, "Чужое", false, 1));
-  alone.SaveFieldDefs();
-  alone.LoadFieldDefs();
-  EXPECT_EQ(alone.Fields().Count(), 1);
-  EXPECT_EQ(reg.ReadString(kPath + "\\4\\FIELDDEFS\\0", "Name"), "Одно");
+  // Whatever the device's version text holds, the cache stays one key below
+  // TableDefs; without a key nothing is read, written or deleted.
+  tables.Key = "1\\..\n2";
+  tables.SaveToRegistry();
+  EXPECT_THAT(reg.SubKeys(kTableDefsKey), ElementsAre(kKey, "1_.._2"));
+  EXPECT_TRUE(tables.LoadFromRegistry());
+  EXPECT_EQ(tables.Count(), 2);
+  tables.Key.clear();
+  tables.SaveToRegistry();
+  EXPECT_FALSE(tables.LoadFromRegistry());
+  EXPECT_THAT(reg.SubKeys(kTableDefsKey), ElementsAre(kKey, "1_.._2"));
 }
 
 TEST_F(TablesCacheTest, IncompleteEntriesAreSkippedAndUnusableCachesReadFromTheDevice) {
@@ -207,26 +210,6 @@ TEST_F(TablesCacheTest, IncompleteEntriesAreSkippedAndUnusableCachesReadFromTheD
   tables.Add({"Новая", 1, 1, 0});
   tables.SaveToRegistry();  // swallowed
   EXPECT_EQ(test::ReadFileOrEmpty(env.RegistryFile()), broken);
-}
-
-TEST_F(TablesCacheTest, TheFirmwareKeyNamesOneKeyOfItsOwn) {
-  // Whatever the device's version text holds, the cache stays below TableDefs.
-  TTables tables;
-  tables.Key = "1\\..\n2";
-  Fill(tables);
-  tables.SaveToRegistry();
-  EXPECT_THAT(reg.SubKeys(kTableDefsKey), ElementsAre("1_.._2"));
-  TTables again;
-  again.Key = tables.Key;
-  EXPECT_TRUE(again.LoadFromRegistry());
-  EXPECT_EQ(again.Count(), 2);
-
-  // No key, no cache: nothing read, nothing written, nothing deleted.
-  TTables none;
-  Fill(none);
-  none.SaveToRegistry();
-  EXPECT_FALSE(none.LoadFromRegistry());
-  EXPECT_THAT(reg.SubKeys(kTableDefsKey), ElementsAre("1_.._2"));
 }
 
 TEST(TablesModel, NamesValuesAndWhatTheDialogsShow) {
