@@ -25,6 +25,7 @@ bench: build
 	$(BUILD)/bin/bench_remote
 	$(BUILD)/bin/bench_remote_server
 	$(BUILD)/bin/bench_driver
+	$(BUILD)/bin/bench_tables
 
 clean:
 	rm -rf build

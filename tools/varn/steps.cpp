@@ -8,12 +8,14 @@
 
 #include "driver/services/log_file.h"
 #include "platform/text.h"
+#include "tools/varn/tables_command.h"
 
 namespace varn::tool {
 namespace {
 
 const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] list
+       varn [--json] tables [--refresh]
        varn --help
 
 Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
@@ -23,6 +25,10 @@ Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
                      and prints "METHOD: value", "ResultCode: n" and
                      "ResultCodeDescription: text"
   list               prints the interface: DISPID, name, kind, type, help string
+  tables [--refresh] reads every table of the device and prints its values
+                     (the descriptions come from this firmware's cache unless
+                     --refresh), with a progress line on stderr; Ctrl+C stops
+                     it with ResultCode -30
 
 Names are the interface's, in any case; the Russian help string is accepted
 too. Values: text as it is, "hex:02 01 FC FD" for bytes, booleans 1/0/true/
@@ -510,6 +516,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
   }
   const auto words = args.subspan(i);
   if (words.empty()) return usage("no steps");
+  if (words[0] == "tables") return RunTablesCommand(words.subspan(1), create, json, out, err);
   const bool list = words[0] == "list";
   if (list && words.size() > 1) return usage("list takes no steps beside it");
   std::vector<Step> steps;

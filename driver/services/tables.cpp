@@ -1,0 +1,383 @@
+#include "driver/services/tables.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/errors.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace varn {
+namespace {
+
+// The device's table answer 93: "Таблица не определена".
+constexpr int32_t kNoSuchTable = 93;
+
+// What the device can report: table and field numbers and field sizes are
+// bytes, row counts 16 bits. A cache that claims more was not written by us.
+constexpr int32_t kMaxByte = 255;
+constexpr int32_t kMaxRows = 65535;
+
+class ECacheError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Case mapping of the letters of code page 1251 (ASCII, Cyrillic with
+// Ё, Ђ..Џ and Ґ); everything else stays.
+char16_t Lower(char16_t c) {
+  return c == u'Ґ' ? u'ґ' : FoldCase(c);
+}
+
+char16_t Upper(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  if (c >= 0x0430 && c <= 0x044F) return static_cast<char16_t>(c - 32);  // а..я
+  if (c >= 0x0450 && c <= 0x045F) return static_cast<char16_t>(c - 80);  // ё, ђ..џ
+  return c == u'ґ' ? u'Ґ' : c;
+}
+
+// --- the cache -----------------------------------------------------------------
+
+// A key name made from device text: a backslash would name another key and
+// a line break would break the registry file.
+std::string KeyName(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\\' || (static_cast<unsigned char>(c) < 0x20) || c == 0x7F) c = '_';
+  return out;
+}
+
+int32_t Int(const RegValue& v, int32_t low, int32_t high) {
+  if (v.type != RegValue::Type::Dword) throw ECacheError("integer expected");
+  const auto n = static_cast<int32_t>(v.dword);
+  if (n < low || n > high) throw ECacheError("value out of range");
+  return n;
+}
+
+int32_t Int(const RegValue& v) {
+  return Int(v, INT32_MIN, INT32_MAX);
+}
+
+std::string Text(const RegValue& v) {
+  if (v.type != RegValue::Type::String) throw ECacheError("text expected");
+  return v.text;
+}
+
+RegValue Dword(int32_t n) {
+  return RegValue{RegValue::Type::Dword, {}, static_cast<uint32_t>(n)};
+}
+
+RegValue String(const std::string& text) {
+  return RegValue{RegValue::Type::String, text, 0};
+}
+
+// The values `names` of key `path`, all of them or none.
+template <size_t N>
+bool AllValues(const RegistryData& data, const std::string& path, const char* const (&names)[N],
+               const RegValue* (&out)[N]) {
+  for (size_t i = 0; i < N; ++i)
+    if (!(out[i] = data.Value(path, names[i]))) return false;
+  return true;
+}
+
+std::string FieldDefsPath(const TTable& table) {
+  return table.Owner()->KeyPath() + "\\" + std::to_string(table.Data.Number) + "\\FIELDDEFS";
+}
+
+void LoadFieldDefsFrom(TTable& table, const RegistryData& data) {
+  TFields& fields = table.Fields();
+  fields.Clear();
+  const std::string path = FieldDefsPath(table);
+  if (!data.Exists(path)) return;
+  static constexpr const char* kNames[] = {"Name",   "Size",     "Type",
+                                           "Number", "MinValue", "MaxValue"};
+  for (const std::string& sub : data.SubKeys(path)) {
+    const RegValue* v[6];
+    if (!AllValues(data, path + "\\" + sub, kNames, v)) continue;
+    TFldRec rec;
+    rec.Name = Text(*v[0]);
+    rec.Size = Int(*v[1], 0, kMaxByte);
+    rec.FieldType = Int(*v[2]) != 0;
+    rec.Number = Int(*v[3], 1, kMaxByte);
+    rec.MinValue = Int(*v[4]);
+    rec.MaxValue = Int(*v[5]);
+    rec.Table = table.Data.Number;
+    rec.Row = 1;
+    fields.Add(rec);
+  }
+  // Row 1 must be whole for the other rows to be copies of it; anything
+  // else is read from the device again.
+  if (fields.Count() != table.Data.FieldCount) {
+    fields.Clear();
+    return;
+  }
+  fields.SortByNumber();
+  for (int32_t row = 2; row <= table.Data.RowCount; ++row) {
+    for (int32_t j = 0; j < table.Data.FieldCount; ++j) {
+      TFldRec rec = fields.Items(j).Data;
+      rec.Row = row;
+      fields.Add(rec);
+    }
+  }
+}
+
+void SaveFieldDefsTo(const TTable& table, RegistryData& data) {
+  const int32_t count = table.Data.FieldCount;
+  if (count < 1 || table.Fields().Count() < count) return;
+  const std::string path = FieldDefsPath(table);
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string sub = path + "\\" + std::to_string(i);
+    const TFldRec& f = table.Fields().Items(i).Data;
+    data.SetValue(sub, "Name", String(f.Name));
+    data.SetValue(sub, "Size", Dword(f.Size));
+    data.SetValue(sub, "Number", Dword(f.Number));
+    data.SetValue(sub, "Type", Dword(f.FieldType ? 1 : 0));
+    data.SetValue(sub, "MinValue", Dword(f.MinValue));
+    data.SetValue(sub, "MaxValue", Dword(f.MaxValue));
+  }
+}
+
+// --- the driver, by name ---------------------------------------------------------
+
+int32_t Call(IDispatch& drv, const char16_t* method) {
+  return CallMethod(drv, method).ToInt32();
+}
+
+void Check(IDispatch& drv, int32_t code) {
+  if (code != 0)
+    throw EDriverError(code, Utf16ToUtf8(GetProperty(drv, u"ResultCodeDescription").ToString()));
+}
+
+void CallChecked(IDispatch& drv, const char16_t* method) {
+  Check(drv, Call(drv, method));
+}
+
+int32_t GetInt(IDispatch& drv, const char16_t* name) {
+  return GetProperty(drv, name).ToInt32();
+}
+
+std::string GetText(IDispatch& drv, const char16_t* name) {
+  return Utf16ToUtf8(GetProperty(drv, name).ToString());
+}
+
+}  // namespace
+
+// --- the model ---------------------------------------------------------------------
+
+void TField::SetValue(const std::string& text) {
+  if (text == m_value) return;
+  m_value = text;
+  if (OnChange) OnChange(*this);
+}
+
+TField& TFields::Add(const TFldRec& data) {
+  m_items.push_back(std::make_unique<TField>(*this, data));
+  m_items.back()->m_index = Count() - 1;
+  return *m_items.back();
+}
+
+void TFields::SortByNumber() {
+  std::stable_sort(m_items.begin(), m_items.end(),
+                   [](const auto& a, const auto& b) { return a->Data.Number < b->Data.Number; });
+  for (int i = 0; i < Count(); ++i) m_items[static_cast<size_t>(i)]->m_index = i;
+}
+
+void TTable::LoadFieldDefs() {
+  if (!m_owner) return;
+  try {
+    LoadFieldDefsFrom(*this, Registry::Default().Load());
+  } catch (const std::exception&) {
+    m_fields.Clear();
+  }
+}
+
+void TTable::SaveFieldDefs() {
+  if (!m_owner || m_owner->KeyPath().empty()) return;
+  try {
+    Registry::Default().Update([&](RegistryData& data) { SaveFieldDefsTo(*this, data); });
+  } catch (const std::exception&) {
+  }
+}
+
+TTable& TTables::Add(const TTableRec& data) {
+  m_items.push_back(std::make_unique<TTable>(data));
+  TTable& table = *m_items.back();
+  table.m_owner = this;
+  if (OnTableAdded) OnTableAdded(table);
+  return table;
+}
+
+TTable* TTables::FindByNumber(int32_t number) {
+  for (auto& t : m_items)
+    if (t->Data.Number == number) return t.get();
+  return nullptr;
+}
+
+void TTables::SortByNumber() {
+  std::stable_sort(m_items.begin(), m_items.end(),
+                   [](const auto& a, const auto& b) { return a->Data.Number < b->Data.Number; });
+}
+
+std::string TTables::KeyPath() const {
+  return Key.empty() ? std::string() : std::string(kTableDefsKey) + "\\" + KeyName(Key);
+}
+
+bool TTables::LoadFromRegistry() {
+  Clear();
+  const std::string path = KeyPath();
+  if (path.empty()) return false;
+  try {
+    const RegistryData data = Registry::Default().Load();
+    if (!data.Exists(path)) return false;
+    const std::vector<std::string> subKeys = data.SubKeys(path);
+    static constexpr const char* kNames[] = {"RowCount", "TableName", "FieldCount", "TableNumber"};
+    for (const std::string& sub : subKeys) {
+      const RegValue* v[4];
+      if (!AllValues(data, path + "\\" + sub, kNames, v)) continue;
+      TTableRec rec;
+      rec.RowCount = Int(*v[0], 0, kMaxRows);
+      rec.Name = Text(*v[1]);
+      rec.FieldCount = Int(*v[2], 0, kMaxByte);
+      rec.Number = Int(*v[3], 0, kMaxByte);
+      LoadFieldDefsFrom(Add(rec), data);
+    }
+    SortByNumber();
+    return !subKeys.empty();
+  } catch (const std::exception&) {
+    Clear();
+    return false;
+  }
+}
+
+void TTables::SaveToRegistry() {
+  const std::string path = KeyPath();
+  if (path.empty()) return;
+  try {
+    Registry::Default().Update([&](RegistryData& data) {
+      data.DeleteTree(path);
+      for (const auto& t : m_items) {
+        const std::string sub = path + "\\" + std::to_string(t->Data.Number);
+        data.SetValue(sub, "RowCount", Dword(t->Data.RowCount));
+        data.SetValue(sub, "FieldCount", Dword(t->Data.FieldCount));
+        data.SetValue(sub, "TableName", String(t->Data.Name));
+        data.SetValue(sub, "TableNumber", Dword(t->Data.Number));
+        SaveFieldDefsTo(*t, data);
+      }
+    });
+  } catch (const std::exception&) {
+  }
+}
+
+// --- names, values, display ------------------------------------------------------
+
+std::string NormalizeName(const std::string& name) {
+  std::u16string text = Utf8ToUtf16(name);
+  for (char16_t& c : text) c = Lower(c);
+  if (!text.empty()) text[0] = Upper(text[0]);
+  return Utf16ToUtf8(text);
+}
+
+int32_t ValidateFieldValue(const TFldRec& field, const std::string& text) {
+  std::string_view digits = text;
+  if (digits.size() > 1 && digits[0] == '+' && digits[1] != '-') digits.remove_prefix(1);
+  int32_t value = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
+    throw std::invalid_argument("\"" + text + "\" не является целым числом");
+  if (value < field.MinValue || value > field.MaxValue) {
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "Неверное значение поля (%d).\r\nЗначение поля должно лежать в диапазоне %d..%d",
+                  value, field.MinValue, field.MaxValue);
+    throw std::range_error(message);
+  }
+  return value;
+}
+
+std::string FieldTypeText(const TFldRec& field) {
+  return field.FieldType ? "строка" : "число";
+}
+
+int32_t ShownMinValue(const TFldRec& field) {
+  return field.FieldType ? 0 : field.MinValue;
+}
+
+int32_t ShownMaxValue(const TFldRec& field) {
+  return field.FieldType ? field.Size : field.MaxValue;
+}
+
+// --- device steps ------------------------------------------------------------------
+
+bool ReadTableStruct(IDispatch& drv, TTableRec& rec) {
+  PutProperty(drv, u"TableNumber", Variant(rec.Number));
+  const int32_t code = Call(drv, u"GetTableStruct");
+  if (code == kNoSuchTable) return false;
+  Check(drv, code);
+  rec.Name = NormalizeName(GetText(drv, u"TableName"));
+  rec.RowCount = GetInt(drv, u"RowNumber");
+  rec.FieldCount = GetInt(drv, u"FieldNumber");
+  return true;
+}
+
+void ReadFieldStruct(IDispatch& drv, TFldRec& rec) {
+  PutProperty(drv, u"TableNumber", Variant(rec.Table));
+  PutProperty(drv, u"FieldNumber", Variant(rec.Number));
+  CallChecked(drv, u"GetFieldStruct");
+  rec.Name = NormalizeName(GetText(drv, u"FieldName"));
+  rec.Size = GetInt(drv, u"FieldSize");
+  rec.FieldType = GetProperty(drv, u"FieldType").ToBool();
+  rec.MinValue = GetInt(drv, u"MINValueOfField");
+  rec.MaxValue = GetInt(drv, u"MAXValueOfField");
+}
+
+void ReadFieldValue(IDispatch& drv, TField& field) {
+  const TFldRec& f = field.Data;
+  PutProperty(drv, u"RowNumber", Variant(f.Row));
+  PutProperty(drv, u"TableNumber", Variant(f.Table));
+  PutProperty(drv, u"FieldNumber", Variant(f.Number));
+  PutProperty(drv, u"FieldSize", Variant(f.Size));
+  PutProperty(drv, u"FieldType", Variant(f.FieldType));
+  // The size and type come from the model, so the driver need not ask the
+  // device for the field's structure again before every value.
+  CallChecked(drv, u"ReadTable2");
+  field.SetValue(f.FieldType ? GetText(drv, u"ValueOfFieldString")
+                             : std::to_string(GetInt(drv, u"ValueOfFieldInteger")));
+}
+
+void WriteFieldValue(IDispatch& drv, TField& field, const std::string& text) {
+  const TFldRec& f = field.Data;
+  PutProperty(drv, u"RowNumber", Variant(f.Row));
+  PutProperty(drv, u"TableNumber", Variant(f.Table));
+  PutProperty(drv, u"FieldNumber", Variant(f.Number));
+  if (f.FieldType)
+    PutProperty(drv, u"ValueOfFieldString", Variant(Utf8ToUtf16(text)));
+  else
+    PutProperty(drv, u"ValueOfFieldInteger", Variant(ValidateFieldValue(f, text)));
+  CallChecked(drv, u"WriteTable");
+  field.SetValue(text);
+}
+
+std::string ComputeFirmwareKey(IDispatch& drv) {
+  CallChecked(drv, u"ServerConnect");
+  CallChecked(drv, u"LockPort");
+  std::string key;
+  try {
+    CallChecked(drv, u"Connect");
+    CallChecked(drv, u"GetECRStatus");
+    const int32_t build = GetInt(drv, u"ECRBuild");
+    key = GetText(drv, u"ECRSoftVersion") + std::to_string(build);
+  } catch (...) {
+    try {
+      Call(drv, u"UnlockPort");
+    } catch (const std::exception&) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  Call(drv, u"UnlockPort");
+  return key;
+}
+
+}  // namespace varn
