@@ -104,6 +104,7 @@ class SearchTest : public DriverTest {
 TEST_F(SearchTest, FindsTheDeviceAt9600OnCom2AndMakesTheChoiceTheDriversSettings) {
   StartAt9600OnCom2();
   Driver caller;
+  ASSERT_EQ(caller.Call(u"ServerConnect"), 0);  // the server outlives the search driver
   caller.Set(u"BaudRate", Variant(3));
   caller.Set(u"ComNumber", Variant(7));  // stored with the rate
   TDeviceSearch search(caller.Object(), list);
