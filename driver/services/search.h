@@ -62,7 +62,9 @@ struct TSearchLine {
 
 // What shows the search. LineAdded, LineChanged and Finished come on the
 // search's worker thread, in order: a window hands them to its own thread.
-// Cleared comes on the thread that calls Start.
+// Cleared comes on the thread that calls Start, once the previous worker has
+// ended; a window that queues the worker's calls queues this one as well, so
+// it comes after whatever the previous search left in the queue.
 class ISearchList {
  public:
   virtual void Cleared() = 0;
@@ -77,7 +79,8 @@ class ISearchList {
   virtual ~ISearchList() = default;
 };
 
-// The search with its saved settings: what the search window holds.
+// The search with its saved settings: what the search window holds. Its
+// members are called from the caller's (the window's) thread.
 class TDeviceSearch {
  public:
   // Reads the driver's BaudRate and ComNumber (SavedBaudRate,
