@@ -14,8 +14,9 @@
 namespace varn::tool {
 namespace {
 
-const char* const kUsage = R"(usage: varn [--json] [--1c] STEP...
-       varn [--json] [--1c] list
+const char* const kUsage = R"(usage: varn [--json] STEP...
+       varn [--json] list
+       varn [--json] --1c STEP... | list
        varn [--json] search [--use]
        varn --help
 
