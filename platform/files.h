@@ -59,4 +59,8 @@ class AppendOnlyFile {
 // The parent folder part of a path ("" for a bare name).
 std::string ParentDirectory(const std::string& path);
 
+// Whether standard error goes to a terminal: lines rewritten in place (live
+// progress) only make sense there.
+bool StandardErrorIsTerminal();
+
 }  // namespace varn

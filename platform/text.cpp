@@ -162,6 +162,20 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return EqualNoCase(Utf8ToUtf16(a), Utf8ToUtf16(b));
 }
 
+char16_t UpperCaseChar(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 32;
+  if (c >= 0x0430 && c <= 0x044F) return c - 32;  // а..я
+  if (c >= 0x0450 && c <= 0x045F) return c - 80;  // ѐ..џ, ё among them
+  if (c == 0x0491) return 0x0490;                 // ґ
+  return c;
+}
+
+std::u16string UpperCase(std::u16string_view text) {
+  std::u16string r(text);
+  for (auto& c : r) c = UpperCaseChar(c);
+  return r;
+}
+
 std::string HexDump(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;

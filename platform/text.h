@@ -32,6 +32,10 @@ std::string Utf8ToCp1251(std::string_view text);
 char16_t FoldCase(char16_t ch);
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 bool EqualNoCase(std::string_view utf8a, std::string_view utf8b);
+// Upper case by the letters of cp1251: ASCII, А..Я, Ё and the other
+// Cyrillic letters of the code page (Ґ among them); anything else stays.
+char16_t UpperCaseChar(char16_t ch);
+std::u16string UpperCase(std::u16string_view text);
 
 // "02 05 11": two upper-case hex digits per byte, single blanks between.
 std::string HexDump(std::string_view bytes);

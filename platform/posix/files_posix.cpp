@@ -144,6 +144,10 @@ std::string ParentDirectory(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
 FileLock::FileLock(const std::string& lockPath) {
   const std::string dir = ParentDirectory(lockPath);
   if (!dir.empty()) MakeDirectories(dir, 0700);

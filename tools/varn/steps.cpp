@@ -9,6 +9,8 @@
 #include "driver/services/log_file.h"
 #include "platform/text.h"
 #include "tools/varn/tables_command.h"
+#include "tools/varn/addin_steps.h"
+#include "tools/varn/search_command.h"
 
 namespace varn::tool {
 namespace {
@@ -16,6 +18,8 @@ namespace {
 const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] list
        varn [--json] tables [--refresh]
+       varn [--json] --1c STEP... | list
+       varn [--json] search [--use]
        varn --help
 
 Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
@@ -36,11 +40,21 @@ false, integers in decimal. A word after a call's method is its argument
 unless it is a step word (write ./get for a file called get).
 
   --json   one JSON array instead of lines, an object per step
+  --1c     runs the steps as 1C:Enterprise does, through the driver's add-in
+           interfaces (names found by FindMethod/FindProp, calls by number;
+           methods take no argument); list shows the add-in's numbering
+
+search finds on which port (COM1..COM32) and at which baud rate a device
+answers, showing the rows live on a terminal, and prints one line per device
+found: port, baud rate, description. The driver's settings stay as they
+were, unless --use makes the first device found the driver's port and rate.
+Ctrl+C stops the search after the exchange under way.
 
 Exit status: 0 when every call returned 0 and no step failed; 1 when a call
 returned non-zero or a step failed (every step still runs); 2 for a mistake
 in the command line (then nothing runs). Failures are told on stderr.
 GetFreeLDNumber returns a number, not a result, and never fails.
+search: 0 when a device was found, 1 when none was or it was stopped.
 )";
 
 bool IsStepWord(const std::string& w) {
@@ -502,11 +516,13 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     err << "varn: " << message << "\n(varn --help shows the usage)" << std::endl;
     return kExitUsage;
   };
-  bool json = false;
+  bool json = false, addIn = false;
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     if (args[i] == "--json") {
       json = true;
+    } else if (args[i] == "--1c") {
+      addIn = true;
     } else if (args[i] == "--help" || args[i] == "-h") {
       out << kUsage;
       return kExitOk;
@@ -517,6 +533,14 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
   const auto words = args.subspan(i);
   if (words.empty()) return usage("no steps");
   if (words[0] == "tables") return RunTablesCommand(words.subspan(1), create, json, out, err);
+  if (words[0] == "search") {
+    if (addIn) return usage("--1c does not apply to search");
+    try {
+      return RunSearch(words.subspan(1), create, json, out, err);
+    } catch (const EUsageError& e) {
+      return usage(e.what());
+    }
+  }
   const bool list = words[0] == "list";
   if (list && words.size() > 1) return usage("list takes no steps beside it");
   std::vector<Step> steps;
@@ -532,6 +556,13 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
   } catch (const std::exception& e) {
     err << "varn: " << e.what() << std::endl;
     return kExitFailed;
+  }
+  if (addIn && obj) {
+    try {
+      return RunAddIn(*obj, list, std::move(steps), json, out, err);
+    } catch (const EUsageError& e) {
+      return usage(e.what());
+    }
   }
   const auto* info = obj ? dynamic_cast<const ITypeInfoSource*>(obj.get()) : nullptr;
   if (!info) {

@@ -1,0 +1,180 @@
+#include "driver/services/search.h"
+
+#include <cstdio>
+
+#include "platform/automation/classes.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+
+namespace varn {
+namespace {
+
+const char16_t* const kDriverProgId = u"VarnDrv.VarnDrv";
+const char16_t* const kSearching = u"идет поиск...";
+const char16_t* const kNotFound = u"не найдено";
+constexpr int32_t kNoLink = -4;  // "Нет связи": nothing answered at this rate
+
+int32_t Call(IDispatch& drv, const char16_t* method) {
+  return CallMethod(drv, method).ToInt32();
+}
+
+std::u16string ResultText(IDispatch& drv) {
+  return GetProperty(drv, u"ResultCodeDescription").ToString();
+}
+
+// Trailing blanks and control characters go, as the device pads its texts.
+std::u16string TrimRight(std::u16string s) {
+  while (!s.empty() && s.back() <= u' ') s.pop_back();
+  return s;
+}
+
+std::u16string PortCaption(int port) {
+  char text[16];
+  std::snprintf(text, sizeof text, "СOM%d", port);
+  return Utf8ToUtf16(text);
+}
+
+std::u16string CodeAndText(int32_t code, const std::u16string& text) {
+  return Utf8ToUtf16(std::to_string(code) + ": ") + text;
+}
+
+}  // namespace
+
+std::u16string BaudRateText(int code) {
+  static constexpr const char16_t* kTexts[kSearchBaudCodes] = {
+      u"2400", u"4800", u"9600", u"19200", u"38400", u"57600", u"115200"};
+  return code >= 0 && code < kSearchBaudCodes ? kTexts[code] : u"";
+}
+
+TDeviceSearch::TDeviceSearch(IDispatch& driver, ISearchList& list)
+    : m_driver(driver), m_list(list) {
+  m_savedBaudRate = GetProperty(m_driver, u"BaudRate").ToInt32();
+  m_savedComNumber = GetProperty(m_driver, u"ComNumber").ToInt32();
+}
+
+TDeviceSearch::~TDeviceSearch() {
+  Stop();
+}
+
+void TDeviceSearch::Start() {
+  Stop();
+  {
+    std::lock_guard lock(m_linesLock);
+    m_lines.clear();
+  }
+  m_list.Cleared();
+  // Reset here, not on the worker: a Stop that comes before the worker
+  // reaches its loop must not be forgotten.
+  m_stopped = false;
+  m_running = true;
+  m_thread = std::thread([this] { Search(); });
+}
+
+void TDeviceSearch::Stop() {
+  m_stopped = true;
+  // From the list's own calls (on the worker) it can only ask.
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+bool TDeviceSearch::Choose(size_t index) {
+  std::lock_guard lock(m_linesLock);
+  if (index >= m_lines.size() || !TagFound(m_lines[index].tag)) return false;
+  m_savedComNumber = TagPort(m_lines[index].tag);
+  m_savedBaudRate = TagBaudCode(m_lines[index].tag);
+  return true;
+}
+
+void TDeviceSearch::Close() {
+  Stop();
+  if (!m_searched) return;
+  PutProperty(m_driver, u"BaudRate", Variant(m_savedBaudRate));
+  PutProperty(m_driver, u"ComNumber", Variant(m_savedComNumber));
+}
+
+std::vector<TSearchLine> TDeviceSearch::Lines() const {
+  std::lock_guard lock(m_linesLock);
+  return m_lines;
+}
+
+size_t TDeviceSearch::AddLine(TSearchLine line) {
+  size_t index;
+  {
+    std::lock_guard lock(m_linesLock);
+    index = m_lines.size();
+    m_lines.push_back(line);
+  }
+  m_list.LineAdded(index, line);
+  return index;
+}
+
+void TDeviceSearch::ChangeLine(size_t index, const TSearchLine& line) {
+  {
+    std::lock_guard lock(m_linesLock);
+    m_lines[index] = line;
+  }
+  m_list.LineChanged(index, line);
+}
+
+void TDeviceSearch::Search() {
+  std::string error;
+  try {
+    // The worker's own driver, from the stored settings; freed before the
+    // end is reported, so its server connection is gone by then.
+    DispatchPtr drv = CreateObject(kDriverProgId);
+    if (const int32_t rc = Call(*drv, u"ServerConnect"); rc != 0)
+      throw EDriverError(rc, Utf16ToUtf8(ResultText(*drv)));
+    PutProperty(*drv, u"Timeout", Variant(kSearchTimeout));
+    m_searched = true;
+    for (int port = kSearchFirstPort; port <= kSearchLastPort && !m_stopped; ++port) {
+      PutProperty(*drv, u"ComNumber", Variant(port));
+      TSearchLine line{PortCaption(port), u"", u"", MakeTag(port, 0, false)};
+      const size_t index = AddLine(line);
+      if (Call(*drv, u"LockPort") != 0) {
+        // Held by another client, for example: its description says so.
+        line.name = ResultText(*drv);
+        ChangeLine(index, line);
+      } else {
+        line.name = kSearching;
+        ChangeLine(index, line);
+        Probe(*drv, port, index);
+      }
+      Call(*drv, u"UnlockPort");
+    }
+  } catch (const EDispatchError& e) {
+    error = e.what();
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  m_running = false;
+  m_list.Finished(error);
+}
+
+void TDeviceSearch::Probe(IDispatch& drv, int port, size_t index) {
+  TSearchLine line = Lines()[index];
+  for (int code = 0; !m_stopped;) {
+    PutProperty(drv, u"BaudRate", Variant(code));
+    line.speed = BaudRateText(code);
+    line.name = kSearching;
+    ChangeLine(index, line);
+
+    int32_t r = Call(drv, u"Connect");
+    if (r == 0) r = Call(drv, u"GetDeviceMetrics");
+    bool done = true;
+    if (r == 0) {
+      line.name = TrimRight(GetProperty(drv, u"UDescription").ToString());
+    } else if (r == kNoLink) {
+      line.name = kNotFound;
+      done = code == kSearchBaudCodes - 1;
+    } else {
+      line.name = CodeAndText(r, ResultText(drv));
+      if (r < 0) line.speed.clear();  // the port failed, not a rate
+    }
+    // A device that answers with an error code is found all the same.
+    line.tag = MakeTag(port, code, r >= 0);
+    ChangeLine(index, line);
+    if (done) return;
+    ++code;
+  }
+}
+
+}  // namespace varn
