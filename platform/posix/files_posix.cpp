@@ -7,19 +7,14 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/posix/os_error.h"
 
 namespace varn {
 namespace {
-
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  const int err = errno;
-  throw EOSError(err, what + ": " + std::strerror(err));
-}
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);

@@ -6,18 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/os_error.h"
 #include "platform/pty.h"
 
 namespace varn {
 namespace {
-
-[[noreturn]] void ThrowErrno(const char* what) {
-  const int err = errno;
-  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
-}
 
 int32_t BaudOf(speed_t s) {
   switch (s) {

@@ -10,9 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/os_error.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 
@@ -20,11 +20,6 @@ namespace varn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void ThrowErrno(const char* what) {
-  const int err = errno;
-  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
-}
 
 speed_t SpeedConstant(int32_t baud) {
   switch (baud) {
