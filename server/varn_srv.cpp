@@ -83,12 +83,12 @@ TVarnSrv::TVarnSrv()
 TVarnSrv::~TVarnSrv() {
   // Nothing may escape a destructor; each step stands on its own.
   try {
-    std::lock_guard lock(m_ports.ListLock());
-    try {
-      UnlockCurrentPort();
-    } catch (const EDriverError&) {
-      // Held by another client: that lock stays.
-    }
+    UnlockCurrentPort();
+  } catch (const EDriverError&) {
+    // Held by another client: that lock stays.
+  } catch (const std::exception&) {
+  }
+  try {
     CloseCurrentPort();
   } catch (const std::exception&) {
   }
@@ -129,10 +129,17 @@ int32_t TVarnSrv::Succeed() {
   return rc::kOk;
 }
 
+TPort* TVarnSrv::FindPort(int32_t portNumber) {
+  std::lock_guard state(m_ports.StateLock());
+  return m_ports.Find(portNumber);
+}
+
 void TVarnSrv::CloseCurrentPort() {
-  std::lock_guard lock(m_ports.ListLock());
-  TPort* port = m_ports.Find(m_portNumber);
-  if (port && port->Opened()) port->Close();
+  TPort* port = FindPort(m_portNumber);
+  if (!port) return;
+  // Waits for an exchange in progress on that port, never for another's.
+  std::lock_guard exchange(port->ExchangeLock());
+  if (port->Opened()) port->Close();
 }
 
 void TVarnSrv::ThrowLockedBy(const TPort& port) const {
@@ -143,7 +150,7 @@ void TVarnSrv::ThrowLockedBy(const TPort& port) const {
 }
 
 void TVarnSrv::UnlockCurrentPort() {
-  std::lock_guard lock(m_ports.ListLock());
+  std::lock_guard state(m_ports.StateLock());
   TPort* port = m_ports.Find(m_portNumber);
   if (!port) return;
   if (port->Locked() && port->Locker() != m_clientNumber) ThrowLockedBy(*port);
@@ -152,36 +159,44 @@ void TVarnSrv::UnlockCurrentPort() {
 
 int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout) {
   return Outcome(Catch::AllErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = nullptr;
-    bool openedHere = false;
-    int32_t oldBaudRate = 0;
     try {
       // T bounds every byte of every read; a negative one would be read as
-      // some 49 days and stall the whole server behind the port list lock.
+      // some 49 days and keep the port's exchange lock as long.
       if (timeout < 0)
         throw EDriverError(rc::kOSError, "Недопустимый тайм-аут: " + std::to_string(timeout));
-      port = &m_ports.FindOrCreate(portNumber);  // stays listed whatever follows
-      if (!port->Opened()) {
-        openedHere = true;
-        port->Open();
+      TPort* port = nullptr;
+      {
+        std::lock_guard state(m_ports.StateLock());
+        port = &m_ports.FindOrCreate(portNumber);  // stays listed whatever follows
       }
-      port->SetTimeout(timeout);
-      oldBaudRate = port->BaudRate();
-      port->SetBaudRate(baudRate);
-    } catch (...) {
-      // A rate the line refused is not kept: every later open of the port
-      // (by any client) would fail on it.
-      if (port && oldBaudRate != 0 && port->BaudRate() != oldBaudRate) {
-        try {
-          port->SetBaudRate(oldBaudRate);
-        } catch (const std::exception&) {
-          port->Close();  // the next open applies the stored rate again
+      std::lock_guard exchange(port->ExchangeLock());
+      bool openedHere = false;
+      int32_t oldBaudRate = 0;
+      try {
+        if (!port->Opened()) {
+          openedHere = true;
+          port->Open();
         }
+        port->SetTimeout(timeout);
+        oldBaudRate = port->BaudRate();
+        port->SetBaudRate(baudRate);
+      } catch (...) {
+        // A rate the line refused is not kept: every later open of the port
+        // (by any client) would fail on it.
+        if (oldBaudRate != 0 && port->BaudRate() != oldBaudRate) {
+          try {
+            port->SetBaudRate(oldBaudRate);
+          } catch (const std::exception&) {
+            port->Close();  // the next open applies the stored rate again
+          }
+        }
+        // A device this call opened is not left open half-configured.
+        if (openedHere && port->Opened()) port->Close();
+        throw;
       }
-      // A device this call opened is not left open half-configured; the
-      // client's previous port is closed as by ClosePort.
-      if (openedHere && port->Opened()) port->Close();
+    } catch (...) {
+      // The client's previous port is closed as by ClosePort (after this
+      // port's exchange lock is let go: one exchange lock at a time).
       CloseCurrentPort();
       throw;
     }
@@ -197,7 +212,7 @@ int32_t TVarnSrv::ClosePort() {
 int32_t TVarnSrv::LockPort(int32_t portNumber) {
   Succeed();
   return Outcome(Catch::DriverErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard state(m_ports.StateLock());
     TPort& port = m_ports.FindOrCreate(portNumber);
     if (port.Locked() && port.Locker() != m_clientNumber) ThrowLockedBy(port);
     Identity me = ClientIdentity();
@@ -213,29 +228,29 @@ int32_t TVarnSrv::UnlockPort() {
 
 int32_t TVarnSrv::SendData(const std::string& txData) {
   return Outcome(Catch::AllErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = m_ports.Find(m_portNumber);
+    TPort* port = FindPort(m_portNumber);
     if (!port) throw EDriverError(rc::kPortNotOpen, msg::kPortNotOpen);
-    // The lock is advisory: any client may exchange on any port.
+    // The lock is advisory: any client may exchange on any port. One
+    // exchange at a time on this port; other ports are not held up.
+    std::lock_guard exchange(port->ExchangeLock());
     m_rxData = port->Exchange(txData);
   });
 }
 
 bool TVarnSrv::PortOpened() {
-  std::lock_guard lock(m_ports.ListLock());
-  TPort* port = m_ports.Find(m_portNumber);
+  const TPort* port = FindPort(m_portNumber);
   return port && port->Opened();
 }
 
 bool TVarnSrv::PortLocked() {
-  std::lock_guard lock(m_ports.ListLock());
+  std::lock_guard state(m_ports.StateLock());
   TPort* port = m_ports.Find(m_portNumber);
   return port && port->Locker() == m_clientNumber;
 }
 
 int32_t TVarnSrv::AdminUnlockPort(int32_t portNumber) {
   {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard state(m_ports.StateLock());
     if (TPort* port = m_ports.Find(portNumber)) port->Unlock();
   }
   return Succeed();
@@ -259,8 +274,7 @@ int32_t TVarnSrv::Connect(int32_t appPID, std::string appName, std::string compN
 
 std::u16string TVarnSrv::PortText(bool input) {
   try {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = m_ports.Find(m_portNumber);
+    const TPort* port = FindPort(m_portNumber);
     if (!port) return {};
     return Utf8ToUtf16(input ? port->Input() : port->Output());
   } catch (const std::exception& e) {

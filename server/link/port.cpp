@@ -8,11 +8,12 @@
 
 namespace varn {
 
-TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::recursive_mutex* listLock)
+TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock,
+             std::shared_ptr<TExchangeLogWriter> logWriter)
     : m_settings(settings),
-      m_listLock(listLock),
+      m_stateLock(stateLock),
       m_timer(std::make_unique<TTimer>()),
-      m_log(std::move(settings)) {
+      m_log(std::move(settings), std::move(logWriter)) {
   m_timer->SetOnTimer([this] { AutoUnlockFired(); });
   UpdateTimer();
   SetTimeout(100);
@@ -49,20 +50,26 @@ void TPort::UpdateTimer() {
   m_timer->SetInterval(static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX)));
 }
 
+std::unique_lock<std::mutex> TPort::StateLock() {
+  return m_stateLock ? std::unique_lock(*m_stateLock) : std::unique_lock<std::mutex>();
+}
+
 void TPort::ExchangeSucceeded() {
+  // The lock state belongs to the state lock, taken here inside the
+  // exchange lock (never the other way round).
+  auto state = StateLock();
   // Stop, then start again: the countdown runs from the end of this exchange.
   m_timer->SetEnabled(false);
   UpdateTimer();
 }
 
 void TPort::AutoUnlockFired() {
-  // The port list lock too, so that an unlock by time cannot interleave
-  // with a client's lock operation (always list lock first, then our own).
-  std::unique_lock<std::recursive_mutex> list;
-  if (m_listLock) list = std::unique_lock(*m_listLock);
+  // The state lock alone, so that an unlock by time cannot interleave with
+  // a client's lock operation, and an exchange in progress cannot hold up
+  // the main loop.
+  auto state = StateLock();
   // A restart or stop posted before we got the lock overtakes this firing.
   if (m_timer->ChangePending()) return;
-  std::lock_guard own(m_ownLock);
   Unlock();
 }
 
@@ -109,7 +116,18 @@ bool TPort::Receive(size_t count, std::string& bytes) {
   return false;
 }
 
+std::string TPort::Input() const {
+  std::lock_guard text(m_textLock);
+  return m_input;
+}
+
+std::string TPort::Output() const {
+  std::lock_guard text(m_textLock);
+  return m_output;
+}
+
 void TPort::AppendOutput(std::string_view part) {
+  std::lock_guard text(m_textLock);
   if (!m_output.empty()) m_output += " | ";
   m_output += part;
 }
@@ -142,8 +160,11 @@ bool TPort::ReadAnswer(std::string& payload) {
 }
 
 std::string TPort::Exchange(std::string_view request) {
-  m_input.clear();
-  m_output.clear();
+  {
+    std::lock_guard text(m_textLock);
+    m_input.clear();
+    m_output.clear();
+  }
   // The log is closed at the end of every exchange, however it ends.
   struct LogCloser {
     TExchangeLog& log;
@@ -152,7 +173,10 @@ std::string TPort::Exchange(std::string_view request) {
 
   bool sent = false;
   if (!Opened()) Open();
-  m_input = HexDump(request);
+  {
+    std::lock_guard text(m_textLock);
+    m_input = HexDump(request);
+  }
 
   int answerFailures = 0, sendFailures = 0, replyFailures = 0, deliveries = 0;
   const std::string enq(1, link::ENQ);

@@ -13,13 +13,19 @@
 //
 // The sharing half: which client holds the port's advisory lock (by its
 // ClientNumber) and the auto-unlock timer that frees a lock after
-// PortTimeout seconds without a successful exchange. The server's port list
-// (TPorts) creates the ports and passes its lock; every call here runs
-// under that lock, and the timer's firing takes it too.
+// PortTimeout seconds without a successful exchange.
 //
 //   port.Lock(client, pid, appName, compName);   // timer on with AutoUnlock
 //   port.Exchange(frame);                        // success restarts the countdown
 //   port.Unlock();
+//
+// Two locks, never one for both: the device half (Open, Close, settings,
+// Exchange) runs under the port's own ExchangeLock(), held across the I/O,
+// so one exchange at a time per port and ports in parallel; the sharing half
+// runs under the owning list's state lock (TPorts), which is never held
+// across I/O. The auto-unlock firing and the restart after an exchange take
+// the state lock themselves. Opened(), Input() and Output() may be read
+// from any thread without either.
 #pragma once
 
 #include <cstdint>
@@ -51,11 +57,15 @@ inline constexpr int kMaxDeliveries = 10;
 
 class TPort : public TComm {
  public:
-  // `listLock` is the owning list's port list lock (none for a port of its
-  // own, as in the link's tests and benchmarks).
-  explicit TPort(std::shared_ptr<const TLinkSettings> settings,
-                 std::recursive_mutex* listLock = nullptr);
+  // `stateLock` is the owning list's state lock and `logWriter` the writer
+  // of the server's one exchange log (none: a port of its own, as in the
+  // link's tests and benchmarks).
+  explicit TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock = nullptr,
+                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr);
   ~TPort() override;
+
+  // --- device half; under ExchangeLock() ------------------------------------
+  std::mutex& ExchangeLock() { return m_exchangeLock; }
 
   int32_t Timeout() const { return m_timeout; }
   // T: the byte interval and per-byte read/write limits, in ms.
@@ -68,10 +78,11 @@ class TPort : public TComm {
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);
 
-  const std::string& Input() const { return m_input; }
-  const std::string& Output() const { return m_output; }
+  // Copies: another client may be exchanging on the port meanwhile.
+  std::string Input() const;
+  std::string Output() const;
 
-  // --- sharing half; under the port list lock -------------------------------
+  // --- sharing half; under the state lock -----------------------------------
   bool Locked() const { return m_locker != 0; }
   // The holder's ClientNumber, 0 when unlocked. Only ever compared: numbers
   // are never reused, so a departed holder is never taken for a new client.
@@ -100,11 +111,12 @@ class TPort : public TComm {
   void Changed() {
     if (m_onChange) m_onChange();
   }
+  std::unique_lock<std::mutex> StateLock();  // the owner's, or none
 
   std::shared_ptr<const TLinkSettings> m_settings;
-  std::recursive_mutex* m_listLock;  // the owner's port list lock, not owned
-  std::mutex m_ownLock;              // held only by the auto-unlock handler
-  std::unique_ptr<TTimer> m_timer;   // the auto-unlock timer
+  std::mutex* m_stateLock;          // the owner's state lock, not owned; may be null
+  std::mutex m_exchangeLock;        // the device half, across its I/O
+  std::unique_ptr<TTimer> m_timer;  // the auto-unlock timer
   int32_t m_lockPID = 0;
   std::string m_lockAppName;
   std::string m_lockCompName;
@@ -113,8 +125,9 @@ class TPort : public TComm {
 
   int32_t m_timeout = 0;  // T in ms; SetTimeout(100) in the constructor
   TExchangeLog m_log;
-  std::string m_input;   // hex dump of the last request
-  std::string m_output;  // answer summaries of the last exchange
+  mutable std::mutex m_textLock;  // the two texts below; taken alone
+  std::string m_input;            // hex dump of the last request
+  std::string m_output;           // answer summaries of the last exchange
 };
 
 }  // namespace varn
