@@ -101,7 +101,8 @@ bool TPort::Send(std::string_view bytes) {
   return true;
 }
 
-bool TPort::Receive(size_t count, std::string& bytes) {
+bool TPort::Receive(size_t count, std::string& bytes, uint32_t constant) {
+  SetAnswerTimeout(constant);
   try {
     bytes = Read(count);
   } catch (const std::exception& e) {
@@ -133,20 +134,24 @@ void TPort::AppendOutput(std::string_view part) {
 }
 
 bool TPort::ReadAnswer(std::string& payload) {
+  // STX and LEN: T + 10 000 ms each; until LEN is in, the next reply to
+  // ENQ waits as long.
   std::string b;
-  SetAnswerTimeout(link::kAnswerStartTimeout);
-  if (!Receive(1, b) || b[0] != link::STX) return false;
+  m_replyConstant = link::kAnswerStartTimeout;
+  if (!Receive(1, b, link::kAnswerStartTimeout) || b[0] != link::STX) return false;
   AppendOutput(HexDump(b));
-  if (!Receive(1, b)) return false;
+  if (!Receive(1, b, link::kAnswerStartTimeout)) return false;
   AppendOutput(HexDump(b));
   const auto len = static_cast<unsigned char>(b[0]);
-  SetAnswerTimeout(link::kAnswerBodyTimeout);
+  // The payload: T between bytes, T x LEN + 1 ms in all; the check byte
+  // T + 1 ms; from here on the reply to ENQ waits T + 1 ms.
+  m_replyConstant = link::kAnswerBodyTimeout;
   std::string data;
-  if (!Receive(len, data)) return false;
+  if (!Receive(len, data, link::kAnswerBodyTimeout)) return false;
   if (len >= 1) AppendOutput(HexDump(data.substr(0, 1)));
   if (len >= 2) AppendOutput(HexDump(data.substr(1, 1)));
   if (len >= 3) AppendOutput(HexDump(std::string_view(data).substr(2)));
-  if (!Receive(1, b)) return false;
+  if (!Receive(1, b, link::kAnswerBodyTimeout)) return false;
   AppendOutput(HexDump(b));
   unsigned char check = len;
   for (unsigned char c : data) check ^= c;
@@ -184,7 +189,8 @@ std::string TPort::Exchange(std::string_view request) {
   for (;;) {
     Purge();
     Send(enq);
-    if (!Receive(1, reply)) {
+    // The reply to ENQ and the ACK after the request wait T + C.
+    if (!Receive(1, reply, m_replyConstant)) {
       ++replyFailures;
     } else if (reply[0] == link::ACK) {
       // An answer read while the request is not delivered is a stale one.
@@ -194,7 +200,7 @@ std::string TPort::Exchange(std::string_view request) {
       sent = Send(request);
       if (!sent) {
         ++sendFailures;
-      } else if (!Receive(1, reply) || reply[0] != link::ACK) {
+      } else if (!Receive(1, reply, m_replyConstant) || reply[0] != link::ACK) {
         ++sendFailures;
       } else {
         answerFailures = 0;

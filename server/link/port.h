@@ -46,9 +46,10 @@ inline constexpr char ENQ = 0x05;
 inline constexpr char ACK = 0x06;
 inline constexpr char NAK = 0x15;
 inline constexpr char STX = 0x02;
-// How long the device may take to start its answer (ms).
+// The constant part C of a read's whole limit (T x bytes + C), in ms.
+// How long the device may take to start its answer (STX and LEN).
 inline constexpr uint32_t kAnswerStartTimeout = 10000;
-// Gap allowed before the payload and the check byte, on top of T (ms).
+// Before the payload and the check byte.
 inline constexpr uint32_t kAnswerBodyTimeout = 1;
 // A device that takes every request and never answers properly would keep
 // the loop going; this many deliveries of one request and we give up.
@@ -74,7 +75,8 @@ class TPort : public TComm {
   void SetAnswerTimeout(uint32_t c);
 
   bool Send(std::string_view bytes);
-  bool Receive(size_t count, std::string& bytes);
+  // Reads `count` bytes within T x count + `constant` ms (T between bytes).
+  bool Receive(size_t count, std::string& bytes, uint32_t constant);
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);
 
@@ -124,6 +126,10 @@ class TPort : public TComm {
   std::function<void()> m_onChange;
 
   int32_t m_timeout = 0;  // T in ms; SetTimeout(100) in the constructor
+  // C of the reply to ENQ and of the ACK after the request, in ms: what the
+  // last answer read left (the body's constant once it got past LEN, the
+  // start's when it stopped before), carried between exchanges.
+  uint32_t m_replyConstant = 1;
   TExchangeLog m_log;
   mutable std::mutex m_textLock;  // the two texts below; taken alone
   std::string m_input;            // hex dump of the last request
