@@ -2,7 +2,9 @@
 // by name over the Unix socket and over TCP against the device emulator,
 // the exchange log, two clients sharing a port, clients that drop or idle,
 // and hostile blocks that must only ever end their own connection.
+#include <functional>
 #include <regex>
+#include <thread>
 
 #include "remote/errors.h"
 #include "tests/server/app/server_process.h"
@@ -177,6 +179,45 @@ TEST_F(SharedPort, TwoClientsShareAPortAndADroppedOneReleasesItsLock) {
   auto c = Client(Via::Tcp);
   EXPECT_EQ(c->Connect(5, u"Офис", u"SHOP-4"), (Outcome{0, kOk}));
   EXPECT_EQ(c->LockPort(1), (Outcome{-18, "Порт заблокирован SHOP-3.77.'Склад'"}));
+}
+
+TEST_F(SharedPort, LocalClientsWaitForASlowDeviceWhileTcpOnesGiveUpAfterThreeSeconds) {
+  // Each answer begins 3.5 s after its request: longer than a TCP call waits.
+  emu::FaultOptions slow;
+  slow.answerDelay = 3500ms;
+  device.SetFaults(slow);
+  StartServer();
+  auto a = Client(Via::Unix);
+  auto b = Client(Via::Unix);
+  auto c = Client(Via::Tcp);
+  for (auto* client : {a.get(), b.get(), c.get()})
+    ASSERT_EQ(client->OpenPort(1), (Outcome{0, kOk}));
+  // Three exchanges on one port at once: one of the local clients waits
+  // behind another's exchange as well.
+  auto send = [](RemoteClient& client, Outcome& outcome) {
+    try {
+      outcome = client.SendData(kRequest);
+    } catch (const std::exception& e) {
+      outcome = {-1, e.what()};
+    }
+  };
+  Outcome first, second;
+  std::thread one(send, std::ref(*a), std::ref(first));
+  std::thread two(send, std::ref(*b), std::ref(second));
+  try {
+    c->SendData(kRequest);
+    ADD_FAILURE() << "the TCP call had its answer within 3 s";
+  } catch (const remote::ESocketConnectionError& e) {
+    EXPECT_STREQ(e.what(), "No answer from the server in time; the connection is closed");
+  }
+  one.join();
+  two.join();
+  EXPECT_EQ(first, (Outcome{0, kOk}));
+  EXPECT_EQ(second, (Outcome{0, kOk}));
+  EXPECT_EQ(a->RxData().substr(0, 2), Bytes({0x11, 0x00}));
+  // The local clients' connections and objects live on.
+  EXPECT_EQ(a->Text(u"Input"), kRequestHex);
+  EXPECT_EQ(b->SendData(kRequest), (Outcome{0, kOk}));
 }
 
 }  // namespace
