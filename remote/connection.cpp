@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -135,6 +136,9 @@ std::unique_ptr<TSocketTransport> TkxSocketConnection::MakeTransport() const {
 }
 
 std::unique_ptr<TSocketTransport> TkxLocalSocketConnection::MakeTransport() const {
+  // Another user's folder or socket could receive every frame we send.
+  CheckPrivateFolder(ParentDirectory(Path), "the runtime folder");
+  CheckOwnFile(Path, "the server's socket");
   auto t = std::make_unique<TSocketTransport>();
   t->Path = Path;
   return t;

@@ -163,6 +163,10 @@ int64_t CurrentProcessId() {
   return ::getpid();
 }
 
+int64_t CurrentUserId() {
+  return ::geteuid();
+}
+
 std::string CurrentModulePath() {
   Dl_info info{};
   if (::dladdr(reinterpret_cast<void*>(&CurrentModulePath), &info) && info.dli_fname) {

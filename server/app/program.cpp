@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/automation/classes.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
@@ -61,6 +62,8 @@ void UpdateRegistration(TStartMode mode) {
 }
 
 bool RequestClose(const std::string& socketPath) {
+  CheckPrivateFolder(ParentDirectory(socketPath), "the runtime folder");
+  CheckOwnFile(socketPath, "the server's socket");
   const std::optional<int64_t> pid = UnixSocketListenerProcessId(socketPath);
   if (!pid) return false;
   if (*pid <= 0 || *pid == CurrentProcessId())

@@ -2,6 +2,7 @@
 // settings, the TCP listener that cannot start, stand-alone and automation
 // mode, the close request, signals, and the one-server-per-user socket.
 #include <filesystem>
+#include <functional>
 
 #include "platform/automation/classes.h"
 #include "platform/files.h"
@@ -218,6 +219,50 @@ TEST_F(ProgramTest, ASecondServerKeepsOffALiveSocketAndReplacesAStaleOne) {
   ASSERT_TRUE(third.Listening()) << third.Output();
   RemoteClient d(Via::Unix);
   EXPECT_EQ(d.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+}
+
+TEST_F(ProgramTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefusedByServerAndClients) {
+  namespace fs = std::filesystem;
+  const std::string folder = env.Path("run");
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  const std::string open = "the runtime folder " + folder +
+                           " is not safe to use: it is open to other users (mode 0755; it "
+                           "must be 0700)";
+  const RunResult server = RunProgram(env, {"--headless"}, "open");
+  EXPECT_EQ(server.status, 1);
+  EXPECT_EQ(server.output, "Сервер Варн: " + open + "\n");
+  const RunResult close = RunProgram(env, {"close"}, "close");
+  EXPECT_EQ(close.status, 1);
+  EXPECT_EQ(close.output, "Сервер Варн: " + open + "\n");
+  auto expectRefused = [](const std::function<void()>& connect, const std::string& text) {
+    try {
+      connect();
+      ADD_FAILURE() << "connected";
+    } catch (const EOSError& e) {
+      EXPECT_EQ(e.what(), text);
+    }
+  };
+  remote::TkxLocalSocketConnection conn;
+  conn.Path = SocketPath();
+  conn.ServerGUID = kVarnSrvClsid;
+  expectRefused([&] { conn.Open(); }, open);
+  bool started = false;
+  remote::TLocalServerConnector connector;
+  connector.ServerGUID = kVarnSrvClsid;
+  connector.StartServer = [&] { started = true; };
+  expectRefused([&] { connector.Open(conn); }, open);
+  EXPECT_FALSE(started) << "no server is started into such a folder";
+
+  // A folder of another user (made here by a server running as one).
+  if (!TestsRunAsRoot()) GTEST_SKIP() << "only root can run a server as another user";
+  fs::remove_all(folder);
+  ServerProcess other(env, {"--headless"}, "other", RunAs::OrdinaryUser);
+  ASSERT_TRUE(other.Listening()) << other.Output();
+  expectRefused([&] { conn.Open(); }, "the runtime folder " + folder +
+                                          " is not safe to use: it belongs to user " +
+                                          std::to_string(kNobody) + ", not to this user (0)");
 }
 
 // Started by a driver's local activation through the registered
