@@ -175,7 +175,7 @@ int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout
       try {
         if (!port->Opened()) {
           openedHere = true;
-          port->Open();
+          port->OpenDevice();
         }
         port->SetTimeout(timeout);
         oldBaudRate = port->BaudRate();

@@ -168,17 +168,28 @@ class PosixSerialLine final : public ISerialLine {
 }  // namespace
 
 std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
-  if (path.empty()) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+  if (path.empty())
+    throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, "no device for this number");
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    const int err = errno;
+    std::string reason = ErrnoText(err) + ": " + path;
     // EBUSY is another opener's TIOCEXCL; everything else means no usable port.
-    if (errno == EBUSY) throw EDriverError(rc::kPortBusy, msg::kPortBusy);
-    throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+    if (err == EBUSY)
+      throw EPortOpenError(rc::kPortBusy, msg::kPortBusy,
+                           reason + " — another program holds it in exclusive mode");
+    if (err == EACCES) reason += " — is the user in the dialout group?";
+    throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, reason);
   }
   // Root ignores TIOCEXCL, so the flock is the guard that always holds.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (!isatty(fd)) {
     close(fd);
-    throw EDriverError(rc::kPortBusy, msg::kPortBusy);
+    throw EPortOpenError(rc::kPortBusy, msg::kPortBusy, path + " is not a terminal");
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    throw EPortOpenError(rc::kPortBusy, msg::kPortBusy,
+                         path + " is locked by another program (flock)");
   }
   ioctl(fd, TIOCEXCL);
   return std::make_unique<PosixSerialLine>(fd);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/automation/classes.h"
+#include "platform/diagnostics.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
@@ -35,6 +36,8 @@ int RunServer(const TStartOptions& options) {
   TServerApp app(options.mode);
   app.IdleLimit = options.idleLimit;
   app.OnWarning = Say;
+  // Why a port could not be opened: the clients only get -2 or -3.
+  SetDiagnosticSink(Say);
   // No window is built yet, so the server runs headless with or without a
   // display (RunsHeadless is where the window will branch off). Headless,
   // nobody can be asked: a close drops the clients without a question.
@@ -48,6 +51,7 @@ int RunServer(const TStartOptions& options) {
   done = true;
   watcher.join();
   app.Shutdown();
+  SetDiagnosticSink(nullptr);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
@@ -71,6 +72,25 @@ void TPort::AutoUnlockFired() {
   // A restart or stop posted before we got the lock overtakes this firing.
   if (m_timer->ChangePending()) return;
   Unlock();
+}
+
+void TPort::OpenDevice() {
+  try {
+    Open();
+  } catch (const EPortOpenError& e) {
+    const std::string text = "COM" + std::to_string(PortNumber()) + ": " + e.Reason;
+    // A client that retries every second must not fill the journal.
+    if (text != m_openFailure) Diagnose(text);
+    m_openFailure = text;
+    try {
+      m_log.Line("Error: " + text);
+      m_log.Close();
+    } catch (const std::exception&) {
+      m_log.Close();  // the port's own error is the one to report
+    }
+    throw;
+  }
+  m_openFailure.clear();
 }
 
 void TPort::SetTimeout(int32_t t) {
@@ -177,7 +197,7 @@ std::string TPort::Exchange(std::string_view request) {
   } closer{m_log};
 
   bool sent = false;
-  if (!Opened()) Open();
+  if (!Opened()) OpenDevice();
   {
     std::lock_guard text(m_textLock);
     m_input = HexDump(request);

@@ -68,6 +68,11 @@ class TPort : public TComm {
   // --- device half; under ExchangeLock() ------------------------------------
   std::mutex& ExchangeLock() { return m_exchangeLock; }
 
+  // Open() that tells the system's reason of a refusal (EPortOpenError) to
+  // the program's diagnostics (once while it stays the same) and to the
+  // exchange log; the error itself goes on to the caller unchanged.
+  void OpenDevice();
+
   int32_t Timeout() const { return m_timeout; }
   // T: the byte interval and per-byte read/write limits, in ms.
   void SetTimeout(int32_t t);
@@ -125,7 +130,8 @@ class TPort : public TComm {
   int32_t m_locker = 0;  // ClientNumber of the holder, 0 when unlocked
   std::function<void()> m_onChange;
 
-  int32_t m_timeout = 0;  // T in ms; SetTimeout(100) in the constructor
+  std::string m_openFailure;  // the last refusal told to the diagnostics
+  int32_t m_timeout = 0;      // T in ms; SetTimeout(100) in the constructor
   // C of the reply to ENQ and of the ACK after the request, in ms: what the
   // last answer read left (the body's constant once it got past LEN, the
   // start's when it stopped before), carried between exchanges.

@@ -265,6 +265,50 @@ TEST_F(ProgramTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefusedByServerAndClie
                                           std::to_string(kNobody) + ", not to this user (0)");
 }
 
+TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheJournalAndTheLog) {
+  const std::string missing = env.Path("no-such-device");
+  const std::string locked = env.Path("device-of-another-group");
+  ReplaceFileAtomically(locked, "");
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  Reg().WriteString(kPortsKey, "COM9", missing);
+  Reg().WriteString(kPortsKey, "COM5", locked);
+  SetSetting("LogOn", 1);
+  const int32_t tcpPort = FreeTcpPort();
+  SetSetting("TCPEnabled", 1);
+  SetSetting("TCPPort", static_cast<uint32_t>(tcpPort));
+  // As an ordinary user, whom file modes stop; reached over TCP, since its
+  // runtime folder is not this user's.
+  ServerProcess server(env, {"--headless"}, "server", RunAs::OrdinaryUser);
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcpPort));
+      return true;
+    } catch (const ESocketError&) {
+      return false;
+    }
+  }));
+  RemoteClient c(Via::Tcp, tcpPort);
+  const Outcome unavailable{-2, "СOM порт не доступен"};
+  EXPECT_EQ(c.OpenPort(9), unavailable);
+  EXPECT_EQ(c.OpenPort(5), unavailable);
+  ASSERT_EQ(c.LockPort(5), (Outcome{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), unavailable) << "the exchange's own open fails alike";
+
+  const std::string absent = "COM9: No such file or directory: " + missing;
+  const std::string denied =
+      "COM5: Permission denied: " + locked + " — is the user in the dialout group?";
+  EXPECT_TRUE(Eventually([&] { return server.Output().ends_with(denied + "\n"); }));
+  EXPECT_EQ(server.Output(), "Сервер Варн: " + absent + "\nСервер Варн: " + denied + "\n")
+      << "each reason once while it stays the same";
+  const std::string log = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log");
+  EXPECT_THAT(log, HasSubstr(" Error: " + absent + "\r\n"));
+  const size_t first = log.find(" Error: " + denied + "\r\n");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find(" Error: " + denied + "\r\n", first + 1), std::string::npos)
+      << "in the log at every refusal";
+}
+
 // Started by a driver's local activation through the registered
 // LocalServer32, with -Embedding: it ends when its last object is released.
 TEST_F(ProgramTest, AutomationModeEndsAfterTheLastRelease) {

@@ -78,9 +78,15 @@ class ServerProcess {
  private:
   static std::string Program(const TempEnv& env, RunAs as) {
     if (as == RunAs::ThisUser || !TestsRunAsRoot()) return VarnSrvProgram();
-    // Room for nobody's registry, log and runtime folders, sticky as /tmp.
-    std::filesystem::permissions(env.Dir(),
-                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    // Room for nobody's log and runtime folders, sticky as /tmp, and the
+    // registry as the test wrote it, open to nobody too.
+    namespace fs = std::filesystem;
+    fs::permissions(env.Dir(), fs::perms::all | fs::perms::sticky_bit);
+    const fs::perms readWrite = fs::perms::owner_read | fs::perms::owner_write |
+                                fs::perms::group_read | fs::perms::group_write |
+                                fs::perms::others_read | fs::perms::others_write;
+    for (const std::string& file : {env.RegistryFile(), env.RegistryFile() + ".lock"})
+      if (fs::exists(file)) fs::permissions(file, readWrite);
     return "/usr/bin/setpriv";
   }
   static std::vector<std::string> Arguments(RunAs as, std::vector<std::string> args) {
