@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/posix/os_error.h"
@@ -148,14 +149,34 @@ class PosixSerialLine final : public ISerialLine {
 
   bool Purge() override {
     // Output is drained, never discarded: it may be the ACK the device has
-    // yet to read. With no flow control the drain ends in bytes*10/baud.
-    int pending = 0;
-    bool ok = true;
-    if (ioctl(m_fd, TIOCOUTQ, &pending) == 0 && pending > 0) ok = tcdrain(m_fd) == 0;
-    return tcflush(m_fd, TCIFLUSH) == 0 && ok;
+    // yet to read. A device that holds the line with flow control may never
+    // let it leave, so the wait is bounded as a write of it is; pending
+    // input is dropped either way.
+    const bool drained = WaitForOutputToLeave();
+    return tcflush(m_fd, TCIFLUSH) == 0 && drained;
   }
 
  private:
+  // False when output is still waiting once a write of it would have timed
+  // out (WriteTotalTimeoutMultiplier x bytes + WriteTotalTimeoutConstant).
+  bool WaitForOutputToLeave() {
+    int pending = 0;
+    if (ioctl(m_fd, TIOCOUTQ, &pending) != 0) return false;
+    if (pending <= 0) return true;
+    const uint64_t limitMs =
+        uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(pending) +
+        m_timeouts.WriteTotalTimeoutConstant;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    // No call waits for the output with a limit: look again each
+    // millisecond (a byte takes 2 ms at 4800 baud).
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (ioctl(m_fd, TIOCOUTQ, &pending) != 0) return false;
+      if (pending <= 0) return true;
+      if (Clock::now() >= deadline) return false;
+    }
+  }
+
   void ModemLine(unsigned long request, int bit) {
     if (ioctl(m_fd, request, &bit) != 0 && errno != EINVAL && errno != ENOTTY && errno != EIO)
       ThrowErrno("modem lines");
