@@ -8,43 +8,11 @@
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/posix/line_speed_linux.h"
 #include "platform/posix/os_error.h"
 #include "platform/pty.h"
 
 namespace varn {
-namespace {
-
-int32_t BaudOf(speed_t s) {
-  switch (s) {
-    case B1200:
-      return 1200;
-    case B2400:
-      return 2400;
-    case B4800:
-      return 4800;
-    case B9600:
-      return 9600;
-    case B19200:
-      return 19200;
-    case B38400:
-      return 38400;
-    case B57600:
-      return 57600;
-    case B115200:
-      return 115200;
-    case B230400:
-      return 230400;
-    case B460800:
-      return 460800;
-    case B921600:
-      return 921600;
-    default:
-      return 0;
-  }
-}
-
-}  // namespace
-
 PtyDevice::PtyDevice() {
   m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (m_master < 0) ThrowErrno("posix_openpt");
@@ -152,9 +120,7 @@ size_t PtyDevice::WriteSome(std::string_view bytes, std::chrono::milliseconds wa
 }
 
 int32_t PtyDevice::LineBaud() const {
-  termios tio{};
-  if (tcgetattr(m_slaveKeep, &tio) != 0) return 0;
-  return BaudOf(cfgetospeed(&tio));
+  return LineSpeed(m_slaveKeep);
 }
 
 void PtyDevice::DiscardInput() {

@@ -10,9 +10,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/posix/line_speed_linux.h"
 #include "platform/posix/os_error.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -21,35 +23,6 @@ namespace varn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-speed_t SpeedConstant(int32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 921600:
-      return B921600;
-    default:
-      return B0;
-  }
-}
 
 // Waits for `events` until `deadline`; false when the deadline passed first.
 // A line that hung up (device unplugged, pty closed) is an error.
@@ -78,19 +51,24 @@ class PosixSerialLine final : public ISerialLine {
   }
 
   void ApplyLineSettings(int32_t baudRate) override {
+    if (baudRate <= 0) throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate));
     termios tio{};
     if (tcgetattr(m_fd, &tio) != 0) ThrowErrno("tcgetattr");
-    const speed_t speed = SpeedConstant(baudRate);
-    if (speed == B0) throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate));
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
+    // Any rate the driver can make (a user may set 14400 or 256000 for an
+    // adapter); one it can only come near is refused: more than 2 % off,
+    // the device would not understand a byte.
+    const int32_t took = SetLineSpeed(m_fd, baudRate);
+    if (took < 0) ThrowErrno("set line speed " + std::to_string(baudRate));
+    if (std::abs(int64_t{took} - baudRate) * 50 > baudRate)
+      throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate) +
+                                 " (the line can run at " + std::to_string(took) + ")");
   }
 
   void SetModemLines(bool dtr, bool rts) override {
