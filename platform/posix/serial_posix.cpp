@@ -25,8 +25,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits for `events` until `deadline`; false when the deadline passed first.
-// A line that hung up (device unplugged, pty closed) is an error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+// A line that hung up (device unplugged, the pty's device end closed) or
+// failed is an error at once: it also reports itself readable, and reads
+// of 0 bytes would spin until the deadline.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const char* what) {
   for (;;) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
@@ -35,8 +37,9 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
     const int r = ppoll(&p, 1, &ts, nullptr);
     if (r > 0) {
+      if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+        throw EOSError(EIO, std::string(what) + ": " + ErrnoText(EIO) + " (the line hung up)");
       if (p.revents & events) return true;
-      throw EOSError(EIO, "the serial line hung up");
     }
     if (r < 0 && errno != EINTR) ThrowErrno("poll");
   }
@@ -102,7 +105,7 @@ class PosixSerialLine final : public ISerialLine {
       auto deadline = totalDeadline;
       if (got > 0 && m_timeouts.ReadIntervalTimeout != 0 && lastByte + interval < deadline)
         deadline = lastByte + interval;
-      if (!WaitFor(m_fd, POLLIN, deadline)) break;
+      if (!WaitFor(m_fd, POLLIN, deadline, "read")) break;
     }
     out.resize(got);
     return out;
@@ -120,7 +123,7 @@ class PosixSerialLine final : public ISerialLine {
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write");
-      if (!WaitFor(m_fd, POLLOUT, deadline)) break;
+      if (!WaitFor(m_fd, POLLOUT, deadline, "write")) break;
     }
     return done;
   }

@@ -126,6 +126,9 @@ bool TPort::Receive(size_t count, std::string& bytes, uint32_t constant) {
   try {
     bytes = Read(count);
   } catch (const std::exception& e) {
+    // A line the system refuses (hung up, device gone) is of no more use:
+    // closed, the next exchange opens the device again from its path.
+    Close();
     m_log.Line(std::string("Error: ") + e.what());
     throw;
   }

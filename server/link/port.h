@@ -81,6 +81,8 @@ class TPort : public TComm {
 
   bool Send(std::string_view bytes);
   // Reads `count` bytes within T x count + `constant` ms (T between bytes).
+  // A read the system refuses (the line hung up) closes the device, so the
+  // next exchange opens it again, and goes on to the caller.
   bool Receive(size_t count, std::string& bytes, uint32_t constant);
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);

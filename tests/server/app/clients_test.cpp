@@ -4,6 +4,7 @@
 // and hostile blocks that must only ever end their own connection.
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "remote/errors.h"
@@ -218,6 +219,42 @@ TEST_F(SharedPort, LocalClientsWaitForASlowDeviceWhileTcpOnesGiveUpAfterThreeSec
   // The local clients' connections and objects live on.
   EXPECT_EQ(a->Text(u"Input"), kRequestHex);
   EXPECT_EQ(b->SendData(kRequest), (Outcome{0, kOk}));
+}
+
+// CPU time the process has used so far, from /proc (in USER_HZ ticks,
+// which Linux fixes at 100 a second).
+std::chrono::milliseconds CpuTime(int64_t pid) {
+  const std::string stat = ReadFileOrEmpty("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i >= 14) ticks += std::stol(field);  // utime, stime
+  return std::chrono::milliseconds(ticks * 10);
+}
+
+TEST_F(SharedPort, ALineThatHangsUpFailsAtOnceAndThePortRecoversWhenTheDeviceIsBack) {
+  auto gone = std::make_unique<emu::EmulatedDevice>(emu::EmulatorOptions{});
+  auto registration = std::make_unique<emu::TComRegistration>(2, gone->SlavePath());
+  StartServer();
+  auto c = Client(Via::Unix);
+  ASSERT_EQ(c->OpenPort(2), (Outcome{0, kOk}));
+  ASSERT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+
+  // The device end goes away (as an emulator killed, an adapter pulled).
+  registration.reset();
+  gone.reset();
+  const auto cpu = CpuTime(server->Pid());
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{-8, "read: Input/output error (the line hung up)"}));
+  EXPECT_LT(CpuTime(server->Pid()) - cpu, 100ms) << "no spinning on the dead line";
+  EXPECT_FALSE(c->Flag(u"PortOpened")) << "the dead line was closed";
+
+  // A new device at the same COM number (another pty path): the next
+  // exchange opens it, with no restart of server or client.
+  emu::EmulatedDevice back{emu::EmulatorOptions{}};
+  emu::TComRegistration again(2, back.SlavePath());
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_EQ(c->RxData().substr(0, 2), Bytes({0x11, 0x00}));
 }
 
 }  // namespace
