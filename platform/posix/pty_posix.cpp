@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -117,6 +119,17 @@ size_t PtyDevice::WriteSome(std::string_view bytes, std::chrono::milliseconds wa
     }
   }
   return done;
+}
+
+bool PtyDevice::ReleaseStaleExclusiveMode() {
+  int exclusive = 0;
+  if (ioctl(m_slaveKeep, TIOCGEXCL, &exclusive) != 0 || !exclusive) return false;
+  // Every host locks the line it opens (and keeps the lock until it goes),
+  // so a lock we can take means nobody holds the line any more.
+  if (flock(m_slaveKeep, LOCK_EX | LOCK_NB) != 0) return false;
+  const bool cleared = ioctl(m_slaveKeep, TIOCNXCL) == 0;
+  flock(m_slaveKeep, LOCK_UN);
+  return cleared;
 }
 
 int32_t PtyDevice::LineBaud() const {

@@ -309,6 +309,47 @@ TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheJournalAndT
       << "in the log at every refusal";
 }
 
+TEST_F(ProgramTest, AfterTheServerIsKilledAnOrdinaryUsersServerOpensTheEmulatedPortAgain) {
+  // The pty is made by this process; an ordinary user's server must be let in.
+  std::filesystem::permissions(
+      device.SlavePath(),
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+          std::filesystem::perms::group_read | std::filesystem::perms::group_write |
+          std::filesystem::perms::others_read | std::filesystem::perms::others_write);
+  const int32_t tcpPort = FreeTcpPort();
+  SetSetting("TCPEnabled", 1);
+  SetSetting("TCPPort", static_cast<uint32_t>(tcpPort));
+  auto connect = [&] {
+    std::unique_ptr<RemoteClient> c;
+    EXPECT_TRUE(Eventually([&] {
+      try {
+        c = std::make_unique<RemoteClient>(Via::Tcp, tcpPort);
+        return true;
+      } catch (const std::exception&) {
+        return false;
+      }
+    }));
+    return c;
+  };
+  {
+    ServerProcess crashed(env, {"--headless"}, "crashed", RunAs::OrdinaryUser);
+    ASSERT_TRUE(crashed.Listening()) << crashed.Output();
+    auto c = connect();
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->OpenPort(1), (Outcome{0, kOk}));
+    ASSERT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+    crashed.Child().Kill();  // no chance to clear the exclusive mode
+    EXPECT_EQ(crashed.Exit(), 128 + 9);
+  }
+  ServerProcess restarted(env, {"--headless"}, "restarted", RunAs::OrdinaryUser);
+  ASSERT_TRUE(restarted.Listening()) << restarted.Output();
+  auto c = connect();
+  ASSERT_TRUE(c);
+  EXPECT_TRUE(Eventually([&] { return c->OpenPort(1).code == 0; }))
+      << "the port stays busy (-3) for an ordinary user";
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+}
+
 // Started by a driver's local activation through the registered
 // LocalServer32, with -Embedding: it ends when its last object is released.
 TEST_F(ProgramTest, AutomationModeEndsAfterTheLastRelease) {
