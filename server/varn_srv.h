@@ -35,6 +35,8 @@ class TPort;
 
 inline constexpr const char* kVarnSrvClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
 inline constexpr const char* kVarnSrvProgId = "VarnSrv.VarnSrv";
+// The documentation string of the interface and of the class.
+inline constexpr const char* kVarnSrvDoc = "Квелта: Драйвер Варн";
 
 namespace msg {
 inline constexpr const char* kNoError = "Ошибок нет";

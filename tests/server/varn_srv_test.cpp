@@ -192,6 +192,11 @@ TEST_F(ServerTest, MemberTableHasEveryMemberAtItsFixedIdWithItsHelpString) {
       {20, "Output", G, 0, VT_BSTR, ""},
   };
   EXPECT_THAT(rows, ElementsAreArray(expected));
+  const TypeDescription& type = info->Description();
+  EXPECT_EQ(type.interfaceName, "IVarnSrv");
+  EXPECT_EQ(type.interfaceDoc, "Квелта: Драйвер Варн");
+  EXPECT_EQ(type.className, "VarnSrv");
+  EXPECT_EQ(type.classDoc, "Квелта: Драйвер Варн");
 
   DISPID id = 0;
   EXPECT_EQ(GetIDOfName(c.Obj(), u"sEnDdAtA", id), S_OK);
