@@ -97,7 +97,12 @@ void EmulatedDevice::Step() {
     }
   }
   const std::string chunk = m_pty.ReadSome(kReadChunk, wait);
-  if (chunk.empty()) return;
+  if (chunk.empty()) {
+    // A quiet line may have lost its host to a kill: what that host left in
+    // exclusive mode would keep it from opening the line again.
+    if (m_rx == Rx::Idle) m_pty.ReleaseStaleExclusiveMode();
+    return;
+  }
   const int32_t lineRate = m_pty.LineBaud();
   if (m_pendingRate && lineRate == m_pendingRate) {
     // The host went over to the new speed without acknowledging the answer.

@@ -110,6 +110,15 @@ struct MemberInfo {
   std::string help;
 };
 
+// What type information says of the dispatch interface and of the class
+// that implements it (a type library's names and documentation strings).
+struct TypeDescription {
+  std::string interfaceName;  // "IVarnSrv"
+  std::string interfaceDoc;   // "Квелта: Драйвер Варн"
+  std::string className;      // "VarnSrv"
+  std::string classDoc;
+};
+
 // "Get_Name" / "Set_Name" for property accessors, the name for methods.
 std::string LogName(const MemberInfo& m);
 
@@ -129,15 +138,18 @@ HRESULT Call(const MemberInfo& m, const std::function<Variant()>& run, DispParam
 template <class T>
 class MemberTable {
  public:
-  MemberTable(std::vector<Member<T>> members) : m_members(std::move(members)) {
+  MemberTable(std::vector<Member<T>> members, TypeDescription description = {})
+      : m_members(std::move(members)), m_description(std::move(description)) {
     for (const auto& m : m_members)
       m_info.push_back({m.id, m.name, m.kind, m.params, m.result, m.help ? m.help : ""});
   }
   const std::vector<MemberInfo>& Info() const { return m_info; }
+  const TypeDescription& Description() const { return m_description; }
   const Member<T>& At(size_t i) const { return m_members[i]; }
 
  private:
   std::vector<Member<T>> m_members;
+  TypeDescription m_description;
   std::vector<MemberInfo> m_info;
 };
 
@@ -145,6 +157,7 @@ class MemberTable {
 class ITypeInfoSource {
  public:
   virtual const std::vector<MemberInfo>& TypeInfo() const = 0;
+  virtual const TypeDescription& Description() const = 0;
 
  protected:
   virtual ~ITypeInfoSource() = default;
@@ -188,6 +201,7 @@ class DispatchObject : public RefCountedDispatch, public ITypeInfoSource {
         table.Info()[index], [&] { return handler(self, inputs); }, params, result, excep);
   }
   const std::vector<MemberInfo>& TypeInfo() const override { return T::Members().Info(); }
+  const TypeDescription& Description() const override { return T::Members().Description(); }
 };
 
 // Creates an object and hands out the first counted reference.

@@ -2,13 +2,17 @@
 // class table, called only through Invoke by DISPID, sharing real ports with
 // emulated devices on pseudo-terminals. The auto-unlock timers run on a loop driven by the test
 // with a manual clock, so time-outs of seconds are checked without waiting.
+#include <atomic>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "emulator/emulated_device.h"
 
 #include "emulator/minimal_responder.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
+#include "platform/pty.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/text.h"
@@ -103,7 +107,7 @@ class PortsView {
     std::string holder;  // "comp.pid.app"
   };
   std::optional<Row> Port(int32_t n) {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard lock(m_ports.StateLock());
     TPort* p = m_ports.Find(n);
     if (!p) return std::nullopt;
     return Row{p->Opened(), p->Locked(),
@@ -188,6 +192,11 @@ TEST_F(ServerTest, MemberTableHasEveryMemberAtItsFixedIdWithItsHelpString) {
       {20, "Output", G, 0, VT_BSTR, ""},
   };
   EXPECT_THAT(rows, ElementsAreArray(expected));
+  const TypeDescription& type = info->Description();
+  EXPECT_EQ(type.interfaceName, "IVarnSrv");
+  EXPECT_EQ(type.interfaceDoc, "Квелта: Драйвер Варн");
+  EXPECT_EQ(type.className, "VarnSrv");
+  EXPECT_EQ(type.classDoc, "Квелта: Драйвер Варн");
 
   DISPID id = 0;
   EXPECT_EQ(GetIDOfName(c.Obj(), u"sEnDdAtA", id), S_OK);
@@ -253,6 +262,17 @@ TEST_F(ServerTest, ExchangeCarriesEveryByteValueBothWays) {
   EXPECT_FALSE(c.Flag(kPortOpened));
 }
 
+TEST_F(ServerTest, AnyRateAnAdapterCanBeSetToWorksNotOnlyTheStandardOnes) {
+  emu::MinimalResponder echo([](std::string_view p) { return std::string(p); });
+  Registry::Default().WriteString(kPortsKey, "COM3", echo.Path());
+  Client c;
+  for (int32_t rate : {110, 300, 600, 14400, 56000, 128000, 256000, 4800}) {
+    EXPECT_EQ(c.OpenPort(3, rate), (Result{0, kOk})) << rate;
+    EXPECT_EQ(echo.LineBaud(), rate) << "the line runs at it";
+    EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk})) << rate;
+  }
+}
+
 TEST_F(ServerTest, LockPortThenSendDataOpensTheDeviceWithStoredSettings) {
   Client c;
   EXPECT_EQ(c.LockPort(1), (Result{0, kOk}));
@@ -288,11 +308,11 @@ TEST_F(ServerTest, OpenPortOnDeviceHeldByAnotherProgramIsBusy) {
 TEST_F(ServerTest, FailedOpenPortClosesTheDeviceItOpened) {
   PortsView view;
   Client c;
-  EXPECT_EQ(c.OpenPort(1, 12345), (Result{-8, "Unsupported baud rate 12345"}));
+  EXPECT_EQ(c.OpenPort(1, 0), (Result{-8, "Unsupported baud rate 0"}));
   EXPECT_FALSE(view.Port(1)->opened) << "no half-configured device is left open";
   EXPECT_EQ(c.OpenPort(1, -1, -1), (Result{-8, "Недопустимый тайм-аут: -1"}));
   EXPECT_EQ(c.OpenPort(1, 4800), (Result{0, kOk})) << "the refused rate was not kept";
-  EXPECT_EQ(c.OpenPort(1, 12345).code, -8);
+  EXPECT_EQ(c.OpenPort(1, -4800).code, -8);
   // The device answers at 4800 only: the port still has that rate.
   EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
 }
@@ -362,7 +382,7 @@ TEST_F(ServerTest, UnlockWithoutPortOrOnAFreePortSucceedsAndNotifies) {
   EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
   ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
   {
-    std::lock_guard lock(view->ListLock());
+    std::lock_guard lock(view->StateLock());
     view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   }
   EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
@@ -453,7 +473,7 @@ TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
   ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
   int changes = 0;
   {
-    std::lock_guard lock(view->ListLock());
+    std::lock_guard lock(view->StateLock());
     view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   }
   Elapse();
@@ -550,6 +570,90 @@ TEST_F(ServerTest, AFiringOvertakenByARestartLeavesTheLockAlone) {
   EXPECT_TRUE(a.Flag(kPortLocked));
   Elapse(1s);
   EXPECT_FALSE(a.Flag(kPortLocked)) << "ten seconds after that exchange";
+}
+
+// --- ports in parallel --------------------------------------------------------
+
+TEST_F(ServerTest, ADeviceSilentMidExchangeHoldsUpNoOtherPortNorTheMainLoop) {
+  // COM1's device is played here: it takes the request and then keeps its
+  // answer back, so COM1's exchange waits for the answer to begin.
+  PtyDevice com1;
+  Registry::Default().WriteString(kPortsKey, "COM1", com1.SlavePath());
+  AutoUnlockAfter(10);
+  Client a, b;
+  ASSERT_EQ(a.OpenPort(1, 4800, 1000), (Result{0, kOk}));  // T = 1 s: no retry by accident
+  std::atomic<bool> done{false};
+  Result aResult;
+  std::thread exchange([&] {
+    aResult = a.SendData(kRequest);
+    done = true;
+  });
+  ASSERT_EQ(com1.ReadExactly(1, test::kPatience), "\x05");
+  com1.Write("\x15");  // NAK: send it
+  ASSERT_EQ(com1.ReadExactly(kRequest.size(), test::kPatience), kRequest);
+  com1.Write("\x06");  // ACK, and silence
+
+  // Meanwhile COM2 exchanges, is locked and released, and its auto-unlock
+  // fires on the main loop on time.
+  EXPECT_EQ(b.OpenPort(2), (Result{0, kOk}));
+  EXPECT_EQ(b.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(b.LockPort(2), (Result{0, kOk}));
+  EXPECT_EQ(b.UnlockPort(), (Result{0, kOk}));
+  EXPECT_FALSE(b.Flag(kPortLocked));
+  EXPECT_EQ(b.LockPort(2), (Result{0, kOk}));
+  Elapse();
+  Elapse(9999ms);
+  EXPECT_TRUE(b.Flag(kPortLocked));
+  Elapse(1ms);
+  EXPECT_FALSE(b.Flag(kPortLocked));
+  EXPECT_EQ(b.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_FALSE(done) << "all of that while COM1's device kept silent";
+
+  // The answer comes after all: COM1's exchange succeeds.
+  const std::string answer = Bytes({0x11, 0x00, 0x2A});
+  com1.Write(Frame(answer));
+  EXPECT_EQ(com1.ReadExactly(1, test::kPatience), "\x06") << "the host took the answer";
+  exchange.join();
+  EXPECT_EQ(aResult, (Result{0, kOk}));
+  EXPECT_EQ(a.RxData(), answer);
+}
+
+TEST_F(ServerTest, ExchangesOnTwoPortsAtOnceKeepEachExchangesLogLinesTogether) {
+  ServerSettings()->LogOn = true;
+  constexpr int kEach = 20;
+  auto run = [](int32_t com, std::string request) {
+    Client c;
+    ASSERT_EQ(c.OpenPort(com, 4800, 1000), (Result{0, kOk}));
+    for (int i = 0; i < kEach; ++i) ASSERT_EQ(c.SendData(request), (Result{0, kOk}));
+  };
+  const std::string shortStatus = Frame(Bytes({0x10, 0x97, 0x1C, 0x00, 0x00}));
+  std::thread one(run, 1, kRequest), two(run, 2, shortStatus);
+  one.join();
+  two.join();
+
+  // Every exchange is clean: nine lines from ENQ to the ACK of the answer,
+  // none of the other port's in between.
+  std::istringstream log(test::ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log"));
+  std::vector<std::string> events;
+  for (std::string line; std::getline(log, line);)
+    events.push_back(line.substr(24, line.size() - 25));  // no time stamp, no CR
+  ASSERT_EQ(events.size(), 9u * 2 * kEach);
+  int perRequest[2] = {0, 0};
+  for (size_t i = 0; i < events.size(); i += 9) {
+    const bool first = events[i + 2] == "-> " + HexDump(kRequest);
+    ++perRequest[first ? 0 : 1];
+    const std::string request = first ? kRequest : shortStatus;
+    EXPECT_EQ(events[i], "-> 05") << i;
+    EXPECT_EQ(events[i + 1], "<- 15") << i;
+    EXPECT_EQ(events[i + 2], "-> " + HexDump(request)) << i;
+    EXPECT_EQ(events[i + 3], "<- 06") << i;
+    EXPECT_EQ(events[i + 4], "<- 02") << i;
+    EXPECT_EQ(events[i + 8], "-> 06") << i;
+    // The answer's command code is the request's.
+    EXPECT_EQ(events[i + 6].substr(0, 5), "<- " + HexDump(request.substr(2, 1))) << i;
+  }
+  EXPECT_EQ(perRequest[0], kEach);
+  EXPECT_EQ(perRequest[1], kEach);
 }
 
 TEST_F(ServerTest, LogOnSettingWritesTheExchangeLog) {
