@@ -1,4 +1,4 @@
-// varn-emu-demo: a client of the link layer for the main job. It waits for
+// varn-demo: a client of the link layer for the main job. It waits for
 // COM N to be registered, then sends a device-type and a status request and
 // a short receipt through TPort::Exchange and prints what came back.
 #include <cstdio>
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 200 && !Registry::Default().ReadString(kPortsKey, name); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (!Registry::Default().ReadString(kPortsKey, name)) {
-    std::fprintf(stderr, "varn-emu-demo: %s is not registered\n", name.c_str());
+    std::fprintf(stderr, "varn-demo: %s is not registered\n", name.c_str());
     return 1;
   }
   auto settings = std::make_shared<TLinkSettings>();
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     Exchange(port, "bar code (C2)", Command(0xC2, std::string("\x15\xCD\x5B\x07\0", 5)));
     Exchange(port, "feed 3 lines (29)", Command(0x29, "\x02\x03"));
   } catch (const EDriverError& e) {
-    std::fprintf(stderr, "varn-emu-demo: error %d: %s\n", e.Code, e.what());
+    std::fprintf(stderr, "varn-demo: error %d: %s\n", e.Code, e.what());
     return 1;
   }
   return 0;

@@ -14,7 +14,7 @@ export VARN_REGISTRY="$out/registry.reg" VARN_LOG_DIR="$out"
 emu=$!
 trap 'kill -TERM "$emu" 2>/dev/null || true' EXIT
 
-"$build/emulator/varn-emu-demo" --com 1
+"$build/tools/varn-demo" --com 1
 
 kill -TERM "$emu"
 wait "$emu"
