@@ -4,9 +4,16 @@
 
 #include "emulator/font.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
+#include "protocol/commands.h"
 
 namespace varn::emu {
 namespace {
+
+namespace cmd = protocol::cmd;
+namespace flag = protocol::flag;
+namespace mode = protocol::mode;
+using protocol::kOperatorPassword;
 
 // What the device reports about itself.
 constexpr char kSoftMajor = '1', kSoftMinor = '2';  // sent as characters
@@ -31,26 +38,30 @@ struct CommandRule {
 };
 
 constexpr CommandRule kCommands[] = {
-    {0x10, 5, 0, true, true},    // short status
-    {0x11, 5, 0, true, true},    // status
-    {0x12, 26, 0, true, false},  // bold line: flags, 20 characters
-    {0x13, 5, 0, true, true},    // beep
-    {0x14, 8, 0, true, false},   // set exchange parameters
-    {0x15, 6, 0, true, true},    // get exchange parameters
-    {0x17, 46, 0, true, false},  // line: flags, 40 characters
-    {0x19, 6, 0, true, false},   // test run
-    {0x1E, 10, 255, true, false}, {0x1F, 9, 0, true, true},
-    {0x24, 5, 0, true, false},  // tables to defaults
-    {0x26, 6, 0, true, true},   // font metrics
-    {0x28, 6, 0, true, false},  // drawer
-    {0x29, 7, 0, true, false},  // feed
-    {0x2B, 5, 0, true, true},   // interrupt the test run
-    {0x2D, 6, 0, true, true},     {0x2E, 7, 0, true, true},
-    {0x2F, 47, 0, true, false},  // line in a font: flags, font, 40 characters
-    {0xC0, 46, 0, true, true},   // graphics line, 1-byte number
-    {0xC1, 7, 0, true, false},    {0xC2, 10, 0, true, false},  // bar code, 5 bytes
-    {0xC3, 9, 0, true, false},    {0xC4, 47, 0, true, true},   // graphics line, 2-byte number
-    {0xFC, 1, 0, false, true},                                 // device type, no password
+    {cmd::GetShortECRStatus, 5, 0, true, true},  // short status
+    {cmd::GetECRStatus, 5, 0, true, true},       // status
+    {cmd::PrintWideString, 26, 0, true, false},  // bold line: flags, 20 characters
+    {cmd::Beep, 5, 0, true, true},               // beep
+    {cmd::SetExchangeParam, 8, 0, true, false},  // set exchange parameters
+    {cmd::GetExchangeParam, 6, 0, true, true},   // get exchange parameters
+    {cmd::PrintString, 46, 0, true, false},      // line: flags, 40 characters
+    {cmd::Test, 6, 0, true, false},              // test run
+    {cmd::WriteTable, 10, 255, true, false},
+    {cmd::ReadTable, 9, 0, true, true},
+    {cmd::InitTable, 5, 0, true, false},      // tables to defaults
+    {cmd::GetFontMetrics, 6, 0, true, true},  // font metrics
+    {cmd::OpenDrawer, 6, 0, true, false},     // drawer
+    {cmd::FeedDocument, 7, 0, true, false},   // feed
+    {cmd::InterruptTest, 5, 0, true, true},   // interrupt the test run
+    {cmd::GetTableStruct, 6, 0, true, true},
+    {cmd::GetFieldStruct, 7, 0, true, true},
+    {cmd::PrintStringWithFont, 47, 0, true, false},  // line in a font: flags, font, 40 characters
+    {cmd::LoadLineData, 46, 0, true, true},          // graphics line, 1-byte number
+    {cmd::Draw, 7, 0, true, false},
+    {cmd::PrintBarCode, 10, 0, true, false},  // bar code, 5 bytes
+    {cmd::DrawEx, 9, 0, true, false},
+    {cmd::LoadLineDataEx, 47, 0, true, true},    // graphics line, 2-byte number
+    {cmd::GetDeviceMetrics, 1, 0, false, true},  // device type, no password
 };
 
 const CommandRule* FindCommand(uint8_t code) {
@@ -60,7 +71,8 @@ const CommandRule* FindCommand(uint8_t code) {
 }
 
 bool IsTextCommand(uint8_t code) {
-  return code == 0x12 || code == 0x17 || code == 0x2F;
+  return code == cmd::PrintWideString || code == cmd::PrintString ||
+         code == cmd::PrintStringWithFont;
 }
 
 std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
@@ -129,8 +141,8 @@ uint16_t TDeviceModel::Flags() const {
 
 uint8_t TDeviceModel::Mode() {
   // A test run ends by itself when its period is over.
-  if (m_mode == kModeTestRun && std::chrono::steady_clock::now() >= m_testRunEnds)
-    m_mode = kModeWorking;
+  if (m_mode == mode::kTestRun && std::chrono::steady_clock::now() >= m_testRunEnds)
+    m_mode = mode::kWorking;
   return m_mode;
 }
 
@@ -144,8 +156,8 @@ std::string TDeviceModel::Execute(std::string_view request) {
   if (request.size() < rule->minLength || request.size() > maxLength)
     return Answer(code, err::kBadLength);
   Reader in(request.substr(1));
-  if (rule->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
-  if (Mode() == kModeTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
+  if (rule->password && in.U32() != kOperatorPassword) return Answer(code, err::kBadPassword);
+  if (Mode() == mode::kTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
   try {
     return Run(code, in);
   } catch (const std::exception& e) {
@@ -159,7 +171,7 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
   const auto now = std::chrono::steady_clock::now();
   std::string data;
   switch (code) {
-    case 0x10: {
+    case cmd::GetShortECRStatus: {
       data += static_cast<char>(kOperator);
       Put16(data, Flags());
       data += static_cast<char>(m_mode);
@@ -169,7 +181,7 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       data += static_cast<char>(kVoltageByte);
       return Answer(code, err::kOk, data);
     }
-    case 0x11: {
+    case cmd::GetECRStatus: {
       data += static_cast<char>(kOperator);
       data += kSoftMajor;
       data += kSoftMinor;
@@ -186,51 +198,54 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       data += static_cast<char>(kLinePort);
       return Answer(code, err::kOk, data);
     }
-    case 0x12:
-    case 0x17:
-    case 0x2F: {
+    case cmd::PrintWideString:
+    case cmd::PrintString:
+    case cmd::PrintStringWithFont: {
       const uint8_t ribbons = in.U8();
-      const int font = code == 0x2F ? in.U8() : code == 0x12 ? 2 : 1;
+      const int font = code == cmd::PrintStringWithFont ? in.U8()
+                       : code == cmd::PrintWideString   ? 2
+                                                        : 1;
       if (!(ribbons & (kReceiptRibbon | kJournalRibbon)) || !FindFont(font))
         return Answer(code, err::kBadParameter);
       if (ribbons & kReceiptRibbon) {
-        const std::string tag = code == 0x12   ? "[bold]"
-                                : code == 0x2F ? "[font " + std::to_string(font) + "]"
-                                               : "";
-        m_paper.PrintText(in.Rest(), font, code == 0x12, tag);
+        const std::string tag = code == cmd::PrintWideString ? "[bold]"
+                                : code == cmd::PrintStringWithFont
+                                    ? "[font " + std::to_string(font) + "]"
+                                    : "";
+        m_paper.PrintText(in.Rest(), font, code == cmd::PrintWideString, tag);
       }
       return Answer(code, err::kOk);
     }
-    case 0x13:
+    case cmd::Beep:
       return Answer(code, err::kOk);
-    case 0x14: {
+    case cmd::SetExchangeParam: {
       const uint8_t port = in.U8(), baud = in.U8(), timeout = in.U8();
       if (port > kLinePort || baud >= kBaudCodeCount) return Answer(code, err::kBadParameter);
       m_ports[port] = {baud, timeout};
       return Answer(code, err::kOk);
     }
-    case 0x15: {
+    case cmd::GetExchangeParam: {
       const uint8_t port = in.U8();
       if (port > kLinePort) return Answer(code, err::kBadParameter);
       data += static_cast<char>(m_ports[port].baudCode);
       data += static_cast<char>(m_ports[port].timeout);
       return Answer(code, err::kOk, data);
     }
-    case 0x19: {
+    case cmd::Test: {
       const uint8_t period = in.U8();
       if (period < 1 || period > 99) return Answer(code, err::kBadParameter);
-      m_mode = kModeTestRun;
+      m_mode = mode::kTestRun;
       m_testRunEnds = now + m_options.testRunUnit * period;
       return Answer(code, err::kOk);
     }
-    case 0x1E:
-    case 0x1F: {
+    case cmd::WriteTable:
+    case cmd::ReadTable: {
       const int table = in.U8(), row = in.U16(), field = in.U8();
       const TableDef* t = m_tables.Table(table);
       if (!t) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
       if (row < 1 || row > t->rows || !f) return Answer(code, err::kBadParameter);
-      if (code == 0x1F) return Answer(code, err::kOk, m_tables.Value(table, row, field));
+      if (code == cmd::ReadTable) return Answer(code, err::kOk, m_tables.Value(table, row, field));
       const std::string value = in.Rest();
       if (value.size() != f->size) return Answer(code, err::kBadLength);
       if (!f->isString) {
@@ -240,10 +255,10 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       m_tables.Write(table, row, field, value);
       return Answer(code, err::kOk);
     }
-    case 0x24:
+    case cmd::InitTable:
       m_tables.Reset();
       return Answer(code, err::kOk);
-    case 0x26: {
+    case cmd::GetFontMetrics: {
       const FontMetrics* f = FindFont(in.U8());
       if (!f) return Answer(code, err::kBadParameter);
       Put16(data, kPrintWidth);
@@ -252,21 +267,21 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       data += static_cast<char>(kFontCount);
       return Answer(code, err::kOk, data);
     }
-    case 0x28:
+    case cmd::OpenDrawer:
       if (in.U8() >= kDrawers) return Answer(code, err::kBadParameter);
       m_drawerCloses = now + m_options.drawerOpenTime;
       return Answer(code, err::kOk);
-    case 0x29: {
+    case cmd::FeedDocument: {
       const uint8_t ribbons = in.U8(), lines = in.U8();
       if (!(ribbons & (kReceiptRibbon | kJournalRibbon))) return Answer(code, err::kBadParameter);
       if (ribbons & kReceiptRibbon) m_paper.Feed(lines);
       return Answer(code, err::kOk);
     }
-    case 0x2B:
-      if (m_mode != kModeTestRun) return Answer(code, err::kWrongMode);
-      m_mode = kModeWorking;
+    case cmd::InterruptTest:
+      if (m_mode != mode::kTestRun) return Answer(code, err::kWrongMode);
+      m_mode = mode::kWorking;
       return Answer(code, err::kOk);
-    case 0x2D: {
+    case cmd::GetTableStruct: {
       const TableDef* t = m_tables.Table(in.U8());
       if (!t) return Answer(code, err::kNoTable);
       data = Name40(t->name);
@@ -274,7 +289,7 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       data += static_cast<char>(t->fields.size());
       return Answer(code, err::kOk, data);
     }
-    case 0x2E: {
+    case cmd::GetFieldStruct: {
       const int table = in.U8(), field = in.U8();
       if (!m_tables.Table(table)) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
@@ -286,25 +301,25 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
         data += TTables::FromInt(f->min, f->size) + TTables::FromInt(f->max, f->size);
       return Answer(code, err::kOk, data);
     }
-    case 0xC0:
-    case 0xC4: {
-      const int line = code == 0xC0 ? in.U8() : in.U16();
+    case cmd::LoadLineData:
+    case cmd::LoadLineDataEx: {
+      const int line = code == cmd::LoadLineData ? in.U8() : in.U16();
       if (line >= kGraphicsLines) return Answer(code, err::kBadParameter);
       m_graphics[static_cast<size_t>(line)] = in.Rest();
       return Answer(code, err::kOk);
     }
-    case 0xC1:
-    case 0xC3: {
-      const int first = code == 0xC1 ? in.U8() : in.U16();
-      const int last = code == 0xC1 ? in.U8() : in.U16();
+    case cmd::Draw:
+    case cmd::DrawEx: {
+      const int first = code == cmd::Draw ? in.U8() : in.U16();
+      const int last = code == cmd::Draw ? in.U8() : in.U16();
       if (first > last || last >= kGraphicsLines) return Answer(code, err::kBadParameter);
       m_paper.PrintGraphics(m_graphics, first, last);
       return Answer(code, err::kOk);
     }
-    case 0xC2:
+    case cmd::PrintBarCode:
       m_paper.PrintBarCode(in.U40());
       return Answer(code, err::kOk);
-    case 0xFC: {
+    case cmd::GetDeviceMetrics: {
       data += '\0';  // type: cash register
       data += '\0';  // subtype
       data += '\1';  // protocol version 1.0

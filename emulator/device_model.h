@@ -19,12 +19,10 @@
 #include "emulator/options.h"
 #include "emulator/paper.h"
 #include "emulator/tables.h"
+#include "protocol/answers.h"
 
 namespace varn::emu {
 
-inline constexpr uint32_t kPassword = 7319;
-inline constexpr uint8_t kModeWorking = 0;
-inline constexpr uint8_t kModeTestRun = 10;
 inline constexpr int kGraphicsLines = 1200;
 // The device's own serial port number, reported in the status; port 0 is
 // a second port with parameters of its own.
@@ -40,12 +38,6 @@ inline constexpr uint8_t kBadPassword = 79;  // "Неверный пароль"
 inline constexpr uint8_t kNoTable = 93;      // "Таблица не определена"
 inline constexpr uint8_t kWrongMode = 115;  // "Команда не поддерживается в данном режиме"
 }  // namespace err
-
-namespace flag {
-inline constexpr uint16_t kReceiptPaper = 1 << 7;  // optical sensor sees paper
-inline constexpr uint16_t kLeverDown = 1 << 9;     // receipt ribbon lever closed
-inline constexpr uint16_t kDrawerOpen = 1 << 11;
-}  // namespace flag
 
 class TDeviceModel {
  public:
@@ -73,7 +65,7 @@ class TDeviceModel {
   TTables m_tables;
   TPaper m_paper;
   PortParams m_ports[2];
-  uint8_t m_mode = kModeWorking;
+  uint8_t m_mode = protocol::mode::kWorking;
   std::chrono::steady_clock::time_point m_testRunEnds{};
   std::chrono::steady_clock::time_point m_drawerCloses{};
   std::vector<std::string> m_graphics;  // kGraphicsLines lines of TPaper::kLineBytes

@@ -36,10 +36,6 @@
 namespace varn {
 
 namespace link {
-inline constexpr char ENQ = 0x05;
-inline constexpr char ACK = 0x06;
-inline constexpr char NAK = 0x15;
-inline constexpr char STX = 0x02;
 // How long the device may take to start its answer (ms).
 inline constexpr uint32_t kAnswerStartTimeout = 10000;
 // Gap allowed before the payload and the check byte, on top of T (ms).

@@ -14,6 +14,9 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 #include "tests/support/test_env.h"
 
@@ -21,11 +24,12 @@ namespace varn::emu {
 
 using namespace std::chrono_literals;
 
-// Command code, operator password 7319 (little-endian), parameters.
-inline std::string Cmd(int code, std::string_view params = {}) {
-  std::string p{static_cast<char>(code), '\x97', '\x1C', '\0', '\0'};
-  return p.append(params);
-}
+namespace cmd = protocol::cmd;
+namespace answer = protocol::answer;
+namespace flag = protocol::flag;
+namespace mode = protocol::mode;
+using protocol::Frame;
+using protocol::Request;
 
 // `utf8` in cp1251, zero-padded to `width` (longer texts stay whole).
 inline std::string Text(std::string_view utf8, size_t width) {
@@ -59,7 +63,7 @@ class EmulatorTest : public ::testing::Test {
   std::string PaperFile() const { return env.Path("paper.txt"); }
   std::string Paper() const { return test::ReadFileOrEmpty(PaperFile()); }
 
-  std::string Send(std::string_view payload) { return port.Exchange(test::Frame(payload)); }
+  std::string Send(std::string_view payload) { return port.Exchange(Frame(payload)); }
   // The device's error byte for `payload`, after checking the answer echoes
   // the command code.
   int Error(std::string_view payload) {

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "emulator/emulated_device.h"
-
 #include "emulator/minimal_responder.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
@@ -13,9 +12,12 @@
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "platform/timers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/clients.h"
 #include "server/ports.h"
 #include "server/varn_srv.h"
+#include "server/varn_srv_dispids.h"
 #include "tests/support/test_env.h"
 
 namespace varn {
@@ -23,31 +25,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::Frame;
 using ::testing::ElementsAreArray;
-
-// IVarnSrv's dispatch identifiers: the remote protocol and the driver bind to them.
-enum : DISPID {
-  kOpenPort = 1,
-  kClosePort = 2,
-  kLockPort = 3,
-  kUnlockPort = 4,
-  kSendData = 5,
-  kRxData = 6,
-  kFileVersion = 7,
-  kResultDescription = 8,
-  kPortOpened = 9,
-  kPortLocked = 10,
-  kAdminUnlockPort = 11,
-  kAdminUnlockPorts = 12,
-  kConnect = 15,
-  kInput = 19,
-  kOutput = 20,
-};
+using namespace dispid;
+namespace cmd = protocol::cmd;
+using protocol::Frame;
+using protocol::Request;
 
 const char* const kOk = "Ошибок нет";
-// Command 0x11 (short status) with the operator password 7319.
-const std::string kRequest = Frame(Bytes({0x11, 0x97, 0x1C, 0x00, 0x00}));
+const std::string kRequest = Frame(Request(cmd::GetECRStatus));
 const char* const kRequestHex = "02 05 11 97 1C 00 00 9F";
 
 // A result code with the ResultDescription read right after it.
@@ -303,7 +288,7 @@ TEST_F(ServerTest, FailedSendDataKeepsThePreviousAnswer) {
   ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
   const std::string answer = c.RxData();
   Mute(device);
-  EXPECT_EQ(c.SendData(Frame(Bytes({0x10, 0x97, 0x1C, 0x00, 0x00}))), (Result{-4, "Нет связи"}));
+  EXPECT_EQ(c.SendData(Frame(Request(cmd::GetShortECRStatus))), (Result{-4, "Нет связи"}));
   EXPECT_EQ(c.RxData(), answer);
 }
 
@@ -333,7 +318,7 @@ TEST_F(ServerTest, TwoClientsOnOnePortLockIsAdvisory) {
   EXPECT_EQ(b.LockPort(1), locked);
   EXPECT_EQ(b.UnlockPort(), locked);
   EXPECT_EQ(b.SendData(kRequest), (Result{0, kOk})) << "exchanges ignore the lock";
-  EXPECT_EQ(b.RxData().substr(0, 2), Bytes({0x11, 0x00}));
+  EXPECT_EQ(b.RxData().substr(0, 2), Bytes({cmd::GetECRStatus, 0x00}));
 
   // The port's texts show the last exchange on it, whoever made it.
   EXPECT_EQ(a.Text(kInput), kRequestHex);

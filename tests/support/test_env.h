@@ -1,5 +1,5 @@
 // Test fixtures shared by the suites: a private temporary folder with its own
-// registry, log and runtime folders, and frame helpers.
+// registry, log and runtime folders, and byte-string helpers.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -55,8 +55,6 @@ std::string ReceiveUntilClosed(StreamSocket& socket);
 // The bytes of an asError answer block carrying `text` (ASCII).
 std::string ErrorAnswerBlock(std::string_view text);
 
-// STX, LEN, payload, XOR of LEN and payload.
-std::string Frame(std::string_view payload);
 std::string Bytes(std::initializer_list<int> values);
 std::string ReadFileOrEmpty(const std::string& path);
 

@@ -20,6 +20,8 @@
 #include "platform/serial.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
 #include "server/settings.h"
@@ -92,8 +94,8 @@ inline void PrintTo(const Outcome& o, std::ostream* os) {
 }
 
 inline const char* const kOk = "Ошибок нет";
-// Command 0x11 (short status) with the operator password 7319.
-inline const std::string kRequest = Frame(Bytes({0x11, 0x97, 0x1C, 0x00, 0x00}));
+using protocol::Frame;
+inline const std::string kRequest = Frame(protocol::Request(protocol::cmd::GetECRStatus));
 inline const char* const kRequestHex = "02 05 11 97 1C 00 00 9F";
 
 enum class Via { Unix, Tcp };
