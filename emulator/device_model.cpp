@@ -135,14 +135,13 @@ void TDeviceModel::Diagnose(const std::string& text) const {
 
 uint16_t TDeviceModel::Flags() const {
   uint16_t flags = flag::kReceiptPaper | flag::kLeverDown;
-  if (std::chrono::steady_clock::now() < m_drawerCloses) flags |= flag::kDrawerOpen;
+  if (m_options.clock->Now() < m_drawerCloses) flags |= flag::kDrawerOpen;
   return flags;
 }
 
 uint8_t TDeviceModel::Mode() {
   // A test run ends by itself when its period is over.
-  if (m_mode == mode::kTestRun && std::chrono::steady_clock::now() >= m_testRunEnds)
-    m_mode = mode::kWorking;
+  if (m_mode == mode::kTestRun && m_options.clock->Now() >= m_testRunEnds) m_mode = mode::kWorking;
   return m_mode;
 }
 
@@ -168,7 +167,7 @@ std::string TDeviceModel::Execute(std::string_view request) {
 }
 
 std::string TDeviceModel::Run(uint8_t code, Reader& in) {
-  const auto now = std::chrono::steady_clock::now();
+  const MonoTime now = m_options.clock->Now();
   std::string data;
   switch (code) {
     case cmd::GetShortECRStatus: {

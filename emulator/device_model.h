@@ -7,7 +7,8 @@
 //   std::string answer = device.Execute(request);   // never throws
 //   // answer[1] == 0 on success, else the device's error code
 //
-// Not thread-safe: the link thread is its one user.
+// The test run and the drawer keep the device's time, options.clock, which
+// a test moves by hand. Not thread-safe: the link thread is its one user.
 #pragma once
 
 #include <chrono>
@@ -66,8 +67,8 @@ class TDeviceModel {
   TPaper m_paper;
   PortParams m_ports[2];
   uint8_t m_mode = protocol::mode::kWorking;
-  std::chrono::steady_clock::time_point m_testRunEnds{};
-  std::chrono::steady_clock::time_point m_drawerCloses{};
+  MonoTime m_testRunEnds{};  // on options.clock
+  MonoTime m_drawerCloses{};
   std::vector<std::string> m_graphics;  // kGraphicsLines lines of TPaper::kLineBytes
 };
 

@@ -206,10 +206,7 @@ TEST_F(EmulatorTest, ExchangeParametersAndTheBaudRateChange) {
   // Its own port: the answer still comes at 4800, then the device moves.
   EXPECT_EQ(Error(Request(cmd::SetExchangeParam, Bytes({1, 2, 156}))), 0);
   // It moves when it reads the host's ACK of that answer, on its own thread.
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (device->BaudRate() != 9600 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  EXPECT_EQ(device->BaudRate(), 9600);
+  EXPECT_TRUE(test::Eventually([&] { return device->BaudRate() == 9600; }));
   EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); },
               test::ThrowsDriverError(-4, "Нет связи"));
   port.SetBaudRate(9600);
@@ -234,15 +231,14 @@ uint8_t ModeOf(const std::string& shortStatus) {
 }
 
 TEST_F(EmulatorTest, TestRunModeRefusesWhatItMustAndEnds) {
-  EmulatorOptions o = WithPaper();
-  o.testRunUnit = 300ms;
-  Start(o);
+  Start(WithPaper());
+  auto mode = [&] { return ModeOf(Data(Request(cmd::GetShortECRStatus))); };
   EXPECT_EQ(Error(Request(cmd::InterruptTest)), err::kWrongMode);  // no test run to interrupt
   EXPECT_EQ(Error(Request(cmd::Test, Bytes({0}))), err::kBadParameter);
   EXPECT_EQ(Error(Request(cmd::Test, Bytes({100}))), err::kBadParameter);
 
   EXPECT_EQ(Error(Request(cmd::Test, Bytes({99}))), 0);
-  EXPECT_EQ(ModeOf(Data(Request(cmd::GetShortECRStatus))), mode::kTestRun);
+  EXPECT_EQ(mode(), mode::kTestRun);
   EXPECT_EQ(static_cast<uint8_t>(Data(Request(cmd::GetECRStatus))[protocol::status::kMode]),
             mode::kTestRun);
   const std::string refused[] = {
@@ -264,37 +260,33 @@ TEST_F(EmulatorTest, TestRunModeRefusesWhatItMustAndEnds) {
   // Reading goes on.
   EXPECT_EQ(Error(Request(cmd::ReadTable, Bytes({1, 1, 0, 1}))), 0);
   EXPECT_EQ(Error(Request(cmd::InterruptTest)), 0);
-  EXPECT_EQ(ModeOf(Data(Request(cmd::GetShortECRStatus))), mode::kWorking);
+  EXPECT_EQ(mode(), mode::kWorking);
   EXPECT_EQ(Paper(), "");
 
-  // Period 1 = one unit: it ends by itself.
-  EXPECT_EQ(Error(Request(cmd::Test, Bytes({1}))), 0);
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (ModeOf(Data(Request(cmd::GetShortECRStatus))) == mode::kTestRun &&
-         std::chrono::steady_clock::now() < deadline) {
-  }
-  EXPECT_EQ(ModeOf(Data(Request(cmd::GetShortECRStatus))), mode::kWorking);
+  // Period 2 = two units (a minute each): it ends by itself, on the dot.
+  const EmulatorOptions defaults;
+  EXPECT_EQ(Error(Request(cmd::Test, Bytes({2}))), 0);
+  clock.Advance(defaults.testRunUnit * 2 - 1ms);
+  EXPECT_EQ(mode(), mode::kTestRun);
+  clock.Advance(1ms);
+  EXPECT_EQ(mode(), mode::kWorking);
 }
 
 TEST_F(EmulatorTest, DrawerFlagIsSetByOpenDrawerAndClearsLater) {
-  EmulatorOptions o;
-  o.drawerOpenTime = 300ms;
+  const EmulatorOptions o;  // open for 3 s
   Start(o);
   auto drawerOpen = [&] {
-    return (Le(Data(Request(cmd::GetShortECRStatus)).substr(1, 2)) & flag::kDrawerOpen) != 0;
+    const std::string status = Data(Request(cmd::GetShortECRStatus));
+    return (Le(status.substr(protocol::short_status::kFlags, 2)) & flag::kDrawerOpen) != 0;
   };
   EXPECT_FALSE(drawerOpen());
   EXPECT_EQ(Error(Request(cmd::OpenDrawer, Bytes({2}))), err::kBadParameter);
+  EXPECT_FALSE(drawerOpen());
   EXPECT_EQ(Error(Request(cmd::OpenDrawer, Bytes({1}))), 0);
-  const auto opened = std::chrono::steady_clock::now();
-  const bool seenOpen = drawerOpen();
-  // Seen open unless this test was held up for the whole open time.
-  if (std::chrono::steady_clock::now() - opened < o.drawerOpenTime) {
-    EXPECT_TRUE(seenOpen);
-  }
-  const auto deadline = opened + 20s;
-  while (drawerOpen() && std::chrono::steady_clock::now() < deadline) {
-  }
+  EXPECT_TRUE(drawerOpen());
+  clock.Advance(o.drawerOpenTime - 1ms);
+  EXPECT_TRUE(drawerOpen());
+  clock.Advance(1ms);
   EXPECT_FALSE(drawerOpen());
 }
 

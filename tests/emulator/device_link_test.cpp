@@ -143,26 +143,25 @@ TEST_F(EmulatorTest, AHostThatStopsReadingCannotWedgeIt) {
   Start(o);
   auto line = std::make_unique<RawLine>();
   // ENQ after ENQ, never reading the NAKs, until the line is full.
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!dropped && std::chrono::steady_clock::now() < deadline) {
+  EXPECT_TRUE(test::Eventually([&] {
     try {
-      line->Write(std::string(4096, 0x05));
+      line->Write(std::string(4096, protocol::ENQ));
     } catch (const std::runtime_error&) {
       // Full both ways: our writes time out too.
     }
-  }
-  EXPECT_TRUE(dropped);
+    return dropped.load();
+  }));
   line.reset();
   // A host that reads again finds it, once the device has answered the
   // ENQs still queued for it.
-  bool found = false;
-  while (!found && std::chrono::steady_clock::now() < deadline) {
+  EXPECT_TRUE(test::Eventually([&] {
     try {
-      found = Send(Request(cmd::GetShortECRStatus)).substr(0, 2) == Bytes({0x10, 0});
+      return Send(Request(cmd::GetShortECRStatus)).substr(0, 2) ==
+             Bytes({cmd::GetShortECRStatus, 0});
     } catch (const EDriverError&) {
+      return false;
     }
-  }
-  EXPECT_TRUE(found);
+  }));
   device->Stop();
 }
 

@@ -1,5 +1,6 @@
 // A simulated device on a pty, registered as COM1 in a private registry,
 // and a real TPort on the host side: every request goes through the link.
+// The device's own time (test run, drawer) is a clock the test moves.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -52,6 +53,7 @@ class EmulatorTest : public ::testing::Test {
   EmulatedDevice& Start(EmulatorOptions options = {}) {
     port.Close();
     device.reset();
+    options.clock = &clock;
     device = std::make_unique<EmulatedDevice>(options);
     Registry::Default().WriteString(kPortsKey, "COM1", device->SlavePath());
     return *device;
@@ -84,6 +86,7 @@ class EmulatorTest : public ::testing::Test {
   }
 
   test::TempEnv env;
+  ManualClock clock;  // the device's time: tests move it
   std::unique_ptr<EmulatedDevice> device;
   std::shared_ptr<TLinkSettings> settings = std::make_shared<TLinkSettings>();
   TPort port{settings};  // after the device: closed before it goes

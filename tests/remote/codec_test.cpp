@@ -59,21 +59,10 @@ class CodecTest : public ::testing::Test {
   }
   // The message of the EInterpreterError that decoding `payload` raises.
   std::string DecodeError(const std::string& payload) {
-    try {
-      Decode(payload);
-    } catch (const EInterpreterError& e) {
-      return e.what();
-    }
-    return "no error";
+    return test::MessageOf<EInterpreterError>([&] { Decode(payload); });
   }
   std::string EncodeError(const Variant& v) {
-    TDataBlock b;
-    try {
-      WriteValue(v, b, slots);
-    } catch (const EInterpreterError& e) {
-      return e.what();
-    }
-    return "no error";
+    return test::MessageOf<EInterpreterError>([&] { Encode(v); });
   }
   ListSlots slots;
 };

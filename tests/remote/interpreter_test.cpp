@@ -199,12 +199,7 @@ TEST_F(InterpreterTest, ActionsWithoutAHandlerAndErrorBlocks) {
   clientInterp.WriteVariant(Variant(u"сбой"), err);
   err.SetSignature(CallSig | asError);
   server.sent.clear();
-  try {
-    serverInterp.InterpretData(err);
-    ADD_FAILURE() << "no error";
-  } catch (const ERemoteError& e) {
-    EXPECT_STREQ(e.what(), "сбой");
-  }
+  EXPECT_EQ(test::MessageOf<ERemoteError>([&] { serverInterp.InterpretData(err); }), "сбой");
   EXPECT_TRUE(server.sent.empty());
 
   // A handler that cannot decode its call answers with the reason.
@@ -270,12 +265,10 @@ TEST(InterpreterLifetimeTest, ADestroyedInterpreterFreesItsObjectsAndDetachesIts
   clientSide.reset();
   EXPECT_EQ(test::g_liveSamples, live);  // what it lent goes with it
   EXPECT_TRUE(static_cast<TkxDataDispatch*>(obj.get())->Detached());
-  try {
-    CallMethod(*obj, u"Add", {Variant(1), Variant(2)});
-    ADD_FAILURE() << "no error";
-  } catch (const EInterpreterError& e) {
-    EXPECT_STREQ(e.what(), "The connection of this remote object is closed");
-  }
+  EXPECT_EQ(test::MessageOf<EInterpreterError>([&] {
+              CallMethod(*obj, u"Add", {1, 2});
+            }),
+            "The connection of this remote object is closed");
 }
 
 }  // namespace

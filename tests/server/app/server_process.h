@@ -83,16 +83,6 @@ inline RunResult RunProgram(const TempEnv& env, std::vector<std::string> args,
   return r;
 }
 
-// A result code with the ResultDescription read right after it.
-struct Outcome {
-  int32_t code;
-  std::string text;
-  bool operator==(const Outcome&) const = default;
-};
-inline void PrintTo(const Outcome& o, std::ostream* os) {
-  *os << o.code << " \"" << o.text << "\"";
-}
-
 inline const char* const kOk = "Ошибок нет";
 using protocol::Frame;
 inline const std::string kRequest = Frame(protocol::Request(protocol::cmd::GetECRStatus));
