@@ -22,7 +22,7 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/event_loop.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/errors.h"
 
 extern char** environ;

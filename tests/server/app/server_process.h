@@ -14,7 +14,7 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/dispatch.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
