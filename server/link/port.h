@@ -59,7 +59,14 @@ class TPort : public TComm {
   // C: the constant part of the whole-read limit, in ms.
   void SetAnswerTimeout(uint32_t c);
 
+  // False when the write failed, which is logged and swallowed: a write
+  // that did not go through is one more thing the retry loop recovers from
+  // (the next attempt starts with ENQ), like a reply that did not come.
   bool Send(std::string_view bytes);
+  // False when fewer than `count` bytes came (a time-out: the retry loop's
+  // business). A read the system refuses is logged and rethrown: no retry
+  // can read from a line that is gone, so the exchange ends at once and the
+  // server object reports it as -8 with the system's text.
   bool Receive(size_t count, std::string& bytes);
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);
