@@ -80,6 +80,14 @@ std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
   return a.append(data);
 }
 
+// Writes into answer data laid out as protocol/answers.h has it.
+void Put8At(std::string& data, size_t at, uint8_t v) {
+  data[at] = static_cast<char>(v);
+}
+void Put16At(std::string& data, size_t at, uint16_t v) {
+  data[at] = static_cast<char>(v & 0xFF);
+  data[at + 1] = static_cast<char>(v >> 8);
+}
 void Put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
   out += static_cast<char>(v >> 8);
@@ -171,30 +179,33 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
   std::string data;
   switch (code) {
     case cmd::GetShortECRStatus: {
-      data += static_cast<char>(kOperator);
-      Put16(data, Flags());
-      data += static_cast<char>(m_mode);
-      data += '\0';  // submode
-      data += '\0';  // operations in the open document
-      data += static_cast<char>(kBatteryByte);
-      data += static_cast<char>(kVoltageByte);
+      namespace ss = protocol::short_status;
+      // Byte 0 is the operator; 4 and 5 (submode, operations in the open
+      // document) stay 0; 6 is the battery.
+      data.assign(ss::kVoltage + 1, '\0');
+      Put8At(data, 0, kOperator);
+      Put16At(data, ss::kFlags, Flags());
+      Put8At(data, ss::kMode, m_mode);
+      Put8At(data, 6, kBatteryByte);
+      Put8At(data, ss::kVoltage, kVoltageByte);
       return Answer(code, err::kOk, data);
     }
     case cmd::GetECRStatus: {
-      data += static_cast<char>(kOperator);
-      data += kSoftMajor;
-      data += kSoftMinor;
-      Put16(data, kSoftBuild);
-      data += static_cast<char>(kSoftDay);
-      data += static_cast<char>(kSoftMonth);
-      data += static_cast<char>(kSoftYear);
+      namespace st = protocol::status;
+      // Byte 0 is the operator; 9-10 (document number) and 14 (submode) stay 0.
+      data.assign(st::kMinData, '\0');
+      Put8At(data, 0, kOperator);
+      data[st::kVersionMajor] = kSoftMajor;
+      data[st::kVersionMinor] = kSoftMinor;
+      Put16At(data, st::kBuild, kSoftBuild);
+      Put8At(data, st::kDay, kSoftDay);
+      Put8At(data, st::kMonth, kSoftMonth);
+      Put8At(data, st::kYear, kSoftYear);
       // The number of the register in the shop, from table 1.
-      data += m_tables.Value(1, 1, 1)[0];
-      Put16(data, 0);  // document number
-      Put16(data, Flags());
-      data += static_cast<char>(m_mode);
-      data += '\0';  // submode
-      data += static_cast<char>(kLinePort);
+      data[st::kLogicalNumber] = m_tables.Value(1, 1, 1)[0];
+      Put16At(data, st::kFlags, Flags());
+      Put8At(data, st::kMode, m_mode);
+      Put8At(data, st::kPortNumber, kLinePort);
       return Answer(code, err::kOk, data);
     }
     case cmd::PrintWideString:
@@ -283,9 +294,11 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
     case cmd::GetTableStruct: {
       const TableDef* t = m_tables.Table(in.U8());
       if (!t) return Answer(code, err::kNoTable);
-      data = Name40(t->name);
-      Put16(data, static_cast<uint16_t>(t->rows));
-      data += static_cast<char>(t->fields.size());
+      namespace ts = protocol::table_struct;
+      data.assign(ts::kMinData, '\0');
+      data.replace(ts::kName, ts::kNameSize, Name40(t->name));
+      Put16At(data, ts::kRows, static_cast<uint16_t>(t->rows));
+      Put8At(data, ts::kFields, static_cast<uint8_t>(t->fields.size()));
       return Answer(code, err::kOk, data);
     }
     case cmd::GetFieldStruct: {
@@ -293,9 +306,12 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       if (!m_tables.Table(table)) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
       if (!f) return Answer(code, err::kBadParameter);
-      data = Name40(f->name);
-      data += static_cast<char>(f->isString ? 1 : 0);
-      data += static_cast<char>(f->size);
+      namespace fs = protocol::field_struct;
+      data.assign(fs::kMinData, '\0');
+      data.replace(fs::kName, fs::kNameSize, Name40(f->name));
+      Put8At(data, fs::kType, f->isString ? 1 : 0);
+      Put8At(data, fs::kSize, f->size);
+      static_assert(fs::kMin == fs::kMinData, "the range follows the fixed part");
       if (!f->isString)
         data += TTables::FromInt(f->min, f->size) + TTables::FromInt(f->max, f->size);
       return Answer(code, err::kOk, data);
@@ -319,12 +335,11 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       m_paper.PrintBarCode(in.U40());
       return Answer(code, err::kOk);
     case cmd::GetDeviceMetrics: {
-      data += '\0';  // type: cash register
-      data += '\0';  // subtype
-      data += '\1';  // protocol version 1.0
-      data += '\0';
-      data += static_cast<char>(m_options.model);
-      data += '\1';  // code page: Russian
+      namespace dm = protocol::device_metrics;
+      data.assign(dm::kDescription, '\0');         // type and subtype 0: a cash register
+      Put8At(data, dm::kMajorProtocolVersion, 1);  // protocol 1.0
+      Put8At(data, dm::kModel, m_options.model);
+      Put8At(data, dm::kCodePage, 1);  // Russian
       data += Utf8ToCp1251(kDescription);
       return Answer(code, err::kOk, data);
     }
