@@ -11,8 +11,8 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/testing/child_process.h"
 #include "platform/errors.h"
+#include "platform/testing/child_process.h"
 
 extern char** environ;
 
