@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "server/clients.h"
 #include "server/ports.h"
+#include "server/varn_srv_dispids.h"
 
 #ifndef VARN_VERSION_MAJOR
 #error "the build passes the project's version (VARN_VERSION_MAJOR...)"
@@ -33,44 +34,47 @@ const MemberTable<TVarnSrv>& TVarnSrv::Members() {
   using S = TVarnSrv;
   static const MemberTable<S> table{
       {
-          Method<S>(1, "OpenPort", {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}},
-                    VT_I4, "Открыть COM порт",
-                    [](S& s, Args a) {
-                      return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
-                    }),
-          Method<S>(2, "ClosePort", {}, VT_I4, "Закрыть COM порт",
-                    [](S& s, Args) { return Variant(s.ClosePort()); }),
-          Method<S>(3, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
-                    [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
-          Method<S>(4, "UnlockPort", {}, VT_I4, "Разблокировка порта",
-                    [](S& s, Args) { return Variant(s.UnlockPort()); }),
-          // Byte strings cross one character per byte through cp1251.
-          Method<S>(
-              5, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
-              [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
-          Get<S>(6, "RxData", VT_BSTR, "Принятые данные",
-                 [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
-          Get<S>(7, "FileVersion", VT_BSTR, "Версия файла",
-                 [](S&, Args) { return Variant(FileVersionText()); }),
-          Get<S>(8, "ResultDescription", VT_BSTR, "Описание кода ошибки",
-                 [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
-          Get<S>(9, "PortOpened", VT_BOOL, "COM порт открыт",
-                 [](S& s, Args) { return Variant(s.PortOpened()); }),
-          Get<S>(10, "PortLocked", VT_BOOL, "Порт блокирован",
-                 [](S& s, Args) { return Variant(s.PortLocked()); }),
-          Method<S>(11, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
-                    "Разблокировка порта администратором",
-                    [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
-          Method<S>(12, "AdminUnlockPorts", {}, VT_I4, "Разблокировка портов администратором",
-                    [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
-          Method<S>(15, "Connect",
-                    {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}}, VT_I4, "",
-                    [](S& s, Args a) {
-                      return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
-                                               Utf16ToUtf8(a[2].RawString())));
-                    }),
-          Get<S>(19, "Input", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(true)); }),
-          Get<S>(20, "Output", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(false)); }),
+      Method<S>(dispid::kOpenPort, "OpenPort",
+                {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}}, VT_I4,
+                "Открыть COM порт",
+                [](S& s, Args a) {
+                  return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
+                }),
+      Method<S>(dispid::kClosePort, "ClosePort", {}, VT_I4, "Закрыть COM порт",
+                [](S& s, Args) { return Variant(s.ClosePort()); }),
+      Method<S>(dispid::kLockPort, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
+                [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
+      Method<S>(dispid::kUnlockPort, "UnlockPort", {}, VT_I4, "Разблокировка порта",
+                [](S& s, Args) { return Variant(s.UnlockPort()); }),
+      // Byte strings cross one character per byte through cp1251.
+      Method<S>(dispid::kSendData, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
+                [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
+      Get<S>(dispid::kRxData, "RxData", VT_BSTR, "Принятые данные",
+             [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
+      Get<S>(dispid::kFileVersion, "FileVersion", VT_BSTR, "Версия файла",
+             [](S&, Args) { return Variant(FileVersionText()); }),
+      Get<S>(dispid::kResultDescription, "ResultDescription", VT_BSTR, "Описание кода ошибки",
+             [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
+      Get<S>(dispid::kPortOpened, "PortOpened", VT_BOOL, "COM порт открыт",
+             [](S& s, Args) { return Variant(s.PortOpened()); }),
+      Get<S>(dispid::kPortLocked, "PortLocked", VT_BOOL, "Порт блокирован",
+             [](S& s, Args) { return Variant(s.PortLocked()); }),
+      Method<S>(dispid::kAdminUnlockPort, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
+                "Разблокировка порта администратором",
+                [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
+      Method<S>(dispid::kAdminUnlockPorts, "AdminUnlockPorts", {}, VT_I4,
+                "Разблокировка портов администратором",
+                [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
+      Method<S>(dispid::kConnect, "Connect",
+                {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}}, VT_I4, "",
+                [](S& s, Args a) {
+                  return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
+                                           Utf16ToUtf8(a[2].RawString())));
+                }),
+      Get<S>(dispid::kInput, "Input", VT_BSTR, "",
+             [](S& s, Args) { return Variant(s.PortText(true)); }),
+      Get<S>(dispid::kOutput, "Output", VT_BSTR, "",
+             [](S& s, Args) { return Variant(s.PortText(false)); }),
       },
       {"IVarnSrv", kVarnSrvDoc, "VarnSrv", kVarnSrvDoc}};
   return table;

@@ -10,10 +10,12 @@
 // fails the call itself (DISP_E_EXCEPTION).
 //
 //   DispatchPtr srv = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
-//   InvokeById(*srv, 15, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});  // Connect
-//   InvokeById(*srv, 1, DISPATCH_METHOD, {1, 4800, 100});                // OpenPort
-//   int32_t rc = InvokeById(*srv, 5, DISPATCH_METHOD, {frame}).ToInt32(); // SendData
-//   Variant rx = InvokeById(*srv, 6, DISPATCH_PROPERTYGET);               // RxData
+//   InvokeById(*srv, dispid::kConnect, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});
+//   InvokeById(*srv, dispid::kOpenPort, DISPATCH_METHOD, {1, 4800, 100});
+//   int32_t rc = InvokeById(*srv, dispid::kSendData, DISPATCH_METHOD, {frame}).ToInt32();
+//   Variant rx = InvokeById(*srv, dispid::kRxData, DISPATCH_PROPERTYGET);
+//
+// The members' dispatch identifiers are in varn_srv_dispids.h.
 //
 // Calls on one object come one at a time (one client, one connection);
 // calls on different objects may come from any threads.

@@ -29,29 +29,31 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/child_process.h"
 #include "platform/event_loop.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
 #include "platform/timers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
+#include "server/varn_srv_dispids.h"
 
 using namespace varn;
 using Clock = std::chrono::steady_clock;
-using bench::Frame;
 using bench::Tally;
 
 namespace {
 
-constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
+using namespace dispid;
 
-// Command 0x11 (short status) with the operator password 7319.
-const std::u16string kTx = Cp1251ToUtf16(Frame(std::string("\x11\x97\x1C\x00\x00", 5)));
+const std::u16string kTx =
+    Cp1251ToUtf16(protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus)));
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "bench_remote_server: %s\n", what.c_str());

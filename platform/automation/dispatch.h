@@ -51,6 +51,8 @@ class IDispatch {
   virtual uint32_t AddRef() = 0;
   virtual uint32_t Release() = 0;
   // names[0] is the member, further names its parameters (ids[i] their index).
+  // Both report the object's outcome as an HRESULT; the proxy of a remote
+  // object also throws when the call cannot reach it (remote/proxy.h).
   virtual HRESULT GetIDsOfNames(std::span<const std::u16string> names, std::span<DISPID> ids) = 0;
   virtual HRESULT Invoke(DISPID id, uint16_t flags, DispParams& params, Variant* result,
                          ExcepInfo* excep, uint32_t* argErr) = 0;

@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/child_process.h"
 #include "platform/errors.h"
 #include "platform/posix/os_error.h"
+#include "platform/testing/child_process.h"
 
 extern char** environ;
 

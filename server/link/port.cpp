@@ -6,6 +6,7 @@
 #include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
 
 namespace varn {
 
@@ -161,7 +162,7 @@ bool TPort::ReadAnswer(std::string& payload) {
   // ENQ waits as long.
   std::string b;
   m_replyConstant = link::kAnswerStartTimeout;
-  if (!Receive(1, b, link::kAnswerStartTimeout) || b[0] != link::STX) return false;
+  if (!Receive(1, b, link::kAnswerStartTimeout) || b[0] != protocol::STX) return false;
   AppendOutput(HexDump(b));
   if (!Receive(1, b, link::kAnswerStartTimeout)) return false;
   AppendOutput(HexDump(b));
@@ -176,14 +177,12 @@ bool TPort::ReadAnswer(std::string& payload) {
   if (len >= 3) AppendOutput(HexDump(std::string_view(data).substr(2)));
   if (!Receive(1, b, link::kAnswerBodyTimeout)) return false;
   AppendOutput(HexDump(b));
-  unsigned char check = len;
-  for (unsigned char c : data) check ^= c;
-  if (check == static_cast<unsigned char>(b[0])) {
-    Send(std::string(1, link::ACK));
+  if (protocol::CheckByte(data) == static_cast<unsigned char>(b[0])) {
+    Send(std::string(1, protocol::ACK));
     payload = std::move(data);
     return true;
   }
-  Send(std::string(1, link::NAK));
+  Send(std::string(1, protocol::NAK));
   return false;
 }
 
@@ -207,7 +206,7 @@ std::string TPort::Exchange(std::string_view request) {
   }
 
   int answerFailures = 0, sendFailures = 0, replyFailures = 0, deliveries = 0;
-  const std::string enq(1, link::ENQ);
+  const std::string enq(1, protocol::ENQ);
   std::string reply, payload;
   for (;;) {
     Purge();
@@ -215,15 +214,15 @@ std::string TPort::Exchange(std::string_view request) {
     // The reply to ENQ and the ACK after the request wait T + C.
     if (!Receive(1, reply, m_replyConstant)) {
       ++replyFailures;
-    } else if (reply[0] == link::ACK) {
+    } else if (reply[0] == protocol::ACK) {
       // An answer read while the request is not delivered is a stale one.
       if (ReadAnswer(payload) && sent) break;
       ++answerFailures;
-    } else if (reply[0] == link::NAK) {
+    } else if (reply[0] == protocol::NAK) {
       sent = Send(request);
       if (!sent) {
         ++sendFailures;
-      } else if (!Receive(1, reply, m_replyConstant) || reply[0] != link::ACK) {
+      } else if (!Receive(1, reply, m_replyConstant) || reply[0] != protocol::ACK) {
         ++sendFailures;
       } else {
         answerFailures = 0;

@@ -42,10 +42,6 @@
 namespace varn {
 
 namespace link {
-inline constexpr char ENQ = 0x05;
-inline constexpr char ACK = 0x06;
-inline constexpr char NAK = 0x15;
-inline constexpr char STX = 0x02;
 // The constant part C of a read's whole limit (T x bytes + C), in ms.
 // How long the device may take to start its answer (STX and LEN).
 inline constexpr uint32_t kAnswerStartTimeout = 10000;
@@ -79,10 +75,16 @@ class TPort : public TComm {
   // C: the constant part of the whole-read limit, in ms.
   void SetAnswerTimeout(uint32_t c);
 
+  // False when the write failed, which is logged and swallowed: a write
+  // that did not go through is one more thing the retry loop recovers from
+  // (the next attempt starts with ENQ), like a reply that did not come.
   bool Send(std::string_view bytes);
   // Reads `count` bytes within T x count + `constant` ms (T between bytes).
-  // A read the system refuses (the line hung up) closes the device, so the
-  // next exchange opens it again, and goes on to the caller.
+  // False when fewer came (a time-out: the retry loop's business). A read
+  // the system refuses (the line hung up) closes the device, so the next
+  // exchange opens it again, and is rethrown: no retry can read from a line
+  // that is gone, so the exchange ends at once and the server object
+  // reports it as -8 with the system's text.
   bool Receive(size_t count, std::string& bytes, uint32_t constant);
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);

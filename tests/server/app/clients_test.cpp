@@ -70,7 +70,7 @@ TEST_P(RunningServer, EveryMemberByNameAgainstTheEmulatorAndTheExchangeLog) {
   EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
   const std::string rx = c->RxData();
   ASSERT_GE(rx.size(), 3u);
-  EXPECT_EQ(rx.substr(0, 2), Bytes({0x11, 0x00}));  // command, no error
+  EXPECT_EQ(rx.substr(0, 2), Bytes({protocol::cmd::GetECRStatus, 0x00}));  // no error
   EXPECT_EQ(c->Text(u"Input"), kRequestHex);
   const std::string answer = Frame(rx);
   EXPECT_EQ(c->Text(u"Output"), "02 | " + HexDump(answer.substr(1, 1)) + " | 11 | 00 | " +

@@ -15,13 +15,15 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/dispatch.h"
-#include "platform/child_process.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
 #include "server/settings.h"
@@ -116,19 +118,9 @@ inline RunResult RunProgram(const TempEnv& env, std::vector<std::string> args,
   return r;
 }
 
-// A result code with the ResultDescription read right after it.
-struct Outcome {
-  int32_t code;
-  std::string text;
-  bool operator==(const Outcome&) const = default;
-};
-inline void PrintTo(const Outcome& o, std::ostream* os) {
-  *os << o.code << " \"" << o.text << "\"";
-}
-
 inline const char* const kOk = "Ошибок нет";
-// Command 0x11 (short status) with the operator password 7319.
-inline const std::string kRequest = Frame(Bytes({0x11, 0x97, 0x1C, 0x00, 0x00}));
+using protocol::Frame;
+inline const std::string kRequest = Frame(protocol::Request(protocol::cmd::GetECRStatus));
 inline const char* const kRequestHex = "02 05 11 97 1C 00 00 9F";
 
 enum class Via { Unix, Tcp };

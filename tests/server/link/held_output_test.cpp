@@ -9,6 +9,7 @@
 #include "emulator/minimal_responder.h"
 #include "platform/posix/testing/held_output.h"
 #include "platform/registry.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 #include "tests/support/test_env.h"
 
@@ -28,7 +29,7 @@ TEST(HeldOutputTest, APurgeOnALineWhoseOutputNeverLeavesEndsAndTheExchangeGoesOn
   std::string answer;
   std::thread exchange([&] {
     try {
-      answer = port.Exchange(test::Frame(payload));
+      answer = port.Exchange(protocol::Frame(payload));
     } catch (const std::exception& e) {
       answer = e.what();
     }
