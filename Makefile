@@ -14,7 +14,7 @@ build: bootstrap
 	cmake --build --preset $(PRESET)
 
 run: build
-	emulator/run-demo.sh $(BUILD)
+	tools/run-demo.sh $(BUILD)
 
 test: build
 	ctest --preset $(PRESET)

@@ -1,4 +1,4 @@
-// Shared pieces of the benchmarks: frames, timing rounds and a private
+// Shared pieces of the benchmarks: timing rounds and a private
 // folder for the registry, logs and runtime files of one run.
 #pragma once
 
@@ -10,14 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "emulator/minimal_responder.h"
-
 namespace varn::bench {
-
-// STX, LEN, payload, XOR of LEN and the payload.
-inline std::string Frame(std::string_view payload) {
-  return emu::MinimalResponder::Frame(payload);
-}
 
 // Calls counted over the time they took, summed over rounds.
 struct Tally {

@@ -4,9 +4,16 @@
 
 #include "emulator/font.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
+#include "protocol/commands.h"
 
 namespace varn::emu {
 namespace {
+
+namespace cmd = protocol::cmd;
+namespace flag = protocol::flag;
+namespace mode = protocol::mode;
+using protocol::kOperatorPassword;
 
 // What the device reports about itself.
 constexpr char kSoftMajor = '1', kSoftMinor = '2';  // sent as characters
@@ -31,26 +38,30 @@ struct CommandRule {
 };
 
 constexpr CommandRule kCommands[] = {
-    {0x10, 5, 0, true, true},    // short status
-    {0x11, 5, 0, true, true},    // status
-    {0x12, 26, 0, true, false},  // bold line: flags, 20 characters
-    {0x13, 5, 0, true, true},    // beep
-    {0x14, 8, 0, true, false},   // set exchange parameters
-    {0x15, 6, 0, true, true},    // get exchange parameters
-    {0x17, 46, 0, true, false},  // line: flags, 40 characters
-    {0x19, 6, 0, true, false},   // test run
-    {0x1E, 10, 255, true, false}, {0x1F, 9, 0, true, true},
-    {0x24, 5, 0, true, false},  // tables to defaults
-    {0x26, 6, 0, true, true},   // font metrics
-    {0x28, 6, 0, true, false},  // drawer
-    {0x29, 7, 0, true, false},  // feed
-    {0x2B, 5, 0, true, true},   // interrupt the test run
-    {0x2D, 6, 0, true, true},     {0x2E, 7, 0, true, true},
-    {0x2F, 47, 0, true, false},  // line in a font: flags, font, 40 characters
-    {0xC0, 46, 0, true, true},   // graphics line, 1-byte number
-    {0xC1, 7, 0, true, false},    {0xC2, 10, 0, true, false},  // bar code, 5 bytes
-    {0xC3, 9, 0, true, false},    {0xC4, 47, 0, true, true},   // graphics line, 2-byte number
-    {0xFC, 1, 0, false, true},                                 // device type, no password
+    {cmd::GetShortECRStatus, 5, 0, true, true},  // short status
+    {cmd::GetECRStatus, 5, 0, true, true},       // status
+    {cmd::PrintWideString, 26, 0, true, false},  // bold line: flags, 20 characters
+    {cmd::Beep, 5, 0, true, true},               // beep
+    {cmd::SetExchangeParam, 8, 0, true, false},  // set exchange parameters
+    {cmd::GetExchangeParam, 6, 0, true, true},   // get exchange parameters
+    {cmd::PrintString, 46, 0, true, false},      // line: flags, 40 characters
+    {cmd::Test, 6, 0, true, false},              // test run
+    {cmd::WriteTable, 10, 255, true, false},
+    {cmd::ReadTable, 9, 0, true, true},
+    {cmd::InitTable, 5, 0, true, false},      // tables to defaults
+    {cmd::GetFontMetrics, 6, 0, true, true},  // font metrics
+    {cmd::OpenDrawer, 6, 0, true, false},     // drawer
+    {cmd::FeedDocument, 7, 0, true, false},   // feed
+    {cmd::InterruptTest, 5, 0, true, true},   // interrupt the test run
+    {cmd::GetTableStruct, 6, 0, true, true},
+    {cmd::GetFieldStruct, 7, 0, true, true},
+    {cmd::PrintStringWithFont, 47, 0, true, false},  // line in a font: flags, font, 40 characters
+    {cmd::LoadLineData, 46, 0, true, true},          // graphics line, 1-byte number
+    {cmd::Draw, 7, 0, true, false},
+    {cmd::PrintBarCode, 10, 0, true, false},  // bar code, 5 bytes
+    {cmd::DrawEx, 9, 0, true, false},
+    {cmd::LoadLineDataEx, 47, 0, true, true},    // graphics line, 2-byte number
+    {cmd::GetDeviceMetrics, 1, 0, false, true},  // device type, no password
 };
 
 const CommandRule* FindCommand(uint8_t code) {
@@ -60,7 +71,8 @@ const CommandRule* FindCommand(uint8_t code) {
 }
 
 bool IsTextCommand(uint8_t code) {
-  return code == 0x12 || code == 0x17 || code == 0x2F;
+  return code == cmd::PrintWideString || code == cmd::PrintString ||
+         code == cmd::PrintStringWithFont;
 }
 
 std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
@@ -89,6 +101,14 @@ bool ConfirmsWithOperator(uint8_t code) {
   }
 }
 
+// Writes into answer data laid out as protocol/answers.h has it.
+void Put8At(std::string& data, size_t at, uint8_t v) {
+  data[at] = static_cast<char>(v);
+}
+void Put16At(std::string& data, size_t at, uint16_t v) {
+  data[at] = static_cast<char>(v & 0xFF);
+  data[at + 1] = static_cast<char>(v >> 8);
+}
 void Put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
   out += static_cast<char>(v >> 8);
@@ -144,14 +164,13 @@ void TDeviceModel::Diagnose(const std::string& text) const {
 
 uint16_t TDeviceModel::Flags() const {
   uint16_t flags = flag::kReceiptPaper | flag::kLeverDown;
-  if (std::chrono::steady_clock::now() < m_drawerCloses) flags |= flag::kDrawerOpen;
+  if (m_options.clock->Now() < m_drawerCloses) flags |= flag::kDrawerOpen;
   return flags;
 }
 
 uint8_t TDeviceModel::Mode() {
   // A test run ends by itself when its period is over.
-  if (m_mode == kModeTestRun && std::chrono::steady_clock::now() >= m_testRunEnds)
-    m_mode = kModeWorking;
+  if (m_mode == mode::kTestRun && m_options.clock->Now() >= m_testRunEnds) m_mode = mode::kWorking;
   return m_mode;
 }
 
@@ -165,8 +184,8 @@ std::string TDeviceModel::Execute(std::string_view request) {
   if (request.size() < rule->minLength || request.size() > maxLength)
     return Answer(code, err::kBadLength);
   Reader in(request.substr(1));
-  if (rule->password && in.U32() != kPassword) return Answer(code, err::kBadPassword);
-  if (Mode() == kModeTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
+  if (rule->password && in.U32() != kOperatorPassword) return Answer(code, err::kBadPassword);
+  if (Mode() == mode::kTestRun && !rule->duringTestRun) return Answer(code, err::kWrongMode);
   try {
     std::string answer = Run(code, in);
     // The device confirms these commands with the operator's number.
@@ -181,81 +200,87 @@ std::string TDeviceModel::Execute(std::string_view request) {
 }
 
 std::string TDeviceModel::Run(uint8_t code, Reader& in) {
-  const auto now = std::chrono::steady_clock::now();
+  const MonoTime now = m_options.clock->Now();
   std::string data;
   switch (code) {
-    case 0x10: {
-      data += static_cast<char>(kOperator);
-      Put16(data, Flags());
-      data += static_cast<char>(m_mode);
-      data += '\0';  // submode
-      data += '\0';  // operations in the open document
-      data += static_cast<char>(kBatteryByte);
-      data += static_cast<char>(kVoltageByte);
+    case cmd::GetShortECRStatus: {
+      namespace ss = protocol::short_status;
+      // Byte 0 is the operator; 4 and 5 (submode, operations in the open
+      // document) stay 0; 6 is the battery.
+      data.assign(ss::kVoltage + 1, '\0');
+      Put8At(data, 0, kOperator);
+      Put16At(data, ss::kFlags, Flags());
+      Put8At(data, ss::kMode, m_mode);
+      Put8At(data, 6, kBatteryByte);
+      Put8At(data, ss::kVoltage, kVoltageByte);
       return Answer(code, err::kOk, data);
     }
-    case 0x11: {
-      data += static_cast<char>(kOperator);
-      data += kSoftMajor;
-      data += kSoftMinor;
-      Put16(data, kSoftBuild);
-      data += static_cast<char>(kSoftDay);
-      data += static_cast<char>(kSoftMonth);
-      data += static_cast<char>(kSoftYear);
+    case cmd::GetECRStatus: {
+      namespace st = protocol::status;
+      // Byte 0 is the operator; 9-10 (document number) and 14 (submode) stay 0.
+      data.assign(st::kMinData, '\0');
+      Put8At(data, 0, kOperator);
+      data[st::kVersionMajor] = kSoftMajor;
+      data[st::kVersionMinor] = kSoftMinor;
+      Put16At(data, st::kBuild, kSoftBuild);
+      Put8At(data, st::kDay, kSoftDay);
+      Put8At(data, st::kMonth, kSoftMonth);
+      Put8At(data, st::kYear, kSoftYear);
       // The number of the register in the shop, from table 1.
-      data += m_tables.Value(1, 1, 1)[0];
-      Put16(data, 0);  // document number
-      Put16(data, Flags());
-      data += static_cast<char>(m_mode);
-      data += '\0';  // submode
-      data += static_cast<char>(kLinePort);
+      data[st::kLogicalNumber] = m_tables.Value(1, 1, 1)[0];
+      Put16At(data, st::kFlags, Flags());
+      Put8At(data, st::kMode, m_mode);
+      Put8At(data, st::kPortNumber, kLinePort);
       return Answer(code, err::kOk, data);
     }
-    case 0x12:
-    case 0x17:
-    case 0x2F: {
+    case cmd::PrintWideString:
+    case cmd::PrintString:
+    case cmd::PrintStringWithFont: {
       const uint8_t ribbons = in.U8();
-      const int font = code == 0x2F ? in.U8() : code == 0x12 ? 2 : 1;
+      const int font = code == cmd::PrintStringWithFont ? in.U8()
+                       : code == cmd::PrintWideString   ? 2
+                                                        : 1;
       if (!(ribbons & (kReceiptRibbon | kJournalRibbon)) || !FindFont(font))
         return Answer(code, err::kBadParameter);
       if (ribbons & kReceiptRibbon) {
-        const std::string tag = code == 0x12   ? "[bold]"
-                                : code == 0x2F ? "[font " + std::to_string(font) + "]"
-                                               : "";
-        m_paper.PrintText(in.Rest(), font, code == 0x12, tag);
+        const std::string tag = code == cmd::PrintWideString ? "[bold]"
+                                : code == cmd::PrintStringWithFont
+                                    ? "[font " + std::to_string(font) + "]"
+                                    : "";
+        m_paper.PrintText(in.Rest(), font, code == cmd::PrintWideString, tag);
       }
       return Answer(code, err::kOk);
     }
-    case 0x13:
+    case cmd::Beep:
       return Answer(code, err::kOk);
-    case 0x14: {
+    case cmd::SetExchangeParam: {
       const uint8_t port = in.U8(), baud = in.U8(), timeout = in.U8();
       if (port > kLinePort || baud >= kBaudCodeCount) return Answer(code, err::kBadParameter);
       m_ports[port] = {baud, timeout};
       return Answer(code, err::kOk);
     }
-    case 0x15: {
+    case cmd::GetExchangeParam: {
       const uint8_t port = in.U8();
       if (port > kLinePort) return Answer(code, err::kBadParameter);
       data += static_cast<char>(m_ports[port].baudCode);
       data += static_cast<char>(m_ports[port].timeout);
       return Answer(code, err::kOk, data);
     }
-    case 0x19: {
+    case cmd::Test: {
       const uint8_t period = in.U8();
       if (period < 1 || period > 99) return Answer(code, err::kBadParameter);
-      m_mode = kModeTestRun;
+      m_mode = mode::kTestRun;
       m_testRunEnds = now + m_options.testRunUnit * period;
       return Answer(code, err::kOk);
     }
-    case 0x1E:
-    case 0x1F: {
+    case cmd::WriteTable:
+    case cmd::ReadTable: {
       const int table = in.U8(), row = in.U16(), field = in.U8();
       const TableDef* t = m_tables.Table(table);
       if (!t) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
       if (row < 1 || row > t->rows || !f) return Answer(code, err::kBadParameter);
-      if (code == 0x1F) return Answer(code, err::kOk, m_tables.Value(table, row, field));
+      if (code == cmd::ReadTable) return Answer(code, err::kOk, m_tables.Value(table, row, field));
       const std::string value = in.Rest();
       if (value.size() != f->size) return Answer(code, err::kBadLength);
       if (!f->isString) {
@@ -265,10 +290,10 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       m_tables.Write(table, row, field, value);
       return Answer(code, err::kOk);
     }
-    case 0x24:
+    case cmd::InitTable:
       m_tables.Reset();
       return Answer(code, err::kOk);
-    case 0x26: {
+    case cmd::GetFontMetrics: {
       const FontMetrics* f = FindFont(in.U8());
       if (!f) return Answer(code, err::kBadParameter);
       Put16(data, kPrintWidth);
@@ -277,65 +302,69 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       data += static_cast<char>(kFontCount);
       return Answer(code, err::kOk, data);
     }
-    case 0x28:
+    case cmd::OpenDrawer:
       if (in.U8() >= kDrawers) return Answer(code, err::kBadParameter);
       m_drawerCloses = now + m_options.drawerOpenTime;
       return Answer(code, err::kOk);
-    case 0x29: {
+    case cmd::FeedDocument: {
       const uint8_t ribbons = in.U8(), lines = in.U8();
       if (!(ribbons & (kReceiptRibbon | kJournalRibbon))) return Answer(code, err::kBadParameter);
       if (ribbons & kReceiptRibbon) m_paper.Feed(lines);
       return Answer(code, err::kOk);
     }
-    case 0x2B:
-      if (m_mode != kModeTestRun) return Answer(code, err::kWrongMode);
-      m_mode = kModeWorking;
+    case cmd::InterruptTest:
+      if (m_mode != mode::kTestRun) return Answer(code, err::kWrongMode);
+      m_mode = mode::kWorking;
       return Answer(code, err::kOk);
-    case 0x2D: {
+    case cmd::GetTableStruct: {
       const TableDef* t = m_tables.Table(in.U8());
       if (!t) return Answer(code, err::kNoTable);
-      data = Name40(t->name);
-      Put16(data, static_cast<uint16_t>(t->rows));
-      data += static_cast<char>(t->fields.size());
+      namespace ts = protocol::table_struct;
+      data.assign(ts::kMinData, '\0');
+      data.replace(ts::kName, ts::kNameSize, Name40(t->name));
+      Put16At(data, ts::kRows, static_cast<uint16_t>(t->rows));
+      Put8At(data, ts::kFields, static_cast<uint8_t>(t->fields.size()));
       return Answer(code, err::kOk, data);
     }
-    case 0x2E: {
+    case cmd::GetFieldStruct: {
       const int table = in.U8(), field = in.U8();
       if (!m_tables.Table(table)) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
       if (!f) return Answer(code, err::kBadParameter);
-      data = Name40(f->name);
-      data += static_cast<char>(f->isString ? 1 : 0);
-      data += static_cast<char>(f->size);
+      namespace fs = protocol::field_struct;
+      data.assign(fs::kMinData, '\0');
+      data.replace(fs::kName, fs::kNameSize, Name40(f->name));
+      Put8At(data, fs::kType, f->isString ? 1 : 0);
+      Put8At(data, fs::kSize, f->size);
+      static_assert(fs::kMin == fs::kMinData, "the range follows the fixed part");
       if (!f->isString)
         data += TTables::FromInt(f->min, f->size) + TTables::FromInt(f->max, f->size);
       return Answer(code, err::kOk, data);
     }
-    case 0xC0:
-    case 0xC4: {
-      const int line = code == 0xC0 ? in.U8() : in.U16();
+    case cmd::LoadLineData:
+    case cmd::LoadLineDataEx: {
+      const int line = code == cmd::LoadLineData ? in.U8() : in.U16();
       if (line >= kGraphicsLines) return Answer(code, err::kBadParameter);
       m_graphics[static_cast<size_t>(line)] = in.Rest();
       return Answer(code, err::kOk);
     }
-    case 0xC1:
-    case 0xC3: {
-      const int first = code == 0xC1 ? in.U8() : in.U16();
-      const int last = code == 0xC1 ? in.U8() : in.U16();
+    case cmd::Draw:
+    case cmd::DrawEx: {
+      const int first = code == cmd::Draw ? in.U8() : in.U16();
+      const int last = code == cmd::Draw ? in.U8() : in.U16();
       if (first > last || last >= kGraphicsLines) return Answer(code, err::kBadParameter);
       m_paper.PrintGraphics(m_graphics, first, last);
       return Answer(code, err::kOk);
     }
-    case 0xC2:
+    case cmd::PrintBarCode:
       m_paper.PrintBarCode(in.U40());
       return Answer(code, err::kOk);
-    case 0xFC: {
-      data += '\0';  // type: cash register
-      data += '\0';  // subtype
-      data += '\1';  // protocol version 1.0
-      data += '\0';
-      data += static_cast<char>(m_options.model);
-      data += '\1';  // code page: Russian
+    case cmd::GetDeviceMetrics: {
+      namespace dm = protocol::device_metrics;
+      data.assign(dm::kDescription, '\0');         // type and subtype 0: a cash register
+      Put8At(data, dm::kMajorProtocolVersion, 1);  // protocol 1.0
+      Put8At(data, dm::kModel, m_options.model);
+      Put8At(data, dm::kCodePage, 1);  // Russian
       data += Utf8ToCp1251(kDescription);
       return Answer(code, err::kOk, data);
     }

@@ -7,7 +7,8 @@
 //   std::string answer = device.Execute(request);   // never throws
 //   // answer[1] == 0 on success, else the device's error code
 //
-// Not thread-safe: the link thread is its one user.
+// The test run and the drawer keep the device's time, options.clock, which
+// a test moves by hand. Not thread-safe: the link thread is its one user.
 #pragma once
 
 #include <chrono>
@@ -19,12 +20,10 @@
 #include "emulator/options.h"
 #include "emulator/paper.h"
 #include "emulator/tables.h"
+#include "protocol/answers.h"
 
 namespace varn::emu {
 
-inline constexpr uint32_t kPassword = 7319;
-inline constexpr uint8_t kModeWorking = 0;
-inline constexpr uint8_t kModeTestRun = 10;
 inline constexpr int kGraphicsLines = 1200;
 // The device's own serial port number, reported in the status; port 0 is
 // a second port with parameters of its own.
@@ -40,12 +39,6 @@ inline constexpr uint8_t kBadPassword = 79;  // "Неверный пароль"
 inline constexpr uint8_t kNoTable = 93;      // "Таблица не определена"
 inline constexpr uint8_t kWrongMode = 115;  // "Команда не поддерживается в данном режиме"
 }  // namespace err
-
-namespace flag {
-inline constexpr uint16_t kReceiptPaper = 1 << 7;  // optical sensor sees paper
-inline constexpr uint16_t kLeverDown = 1 << 9;     // receipt ribbon lever closed
-inline constexpr uint16_t kDrawerOpen = 1 << 11;
-}  // namespace flag
 
 class TDeviceModel {
  public:
@@ -73,9 +66,9 @@ class TDeviceModel {
   TTables m_tables;
   TPaper m_paper;
   PortParams m_ports[2];
-  uint8_t m_mode = kModeWorking;
-  std::chrono::steady_clock::time_point m_testRunEnds{};
-  std::chrono::steady_clock::time_point m_drawerCloses{};
+  uint8_t m_mode = protocol::mode::kWorking;
+  MonoTime m_testRunEnds{};  // on options.clock
+  MonoTime m_drawerCloses{};
   std::vector<std::string> m_graphics;  // kGraphicsLines lines of TPaper::kLineBytes
 };
 

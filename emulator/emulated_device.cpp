@@ -2,19 +2,24 @@
 
 #include <stdexcept>
 
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+
 namespace varn::emu {
 namespace {
 
-constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15, kStx = 0x02;
+using protocol::ACK;
+using protocol::ENQ;
+using protocol::NAK;
+using protocol::STX;
+
 constexpr size_t kReadChunk = 1024;
 constexpr std::chrono::milliseconds kIdleWait{200};  // Stop() wakes it anyway
 
 std::string Frame(const std::string& payload, bool corrupt) {
-  std::string f{kStx, static_cast<char>(payload.size())};
-  auto check = static_cast<uint8_t>(payload.size());
-  for (unsigned char c : payload) check ^= c;
-  if (corrupt) check ^= 0xFF;
-  return f + payload + static_cast<char>(check);
+  std::string f = protocol::Frame(payload);
+  if (corrupt) f.back() = static_cast<char>(~f.back());
+  return f;
 }
 
 const EmulatorOptions& Checked(const EmulatorOptions& o) {
@@ -85,7 +90,7 @@ void EmulatedDevice::Step() {
   if (m_active.staleFirstAnswer && !m_staleServed) {
     // As if an earlier request's answer had never been collected.
     m_staleServed = true;
-    m_held = m_model.Execute(std::string("\x10\x97\x1C\x00\x00", 5));
+    m_held = m_model.Execute(protocol::Request(protocol::cmd::GetShortECRStatus));
   }
   const auto now = std::chrono::steady_clock::now();
   auto wait = kIdleWait;
@@ -97,7 +102,12 @@ void EmulatedDevice::Step() {
     }
   }
   const std::string chunk = m_pty.ReadSome(kReadChunk, wait);
-  if (chunk.empty()) return;
+  if (chunk.empty()) {
+    // A quiet line may have lost its host to a kill: what that host left in
+    // exclusive mode would keep it from opening the line again.
+    if (m_rx == Rx::Idle) m_pty.ReleaseStaleExclusiveMode();
+    return;
+  }
   const int32_t lineRate = m_pty.LineBaud();
   if (m_pendingRate && lineRate == m_pendingRate) {
     // The host went over to the new speed without acknowledging the answer.
@@ -119,11 +129,11 @@ void EmulatedDevice::Step() {
 void EmulatedDevice::OnByte(uint8_t b) {
   switch (m_rx) {
     case Rx::Idle:
-      if (b == kEnq) {
+      if (b == ENQ) {
         OnEnq();
-      } else if (b == kStx) {
+      } else if (b == STX) {
         m_rx = Rx::Length;
-      } else if (b == kAck) {
+      } else if (b == ACK) {
         OnHostAck();
       }
       // NAK: the host rejected the answer, which stays held for the next
@@ -147,24 +157,22 @@ void EmulatedDevice::OnByte(uint8_t b) {
 
 void EmulatedDevice::OnEnq() {
   if (m_held && !m_active.nakStorm) {
-    Transmit(std::string(1, kAck));
+    Transmit(std::string(1, ACK));
     SendAnswer(false);
   } else {
-    Transmit(std::string(1, kNak));
+    Transmit(std::string(1, NAK));
   }
 }
 
 void EmulatedDevice::OnFrame(uint8_t check) {
-  auto sum = static_cast<uint8_t>(m_length);
-  for (unsigned char c : m_frame) sum ^= c;
-  if (sum != check) {
-    Transmit(std::string(1, kNak));
+  if (protocol::CheckByte(m_frame) != check) {
+    Transmit(std::string(1, NAK));
     return;
   }
   ++m_framesTaken;
   const bool dropAck = m_active.dropAckEvery > 0 &&
                        m_framesTaken % static_cast<uint64_t>(m_active.dropAckEvery) == 0;
-  if (!dropAck) Transmit(std::string(1, kAck));
+  if (!dropAck) Transmit(std::string(1, ACK));
   m_held = m_model.Execute(m_frame);
   const int32_t wanted = kBaudRates[m_model.LineBaudCode()];
   if (wanted != m_rate) m_pendingRate = wanted;

@@ -6,6 +6,8 @@
 // is taken with ACK, run, and its answer sent and held until the host
 // acknowledges it; a bad one gets NAK. The device answers only while the
 // line speed the host set equals its own; at any other speed it is silent.
+// A host that was killed leaves the line in exclusive mode; the device
+// clears that once the line is quiet, so the host can open it again.
 //
 //   EmulatedDevice device(options);              // answering from here on
 //   registry.WriteString(kPortsKey, "COM1", device.SlavePath());

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/pty.h"
+#include "protocol/frame.h"
 
 namespace varn::emu {
 
@@ -36,16 +37,6 @@ class MinimalResponder {
   const std::string& Path() const { return m_pty.SlavePath(); }
   int32_t LineBaud() const { return m_pty.LineBaud(); }
 
-  // STX, LEN, payload, XOR of LEN and the payload.
-  static std::string Frame(std::string_view payload) {
-    std::string f = "\x02";
-    f += static_cast<char>(payload.size());
-    f += payload;
-    unsigned char x = static_cast<unsigned char>(payload.size());
-    for (unsigned char c : payload) x ^= c;
-    return f + static_cast<char>(x);
-  }
-
  private:
   int Next() {  // the next byte from the host; -1 when stopping
     while (m_pos >= m_buf.size()) {
@@ -58,15 +49,15 @@ class MinimalResponder {
 
   void Run() {
     for (int b; (b = Next()) >= 0;) {
-      if (b == 0x05) {
-        m_pty.Write("\x15");
-      } else if (b == 0x02) {
+      if (b == protocol::ENQ) {
+        m_pty.Write(std::string(1, protocol::NAK));
+      } else if (b == protocol::STX) {
         const int len = Next();
         if (len < 0) return;
         std::string payload;
         for (int i = 0; i < len; ++i) payload += static_cast<char>(Next());
         Next();  // check byte
-        m_pty.Write("\x06" + Frame(m_answer(payload)));
+        m_pty.Write(protocol::ACK + protocol::Frame(m_answer(payload)));
       }
     }
   }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace varn::emu {
 
 // The baud-rate codes of the device's exchange parameters, 0..6.
@@ -41,6 +43,8 @@ struct EmulatorOptions {
   FaultOptions faults;
   std::chrono::milliseconds testRunUnit{60000};    // one unit of a test run's period
   std::chrono::milliseconds drawerOpenTime{3000};  // the drawer reports open this long
+  // The device's own time, for the test run and the drawer (not the line's).
+  const IClock* clock = &SteadyClock();
   // Told what went wrong inside (a file that could not be written, ...).
   std::function<void(const std::string&)> onDiagnostic;
 };

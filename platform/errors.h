@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace varn {
 
@@ -21,6 +22,16 @@ class EDriverError : public std::runtime_error {
   EDriverError(int32_t code, const std::string& message)
       : std::runtime_error(message), Code(code) {}
   int32_t Code;
+};
+
+// A port device that could not be opened: the design's -2 or -3 with its
+// text, and the system's own reason (errno text, path, a hint) for the
+// server's diagnostics, which the client never sees.
+class EPortOpenError : public EDriverError {
+ public:
+  EPortOpenError(int32_t code, const std::string& message, std::string reason)
+      : EDriverError(code, message), Reason(std::move(reason)) {}
+  std::string Reason;  // "Permission denied: /dev/ttyUSB0 — is the user in the dialout group?"
 };
 
 class EOSError : public std::runtime_error {

@@ -7,12 +7,6 @@
 namespace varn {
 namespace {
 
-class SystemSteadyClock final : public IClock {
- public:
-  MonoTime Now() const override { return std::chrono::steady_clock::now(); }
-  bool Ticks() const override { return true; }
-};
-
 // Marks the calling thread as the loop's thread for a scope.
 class LoopThreadScope {
  public:
@@ -26,11 +20,6 @@ class LoopThreadScope {
 };
 
 }  // namespace
-
-IClock& SteadyClock() {
-  static SystemSteadyClock clock;
-  return clock;
-}
 
 void TEventLoop::Post(Task task) {
   {

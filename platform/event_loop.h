@@ -32,33 +32,9 @@
 #include <thread>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace varn {
-
-using MonoTime = std::chrono::steady_clock::time_point;
-
-class IClock {
- public:
-  virtual ~IClock() = default;
-  virtual MonoTime Now() const = 0;
-  // Whether Now() moves by itself; a loop on a clock that does not only
-  // looks at its timers again when something is posted.
-  virtual bool Ticks() const = 0;
-};
-
-// The monotonic system clock.
-IClock& SteadyClock();
-
-// A clock that moves only when told to (tests).
-class ManualClock final : public IClock {
- public:
-  MonoTime Now() const override { return MonoTime(std::chrono::nanoseconds(m_now.load())); }
-  bool Ticks() const override { return false; }
-  void Advance(std::chrono::nanoseconds by) { m_now += by.count(); }
-
- private:
-  // Starts well past zero so that "now minus something" stays positive.
-  std::atomic<int64_t> m_now{int64_t{1000} * 1000 * 1000 * 1000};
-};
 
 class IEventLoop {
  public:

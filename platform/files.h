@@ -25,6 +25,17 @@ void ReplaceFileAtomically(const std::string& path, std::string_view contents);
 // Creates the folder and its parents (mode for the ones created).
 void MakeDirectories(const std::string& path, unsigned mode = 0755);
 
+// Refuses (EOSError EACCES, naming `what`, the path and the fault) a folder
+// that is not the current user's alone: when it exists it must belong to
+// the current user and be closed to everybody else (mode 0700); its parent
+// must belong to the current user or root and be writable by nobody else
+// (unless sticky), or another user could put a folder of his own in its
+// place. A folder that does not exist yet passes (its parent is checked).
+//   CheckPrivateFolder(RuntimeDirectory(), "the runtime folder");
+void CheckPrivateFolder(const std::string& path, const std::string& what);
+// Refuses (EOSError EACCES) a file that exists and belongs to another user.
+void CheckOwnFile(const std::string& path, const std::string& what);
+
 bool FileExists(const std::string& path);
 void RemoveFile(const std::string& path);  // missing is fine
 

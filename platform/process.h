@@ -24,6 +24,8 @@ bool ProcessIsRunning(int64_t pid);
 // Asks the process to end (SIGTERM); a process that is gone is not an error.
 void TerminateProcess(int64_t pid);
 int64_t CurrentProcessId();
+// The user this process acts as (0: root, whom file modes do not stop).
+int64_t CurrentUserId();
 
 // The file of the executable or shared library that this code is linked into.
 std::string CurrentModulePath();

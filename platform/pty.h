@@ -36,6 +36,12 @@ class PtyDevice {
   void DiscardInput();
   // Wakes a ReadSome/ReadExactly waiting in another thread; they return empty.
   void Interrupt();
+  // Clears the exclusive mode (TIOCEXCL) a host left on the line when it
+  // went away without clearing it (killed): a pty keeps the mode while its
+  // device end lives, and an ordinary user could not open the line again
+  // until the device restarted. While a host holds the line (its flock
+  // says so) nothing changes. Returns true when it cleared the mode.
+  bool ReleaseStaleExclusiveMode();
 
  private:
   int m_master = -1;

@@ -1,44 +1,35 @@
-// Stand-in until the shared wire-protocol component lands.
+// The device's link protocol on the serial line: its control bytes and its
+// frame, the same in both directions. The host (server/link) and the
+// device (the emulator) both build and check frames here.
+//
+//   std::string f = protocol::Frame(payload);   // STX, LEN, payload, check byte
+//   bool good = protocol::CheckByte(payload) == static_cast<uint8_t>(f.back());
+//
+// The host asks with ENQ; the device answers NAK (ready to receive a
+// frame) or ACK (it holds an answer, which follows as a frame). A frame is
+// acknowledged with ACK, or rejected with NAK when its check byte is wrong.
 #pragma once
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
 namespace varn::protocol {
-inline constexpr uint8_t kSTX = 0x02;
-inline constexpr uint32_t kOperatorPassword = 7319;
-enum : uint8_t {
-  kGetShortECRStatus = 0x10,
-  kGetECRStatus = 0x11,
-  kPrintWideString = 0x12,
-  kBeep = 0x13,
-  kSetExchangeParam = 0x14,
-  kGetExchangeParam = 0x15,
-  kPrintString = 0x17,
-  kTest = 0x19,
-  kWriteTable = 0x1E,
-  kReadTable = 0x1F,
-  kInitTable = 0x24,
-  kGetFontMetrics = 0x26,
-  kOpenDrawer = 0x28,
-  kFeedDocument = 0x29,
-  kInterruptTest = 0x2B,
-  kGetTableStruct = 0x2D,
-  kGetFieldStruct = 0x2E,
-  kPrintStringWithFont = 0x2F,
-  kLoadLineData = 0xC0,
-  kDraw = 0xC1,
-  kPrintBarCode = 0xC2,
-  kDrawEx = 0xC3,
-  kLoadLineDataEx = 0xC4,
-  kGetDeviceMetrics = 0xFC,
-};
-inline std::string BuildFrame(const std::string& payload) {
-  std::string f;
-  f.push_back(static_cast<char>(kSTX));
-  f.push_back(static_cast<char>(payload.size()));
-  uint8_t x = static_cast<uint8_t>(payload.size());
-  for (char c : payload) x ^= static_cast<uint8_t>(c);
-  f += payload;
-  f.push_back(static_cast<char>(x));
-  return f;
-}
+
+inline constexpr char ENQ = 0x05;
+inline constexpr char ACK = 0x06;
+inline constexpr char NAK = 0x15;
+inline constexpr char STX = 0x02;
+
+// A LEN byte holds at most this many payload bytes.
+inline constexpr size_t kMaxPayload = 255;
+
+// XOR of the LEN byte and every payload byte (STX is not included).
+uint8_t CheckByte(std::string_view payload);
+
+// STX, LEN, the payload, the check byte. std::length_error for a payload
+// longer than kMaxPayload, which no LEN byte can announce.
+std::string Frame(std::string_view payload);
+
 }  // namespace varn::protocol

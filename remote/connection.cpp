@@ -1,5 +1,9 @@
 #include "remote/connection.h"
 
+#include <algorithm>
+
+#include "platform/files.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace varn::remote {
@@ -82,13 +86,28 @@ std::optional<TDataBlock> TkxStreamedConnection::Send(TDataBlock& block, bool wa
   try {
     m_transport->Send(block);
     if (!waitForResult) return std::nullopt;
+    using Clock = std::chrono::steady_clock;
+    constexpr std::chrono::microseconds kAliveCheck = std::chrono::seconds(1);
+    auto deadline = Clock::now() + AnswerLimit;
     for (;;) {
-      std::optional<TDataBlock> got = m_transport->Receive(AnswerLimit);
-      if (!got)
-        throw ESocketConnectionError("No answer from the server in time; the connection is closed");
+      const auto left =
+          std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+      std::optional<TDataBlock> got =
+          m_transport->Receive(std::max(std::chrono::microseconds(0), std::min(left, kAliveCheck)));
+      if (!got) {
+        if (Clock::now() >= deadline)
+          throw ESocketConnectionError(
+              "No answer from the server in time; the connection is closed");
+        if (!PeerAlive(*m_transport))
+          throw ESocketConnectionError(
+              "The server ended without answering; the connection is closed");
+        continue;
+      }
       if (got->IsAnswer()) return got;
-      // The server calls an object we lent it: serve it, then wait on.
+      // The server calls an object we lent it: serve it, then wait on
+      // (the wait for our answer starts again).
       m_interpreter->InterpretData(*got);
+      deadline = Clock::now() + AnswerLimit;
     }
   } catch (...) {
     // A late answer or the rest of a broken block would be read as the
@@ -117,9 +136,18 @@ std::unique_ptr<TSocketTransport> TkxSocketConnection::MakeTransport() const {
 }
 
 std::unique_ptr<TSocketTransport> TkxLocalSocketConnection::MakeTransport() const {
+  // Another user's folder or socket could receive every frame we send.
+  CheckPrivateFolder(ParentDirectory(Path), "the runtime folder");
+  CheckOwnFile(Path, "the server's socket");
   auto t = std::make_unique<TSocketTransport>();
   t->Path = Path;
   return t;
+}
+
+bool TkxLocalSocketConnection::PeerAlive(const TSocketTransport& transport) const {
+  // The listener's process (SO_PEERCRED); its end closes the socket as well,
+  // unless a child of it inherited the descriptor.
+  return ProcessIsRunning(transport.PeerProcessId());
 }
 
 }  // namespace varn::remote

@@ -14,8 +14,12 @@
 //
 // One lock (the interpreter's) covers connect, disconnect and the whole of
 // every call, so one call is in flight per connection. A call waits at most
-// AnswerLimit (3 s) for the start of its answer; when none comes, or the
-// stream breaks, the connection is closed (OnClosing, ServerObject dropped):
+// AnswerLimit for the start of its answer: 3 s over TCP, as the transport
+// was designed; over the local socket as long as the server process lives
+// (an exchange with a slow device, or behind another client's, may take
+// minutes), up to a safety limit far above the link protocol's worst case.
+// When no answer comes, or the stream breaks, the connection is closed
+// (OnClosing, ServerObject dropped):
 // blocks carry no call number, so a late answer must never be taken for the
 // next call's. The next call through the old proxy fails; the owner opens a
 // new connection. OnClosing runs on the calling thread with the lock held
@@ -43,7 +47,7 @@ class TkxStreamedConnection : public ISendDataBlock {
   std::string ServerGUID;  // the class to create, "{...}"; wins over ServerName
   std::string ServerName;  // or its ProgID
   std::function<void()> OnClosing;
-  // How long a call waits for its answer to begin.
+  // How long a call waits for its answer to begin (its peer alive).
   std::chrono::microseconds AnswerLimit{std::chrono::seconds(3)};
 
   // Connects and creates the object. Raises the socket layer's error, the
@@ -63,6 +67,9 @@ class TkxStreamedConnection : public ISendDataBlock {
  protected:
   // A transport set up with this connection's address, not yet connected.
   virtual std::unique_ptr<TSocketTransport> MakeTransport() const = 0;
+  // Asked about once a second while a call waits for its answer; false
+  // ends the wait at once.
+  virtual bool PeerAlive(const TSocketTransport&) const { return true; }
 
  private:
   void Disconnect(bool raiseClosing);
@@ -89,13 +96,20 @@ class TkxSocketConnection : public TkxStreamedConnection {
   std::string m_host;
 };
 
-// Over the local Unix socket at Path.
+// Over the local Unix socket at Path. A call waits for its answer while
+// the server process lives, at most kLocalAnswerLimit.
 class TkxLocalSocketConnection : public TkxStreamedConnection {
  public:
+  // Well above the longest exchange the link protocol allows, with a few
+  // clients queued on the same port; only a hung server ever reaches it.
+  static constexpr std::chrono::minutes kLocalAnswerLimit{30};
+
+  TkxLocalSocketConnection() { AnswerLimit = kLocalAnswerLimit; }
   std::string Path;
 
  protected:
   std::unique_ptr<TSocketTransport> MakeTransport() const override;
+  bool PeerAlive(const TSocketTransport& transport) const override;
 };
 
 }  // namespace varn::remote

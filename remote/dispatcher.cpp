@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/automation/classes.h"
+#include "platform/files.h"
 
 namespace varn::remote {
 
@@ -125,6 +126,12 @@ void TkxSocketDispatcher::Open() {
 
 void TkxSocketDispatcher::OpenLocal(const std::string& path) {
   if (m_active) throw std::logic_error("The dispatcher is already listening");
+  // A folder another user made or can reach would hand him every client.
+  const std::string folder = ParentDirectory(path);
+  if (!folder.empty()) {
+    MakeDirectories(folder, 0700);
+    CheckPrivateFolder(folder, "the runtime folder");
+  }
   Start(ListeningSocket::ListenUnix(path));
   m_boundPort = 0;
 }

@@ -35,4 +35,9 @@ inline constexpr const char* kInvalidDataPacket = "Invalid data packet";
 inline constexpr const char* kErrorReading = "Error reading from socket";
 }  // namespace text
 
+// "Invalid data packet: <detail>": a block that cannot mean what it says.
+inline EInterpreterError InvalidDataPacket(const std::string& detail) {
+  return EInterpreterError(std::string(text::kInvalidDataPacket) + ": " + detail);
+}
+
 }  // namespace varn::remote

@@ -1,23 +1,17 @@
-// The interpreter both ends of a remote-call connection run, and the proxy
-// through which one end calls an object the other end lent it.
+// The interpreter both ends of a remote-call connection run.
 //
-// Calling side: a proxy's GetIDsOfNames/Invoke become call blocks, sent
-// through the owner's ISendDataBlock; the answer becomes the results.
-// Serving side: InterpretData turns a call block into a real call on an
-// object in FDispList and sends the answer. Objects go out as slot numbers
-// (DispatchIndex) in the sender's FDispList and come in as TkxDataDispatch
-// proxies.
+// Calling side: a proxy's GetIDsOfNames/Invoke (remote/proxy.h) become call
+// blocks, sent through the owner's ISendDataBlock; the answer becomes the
+// results. Serving side: InterpretData turns a call block into a real call
+// on an object in FDispList and sends the answer. Objects go out as slot
+// numbers (DispatchIndex) in the sender's FDispList and come in as
+// TkxDataDispatch proxies; the values themselves are the codec's
+// (remote/codec.h), to which the interpreter is the IObjectSlots.
 //
 //   class Owner : public ISendDataBlock { ... };       // a connection
 //   TkxDataBlockInterpreter interp(owner);
 //   DispatchPtr server = interp.SendCreateObject(u"{51FABCFE-...}");
 //   Variant r = CallMethod(*server, u"Connect", {...});  // through the proxy
-//
-// Decoding never trusts the block: a size that exceeds what the block still
-// holds, more than 8 dimensions, a base type above 17, nesting deeper than
-// 16 values, more than 2^20 values in one block, or a read past the end
-// raises EInterpreterError "Invalid data packet: ..." before anything is
-// allocated from it.
 //
 // Locking: one recursive lock per interpreter (Lock()), shared with its
 // proxies, is held for the whole of every remote call and every served
@@ -36,8 +30,10 @@
 #include <vector>
 
 #include "platform/automation/dispatch.h"
+#include "remote/codec.h"
 #include "remote/data_block.h"
 #include "remote/errors.h"
+#include "remote/proxy.h"
 
 namespace varn::remote {
 
@@ -51,18 +47,7 @@ class ISendDataBlock {
   ~ISendDataBlock() = default;
 };
 
-class TkxDataBlockInterpreter;
-
-namespace detail {
-// What an interpreter shares with its proxies: the lock, and the pointer
-// that goes null when the interpreter is destroyed (the proxies detach).
-struct InterpreterLink {
-  std::recursive_mutex lock;
-  TkxDataBlockInterpreter* interpreter = nullptr;
-};
-}  // namespace detail
-
-class TkxDataBlockInterpreter {
+class TkxDataBlockInterpreter : private IObjectSlots {
  public:
   // `sender` is the owner (connection or server thread); it outlives this.
   explicit TkxDataBlockInterpreter(ISendDataBlock& sender);
@@ -77,11 +62,8 @@ class TkxDataBlockInterpreter {
   // Default: ClassTable::Instance().Create.
   std::function<DispatchPtr(const std::u16string&)> CreateObject;
 
-  // --- values ---
-  // Appends one encoded value; EInterpreterError "Unsupported variant type: %s".
+  // --- values, with this interpreter's slots (remote/codec.h) ---
   void WriteVariant(const Variant& value, TDataBlock& block);
-  // Reads one value. `byRef`: bit 14 was set; `byRefVariant`: the type word
-  // was exactly 0x4000 (the value returned is the one it referred to).
   Variant ReadVariant(TDataBlock& block, bool* byRef = nullptr, bool* byRefVariant = nullptr);
 
   // --- serving side ---
@@ -90,7 +72,7 @@ class TkxDataBlockInterpreter {
   // transport errors pass through. Either means: close the connection.
   void InterpretData(TDataBlock& block);
 
-  // --- calling side (raise on failure) ---
+  // --- calling side (raise on failure, see the error contract in proxy.h) ---
   HRESULT SendInvoke(int32_t dispatchIndex, DISPID id, uint16_t flags, DispParams& params,
                      Variant* result, ExcepInfo* excep);
   // One name only: any other count gives E_NOTIMPL and sends nothing.
@@ -122,42 +104,17 @@ class TkxDataBlockInterpreter {
 
  private:
   friend class TkxDataDispatch;
-  struct ReadContext;
-  void WriteValue(const Variant& value, TDataBlock& block, int depth);
-  void WriteArray(const Variant& value, VARTYPE typeWord, TDataBlock& block, int depth);
-  Variant ReadValue(TDataBlock& block, ReadContext& ctx, bool* byRef, bool* byRefVariant,
-                    int depth);
-  Variant ReadArray(TDataBlock& block, ReadContext& ctx, VARTYPE elementType, int depth);
-  int32_t ReadInt(TDataBlock& block, ReadContext& ctx);
-  std::u16string ReadString(TDataBlock& block, ReadContext& ctx);  // the bytes after type 8
-  std::u16string ReadText(TDataBlock& block, ReadContext& ctx);    // any value as text
+  // IObjectSlots: lending stores in FDispList; a slot number read is the
+  // peer's, and becomes a proxy.
+  int32_t Lend(const DispatchPtr& obj) override { return StoreDispatch(obj); }
+  DispatchPtr Lookup(int32_t index) override;
+  void Write(const Variant& value, TDataBlock& block) { WriteValue(value, block, *this); }
   TDataBlock SendAndWait(TDataBlock& block);
 
   ISendDataBlock& m_sender;
   std::shared_ptr<detail::InterpreterLink> m_link;
-  std::vector<DispatchPtr> m_dispList;                   // FDispList
-  std::unordered_set<class TkxDataDispatch*> m_proxies;  // not counted
-};
-
-// The proxy of an object lent by the peer. Calls go through its
-// interpreter; once the interpreter is gone they raise EInterpreterError.
-// Transport and peer failures are raised as exceptions (ESocketConnectionError,
-// ERemoteError, EInterpreterError) so that their text reaches the caller.
-class TkxDataDispatch : public RefCountedDispatch {
- public:
-  TkxDataDispatch(TkxDataBlockInterpreter& interpreter, int32_t dispatchIndex);
-  ~TkxDataDispatch() override;
-
-  int32_t DispatchIndex() const { return m_index; }
-  bool Detached() const;
-
-  HRESULT GetIDsOfNames(std::span<const std::u16string> names, std::span<DISPID> ids) override;
-  HRESULT Invoke(DISPID id, uint16_t flags, DispParams& params, Variant* result, ExcepInfo* excep,
-                 uint32_t* argErr) override;
-
- private:
-  std::shared_ptr<detail::InterpreterLink> m_link;
-  int32_t m_index;
+  std::vector<DispatchPtr> m_dispList;             // FDispList
+  std::unordered_set<TkxDataDispatch*> m_proxies;  // not counted
 };
 
 }  // namespace varn::remote

@@ -1,6 +1,7 @@
 #include "remote/transport.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace varn::remote {
 namespace {
@@ -24,6 +25,10 @@ void TSocketTransport::SetConnected(bool value) {
   if (!Path.empty()) {
     m_socket = StreamSocket::ConnectUnix(Path);
   } else if (!Address.empty() || !Host.empty()) {
+    // Refused as the dispatcher refuses it; cut to 16 bits it would reach
+    // some other port.
+    if (Port < 0 || Port > 65535)
+      throw ESocketError(EINVAL, "TCP port " + std::to_string(Port) + " is out of range 0..65535");
     m_socket =
         StreamSocket::ConnectTcp(Address.empty() ? Host : Address, static_cast<uint16_t>(Port));
   } else {

@@ -55,6 +55,8 @@ class TSocketTransport {
   // From another thread: wakes a blocked wait or read (the next read fails).
   void Shutdown() { m_socket.Shutdown(); }
   std::string PeerName() const { return m_socket.PeerName(); }
+  // The peer's process id on a Unix socket (ESocketError on another kind).
+  int64_t PeerProcessId() const { return m_socket.PeerProcessId(); }
 
  private:
   void ReadFully(uint8_t* data, size_t count);

@@ -27,19 +27,20 @@ void TPorts::Release() {
   }
 }
 
-TPorts::TPorts(std::shared_ptr<TServerSettings> settings) : m_settings(std::move(settings)) {
+TPorts::TPorts(std::shared_ptr<TServerSettings> settings)
+    : m_settings(std::move(settings)), m_logWriter(std::make_shared<TExchangeLogWriter>()) {
   // No port exists yet, so no exchange reads the path while it is set; it
   // follows the environment of this run (VARN_LOG_DIR).
   m_settings->LogFile = LogDirectory() + "/VarnSrv.log";
 }
 
 TPorts::~TPorts() {
-  // Not under the list lock while a port goes: its destruction waits for an
-  // auto-unlock firing in progress, and that firing takes the list lock.
+  // Not under the state lock while a port goes: its destruction waits for
+  // an auto-unlock firing in progress, and that firing takes the state lock.
   while (!m_items.empty()) {
     std::unique_ptr<TPort> port;
     {
-      std::lock_guard lock(m_listLock);
+      std::lock_guard lock(m_stateLock);
       port = std::move(m_items.back());
       m_items.pop_back();
       Changed();
@@ -57,7 +58,7 @@ TPort* TPorts::Find(int32_t number) const {
 TPort& TPorts::FindOrCreate(int32_t number) {
   if (TPort* port = Find(number)) return *port;
   if (Count() >= kMaxPorts) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
-  auto port = std::make_unique<TPort>(m_settings, &m_listLock);
+  auto port = std::make_unique<TPort>(m_settings, &m_stateLock, m_logWriter);
   port->SetPortNumber(number);
   m_items.push_back(std::move(port));
   Changed();
@@ -65,12 +66,12 @@ TPort& TPorts::FindOrCreate(int32_t number) {
 }
 
 void TPorts::UnlockAll() {
-  std::lock_guard lock(m_listLock);
+  std::lock_guard lock(m_stateLock);
   for (auto& p : m_items) p->Unlock();
 }
 
 void TPorts::UpdateTimers() {
-  std::lock_guard lock(m_listLock);
+  std::lock_guard lock(m_stateLock);
   for (auto& p : m_items) p->UpdateTimer();
 }
 

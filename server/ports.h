@@ -1,17 +1,26 @@
 // TPorts: the process-wide list of shared ports, one TPort per COM number
-// any client has named, and the port list lock.
+// any client has named, its state lock and the writer of the one exchange
+// log all ports share.
 //
 // The instance lives while it has holders (every client object, the server
 // window): Acquire creates it on the first, Release destroys it on the last.
-// The port list lock is re-entrant and serialises everything about ports:
-// the list, every port's lock state, every port's device and its exchanges.
-// So the whole server runs one port request at a time.
+// The state lock is short and not re-entrant: it guards the list, every
+// port's lock state and auto-unlock timer, and is never held across I/O. A
+// port's device and its exchanges go under that port's own exchange lock,
+// so different ports exchange in parallel and no exchange holds up a lock
+// operation, another port or the main loop. A port, once listed, stays
+// until the list goes, so a port found under the state lock may be used
+// after it is let go. Lock order: docs/architecture.md.
 //
 //   TPorts& ports = TPorts::Acquire();
+//   TPort* port;
 //   {
-//     std::lock_guard lock(ports.ListLock());
-//     TPort& port = ports.FindOrCreate(3);
-//     port.Exchange(frame);
+//     std::lock_guard state(ports.StateLock());
+//     port = &ports.FindOrCreate(3);
+//   }
+//   {
+//     std::lock_guard exchange(port->ExchangeLock());
+//     port->Exchange(frame);
 //   }
 //   TPorts::Release();
 #pragma once
@@ -37,9 +46,9 @@ class TPorts {
   static TPorts& Acquire();
   static void Release();
 
-  std::recursive_mutex& ListLock() { return m_listLock; }
+  std::mutex& StateLock() { return m_stateLock; }
 
-  // The rest under ListLock().
+  // The rest under StateLock().
   TPort* Find(int32_t number) const;
   // EDriverError -2 "СOM порт не доступен" past kMaxPorts ports.
   TPort& FindOrCreate(int32_t number);
@@ -60,8 +69,9 @@ class TPorts {
   }
 
   std::shared_ptr<TServerSettings> m_settings;
+  std::shared_ptr<TExchangeLogWriter> m_logWriter;
   std::vector<std::unique_ptr<TPort>> m_items;  // in order of creation
-  std::recursive_mutex m_listLock;
+  std::mutex m_stateLock;
   TNotifyEvent m_onChange;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "server/clients.h"
 #include "server/ports.h"
+#include "server/varn_srv_dispids.h"
 
 #ifndef VARN_VERSION_MAJOR
 #error "the build passes the project's version (VARN_VERSION_MAJOR...)"
@@ -31,45 +32,51 @@ std::u16string FileVersionText() {
 
 const MemberTable<TVarnSrv>& TVarnSrv::Members() {
   using S = TVarnSrv;
-  static const MemberTable<S> table{{
-      Method<S>(1, "OpenPort", {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}},
-                VT_I4, "Открыть COM порт",
+  static const MemberTable<S> table{
+      {
+      Method<S>(dispid::kOpenPort, "OpenPort",
+                {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}}, VT_I4,
+                "Открыть COM порт",
                 [](S& s, Args a) {
                   return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
                 }),
-      Method<S>(2, "ClosePort", {}, VT_I4, "Закрыть COM порт",
+      Method<S>(dispid::kClosePort, "ClosePort", {}, VT_I4, "Закрыть COM порт",
                 [](S& s, Args) { return Variant(s.ClosePort()); }),
-      Method<S>(3, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
+      Method<S>(dispid::kLockPort, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
                 [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
-      Method<S>(4, "UnlockPort", {}, VT_I4, "Разблокировка порта",
+      Method<S>(dispid::kUnlockPort, "UnlockPort", {}, VT_I4, "Разблокировка порта",
                 [](S& s, Args) { return Variant(s.UnlockPort()); }),
       // Byte strings cross one character per byte through cp1251.
-      Method<S>(5, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
+      Method<S>(dispid::kSendData, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
                 [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
-      Get<S>(6, "RxData", VT_BSTR, "Принятые данные",
+      Get<S>(dispid::kRxData, "RxData", VT_BSTR, "Принятые данные",
              [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
-      Get<S>(7, "FileVersion", VT_BSTR, "Версия файла",
+      Get<S>(dispid::kFileVersion, "FileVersion", VT_BSTR, "Версия файла",
              [](S&, Args) { return Variant(FileVersionText()); }),
-      Get<S>(8, "ResultDescription", VT_BSTR, "Описание кода ошибки",
+      Get<S>(dispid::kResultDescription, "ResultDescription", VT_BSTR, "Описание кода ошибки",
              [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
-      Get<S>(9, "PortOpened", VT_BOOL, "COM порт открыт",
+      Get<S>(dispid::kPortOpened, "PortOpened", VT_BOOL, "COM порт открыт",
              [](S& s, Args) { return Variant(s.PortOpened()); }),
-      Get<S>(10, "PortLocked", VT_BOOL, "Порт блокирован",
+      Get<S>(dispid::kPortLocked, "PortLocked", VT_BOOL, "Порт блокирован",
              [](S& s, Args) { return Variant(s.PortLocked()); }),
-      Method<S>(11, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
+      Method<S>(dispid::kAdminUnlockPort, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
                 "Разблокировка порта администратором",
                 [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
-      Method<S>(12, "AdminUnlockPorts", {}, VT_I4, "Разблокировка портов администратором",
+      Method<S>(dispid::kAdminUnlockPorts, "AdminUnlockPorts", {}, VT_I4,
+                "Разблокировка портов администратором",
                 [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
-      Method<S>(15, "Connect", {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}},
-                VT_I4, "",
+      Method<S>(dispid::kConnect, "Connect",
+                {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}}, VT_I4, "",
                 [](S& s, Args a) {
                   return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
                                            Utf16ToUtf8(a[2].RawString())));
                 }),
-      Get<S>(19, "Input", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(true)); }),
-      Get<S>(20, "Output", VT_BSTR, "", [](S& s, Args) { return Variant(s.PortText(false)); }),
-  }};
+      Get<S>(dispid::kInput, "Input", VT_BSTR, "",
+             [](S& s, Args) { return Variant(s.PortText(true)); }),
+      Get<S>(dispid::kOutput, "Output", VT_BSTR, "",
+             [](S& s, Args) { return Variant(s.PortText(false)); }),
+      },
+      {"IVarnSrv", kVarnSrvDoc, "VarnSrv", kVarnSrvDoc}};
   return table;
 }
 
@@ -83,12 +90,12 @@ TVarnSrv::TVarnSrv()
 TVarnSrv::~TVarnSrv() {
   // Nothing may escape a destructor; each step stands on its own.
   try {
-    std::lock_guard lock(m_ports.ListLock());
-    try {
-      UnlockCurrentPort();
-    } catch (const EDriverError&) {
-      // Held by another client: that lock stays.
-    }
+    UnlockCurrentPort();
+  } catch (const EDriverError&) {
+    // Held by another client: that lock stays.
+  } catch (const std::exception&) {
+  }
+  try {
     CloseCurrentPort();
   } catch (const std::exception&) {
   }
@@ -129,10 +136,17 @@ int32_t TVarnSrv::Succeed() {
   return rc::kOk;
 }
 
+TPort* TVarnSrv::FindPort(int32_t portNumber) {
+  std::lock_guard state(m_ports.StateLock());
+  return m_ports.Find(portNumber);
+}
+
 void TVarnSrv::CloseCurrentPort() {
-  std::lock_guard lock(m_ports.ListLock());
-  TPort* port = m_ports.Find(m_portNumber);
-  if (port && port->Opened()) port->Close();
+  TPort* port = FindPort(m_portNumber);
+  if (!port) return;
+  // Waits for an exchange in progress on that port, never for another's.
+  std::lock_guard exchange(port->ExchangeLock());
+  if (port->Opened()) port->Close();
 }
 
 void TVarnSrv::ThrowLockedBy(const TPort& port) const {
@@ -143,7 +157,7 @@ void TVarnSrv::ThrowLockedBy(const TPort& port) const {
 }
 
 void TVarnSrv::UnlockCurrentPort() {
-  std::lock_guard lock(m_ports.ListLock());
+  std::lock_guard state(m_ports.StateLock());
   TPort* port = m_ports.Find(m_portNumber);
   if (!port) return;
   if (port->Locked() && port->Locker() != m_clientNumber) ThrowLockedBy(*port);
@@ -152,36 +166,44 @@ void TVarnSrv::UnlockCurrentPort() {
 
 int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout) {
   return Outcome(Catch::AllErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = nullptr;
-    bool openedHere = false;
-    int32_t oldBaudRate = 0;
     try {
       // T bounds every byte of every read; a negative one would be read as
-      // some 49 days and stall the whole server behind the port list lock.
+      // some 49 days and keep the port's exchange lock as long.
       if (timeout < 0)
         throw EDriverError(rc::kOSError, "Недопустимый тайм-аут: " + std::to_string(timeout));
-      port = &m_ports.FindOrCreate(portNumber);  // stays listed whatever follows
-      if (!port->Opened()) {
-        openedHere = true;
-        port->Open();
+      TPort* port = nullptr;
+      {
+        std::lock_guard state(m_ports.StateLock());
+        port = &m_ports.FindOrCreate(portNumber);  // stays listed whatever follows
       }
-      port->SetTimeout(timeout);
-      oldBaudRate = port->BaudRate();
-      port->SetBaudRate(baudRate);
-    } catch (...) {
-      // A rate the line refused is not kept: every later open of the port
-      // (by any client) would fail on it.
-      if (port && oldBaudRate != 0 && port->BaudRate() != oldBaudRate) {
-        try {
-          port->SetBaudRate(oldBaudRate);
-        } catch (const std::exception&) {
-          port->Close();  // the next open applies the stored rate again
+      std::lock_guard exchange(port->ExchangeLock());
+      bool openedHere = false;
+      int32_t oldBaudRate = 0;
+      try {
+        if (!port->Opened()) {
+          openedHere = true;
+          port->OpenDevice();
         }
+        port->SetTimeout(timeout);
+        oldBaudRate = port->BaudRate();
+        port->SetBaudRate(baudRate);
+      } catch (...) {
+        // A rate the line refused is not kept: every later open of the port
+        // (by any client) would fail on it.
+        if (oldBaudRate != 0 && port->BaudRate() != oldBaudRate) {
+          try {
+            port->SetBaudRate(oldBaudRate);
+          } catch (const std::exception&) {
+            port->Close();  // the next open applies the stored rate again
+          }
+        }
+        // A device this call opened is not left open half-configured.
+        if (openedHere && port->Opened()) port->Close();
+        throw;
       }
-      // A device this call opened is not left open half-configured; the
-      // client's previous port is closed as by ClosePort.
-      if (openedHere && port->Opened()) port->Close();
+    } catch (...) {
+      // The client's previous port is closed as by ClosePort (after this
+      // port's exchange lock is let go: one exchange lock at a time).
       CloseCurrentPort();
       throw;
     }
@@ -197,7 +219,7 @@ int32_t TVarnSrv::ClosePort() {
 int32_t TVarnSrv::LockPort(int32_t portNumber) {
   Succeed();
   return Outcome(Catch::DriverErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard state(m_ports.StateLock());
     TPort& port = m_ports.FindOrCreate(portNumber);
     if (port.Locked() && port.Locker() != m_clientNumber) ThrowLockedBy(port);
     Identity me = ClientIdentity();
@@ -213,29 +235,29 @@ int32_t TVarnSrv::UnlockPort() {
 
 int32_t TVarnSrv::SendData(const std::string& txData) {
   return Outcome(Catch::AllErrors, [&] {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = m_ports.Find(m_portNumber);
+    TPort* port = FindPort(m_portNumber);
     if (!port) throw EDriverError(rc::kPortNotOpen, msg::kPortNotOpen);
-    // The lock is advisory: any client may exchange on any port.
+    // The lock is advisory: any client may exchange on any port. One
+    // exchange at a time on this port; other ports are not held up.
+    std::lock_guard exchange(port->ExchangeLock());
     m_rxData = port->Exchange(txData);
   });
 }
 
 bool TVarnSrv::PortOpened() {
-  std::lock_guard lock(m_ports.ListLock());
-  TPort* port = m_ports.Find(m_portNumber);
+  const TPort* port = FindPort(m_portNumber);
   return port && port->Opened();
 }
 
 bool TVarnSrv::PortLocked() {
-  std::lock_guard lock(m_ports.ListLock());
+  std::lock_guard state(m_ports.StateLock());
   TPort* port = m_ports.Find(m_portNumber);
   return port && port->Locker() == m_clientNumber;
 }
 
 int32_t TVarnSrv::AdminUnlockPort(int32_t portNumber) {
   {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard state(m_ports.StateLock());
     if (TPort* port = m_ports.Find(portNumber)) port->Unlock();
   }
   return Succeed();
@@ -259,8 +281,7 @@ int32_t TVarnSrv::Connect(int32_t appPID, std::string appName, std::string compN
 
 std::u16string TVarnSrv::PortText(bool input) {
   try {
-    std::lock_guard lock(m_ports.ListLock());
-    TPort* port = m_ports.Find(m_portNumber);
+    const TPort* port = FindPort(m_portNumber);
     if (!port) return {};
     return Utf8ToUtf16(input ? port->Input() : port->Output());
   } catch (const std::exception& e) {

@@ -1,7 +1,8 @@
 // TVarnSrv: the port server's automation object, one per client, offering
 // IVarnSrv. It keeps the client's own state (its current port, its
 // identification, its last answer and result) and carries every port
-// operation to the shared ports under the port list lock.
+// operation to the shared ports: lock operations under the ports' state
+// lock, device operations under the port's own exchange lock.
 //
 // Every member reports its outcome as a result code (the call's result,
 // [out, retval] `Value`) and sets ResultDescription; only OpenPort and
@@ -9,10 +10,12 @@
 // fails the call itself (DISP_E_EXCEPTION).
 //
 //   DispatchPtr srv = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
-//   InvokeById(*srv, 15, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});  // Connect
-//   InvokeById(*srv, 1, DISPATCH_METHOD, {1, 4800, 100});                // OpenPort
-//   int32_t rc = InvokeById(*srv, 5, DISPATCH_METHOD, {frame}).ToInt32(); // SendData
-//   Variant rx = InvokeById(*srv, 6, DISPATCH_PROPERTYGET);               // RxData
+//   InvokeById(*srv, dispid::kConnect, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});
+//   InvokeById(*srv, dispid::kOpenPort, DISPATCH_METHOD, {1, 4800, 100});
+//   int32_t rc = InvokeById(*srv, dispid::kSendData, DISPATCH_METHOD, {frame}).ToInt32();
+//   Variant rx = InvokeById(*srv, dispid::kRxData, DISPATCH_PROPERTYGET);
+//
+// The members' dispatch identifiers are in varn_srv_dispids.h.
 //
 // Calls on one object come one at a time (one client, one connection);
 // calls on different objects may come from any threads.
@@ -34,6 +37,8 @@ class TPort;
 
 inline constexpr const char* kVarnSrvClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
 inline constexpr const char* kVarnSrvProgId = "VarnSrv.VarnSrv";
+// The documentation string of the interface and of the class.
+inline constexpr const char* kVarnSrvDoc = "Квелта: Драйвер Варн";
 
 namespace msg {
 inline constexpr const char* kNoError = "Ошибок нет";
@@ -77,9 +82,12 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
   // into the result code and ResultDescription.
   int32_t Outcome(Catch what, const std::function<void()>& body);
   int32_t Succeed();
-  // The close step of ClosePort (under the port list lock).
+  // The listed port with that number (under the state lock, let go again).
+  TPort* FindPort(int32_t portNumber);
+  // The close step of ClosePort (under that port's exchange lock).
   void CloseCurrentPort();
-  // The unlock step of UnlockPort: EDriverError -18 when another holds it.
+  // The unlock step of UnlockPort (under the state lock): EDriverError -18
+  // when another client holds it.
   void UnlockCurrentPort();
   [[noreturn]] void ThrowLockedBy(const TPort& port) const;
 

@@ -14,17 +14,16 @@
 #include <thread>
 
 #include "bench/bench_util.h"
-#include "driver/core/varn_drv.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "protocol/server_members.h"
 #include "remote/local_server.h"
 #include "server/link/port.h"
 #include "server/settings.h"
@@ -67,7 +66,7 @@ void PortRound(int32_t baud, Figures& f, double seconds) {
   TPort port(settings);
   port.SetPortNumber(1);
   port.SetBaudRate(baud);
-  const std::string request = protocol::BuildFrame(std::string("\x11\x97\x1C\x00\x00", 5));
+  const std::string request = protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus));
   bench::Measure(
       f.port, seconds, [&] { f.answerBytes = port.Exchange(request).size(); }, 20, 10);
 }
@@ -114,7 +113,7 @@ void Print(const char* title, const Figures& f) {
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
   bench::TempFolder folder;
-  RegisterClass(*std::make_unique<Registry>(Registry::Default()), protocol::kVarnSrvClsid,
+  RegisterClass(*std::make_unique<Registry>(Registry::Default()), remote::kPortServerClsid,
                 "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   const uint16_t tcpPort = ListeningSocket::ListenTcp(0).Port();
   Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);

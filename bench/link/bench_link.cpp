@@ -12,15 +12,18 @@
 #include <string>
 
 #include "bench/bench_util.h"
+#include "emulator/minimal_responder.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 
 using namespace varn;
 
 namespace {
 
-const std::string kRequest = bench::Frame(std::string("\x11\x93\x1C\x00\x00", 5));
+const std::string kRequest = protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus));
 
 }  // namespace
 
@@ -54,14 +57,14 @@ int main(int argc, char** argv) {
       to.ReadTotalTimeoutConstant = 1000;
       line->SetTimeouts(to);
       bench::Measure(bare, seconds / kRounds, [&] {
-        line->Write("\x05");
-        if (line->Read(1) != "\x15") std::abort();
+        line->Write(std::string(1, protocol::ENQ));
+        if (line->Read(1) != std::string(1, protocol::NAK)) std::abort();
         line->Write(kRequest);
-        if (line->Read(1) != "\x06") std::abort();
+        if (line->Read(1) != std::string(1, protocol::ACK)) std::abort();
         const std::string head = line->Read(2);
         const std::string rest = line->Read(static_cast<unsigned char>(head[1]) + 1);
         if (rest.size() != 5) std::abort();
-        line->Write("\x06");
+        line->Write(std::string(1, protocol::ACK));
       });
     }
   }

@@ -15,6 +15,9 @@
 
 #include "bench/bench_util.h"
 #include "platform/automation/classes.h"
+#include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/dispatcher.h"
 
@@ -36,7 +39,8 @@ class TEcho : public DispatchObject<TEcho> {
   }
 };
 
-const std::u16string kFrame = u"\x02\x05\x11\x93\x1C\x00\x00\x9F";
+const std::u16string kFrame =
+    Cp1251ToUtf16(protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus)));
 
 double InvokeRate(IDispatch& obj, double seconds) {
   DISPID id;

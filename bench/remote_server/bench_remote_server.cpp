@@ -7,6 +7,13 @@
 // in short rounds (each opens COM1 and closes it again), so a change of
 // machine load hits all alike.
 //
+// Then ports in parallel: two emulators that send at the pace of a real
+// 115200-baud line (as real devices are line-limited) on COM2 and COM3;
+// one client alone on COM2, against two clients (two connections) on COM2
+// and COM3 at once, again in alternating rounds. `ratio:` is the two
+// ports' combined rate over the one port's (2 when ports never wait for
+// each other).
+//
 //   build/default/bin/bench_remote_server [seconds per figure, default 4]
 #include <chrono>
 #include <cstdio>
@@ -22,38 +29,41 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/child_process.h"
 #include "platform/event_loop.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
 #include "platform/timers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
+#include "server/varn_srv_dispids.h"
 
 using namespace varn;
 using Clock = std::chrono::steady_clock;
-using bench::Frame;
 using bench::Tally;
 
 namespace {
 
-constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
+using namespace dispid;
 
-// Command 0x11 (short status) with the operator password 7319.
-const std::u16string kTx = Cp1251ToUtf16(Frame(std::string("\x11\x97\x1C\x00\x00", 5)));
+const std::u16string kTx =
+    Cp1251ToUtf16(protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus)));
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "bench_remote_server: %s\n", what.c_str());
   std::exit(1);
 }
 
-// One round on COM1 through `obj`: open, measure, close (frees the device).
-void Round(IDispatch& obj, Tally& tally, double seconds, bool byName) {
-  if (InvokeById(obj, kOpenPort, DISPATCH_METHOD, {1, 4800, 100}).ToInt32() != 0)
+// One round on COM `com` through `obj`: open, measure, close (frees the device).
+void Round(IDispatch& obj, Tally& tally, double seconds, bool byName, int32_t com = 1,
+           int32_t baud = 4800) {
+  if (InvokeById(obj, kOpenPort, DISPATCH_METHOD, {com, baud, 100}).ToInt32() != 0)
     Die("OpenPort failed");
   bench::Measure(
       tally, seconds,
@@ -86,6 +96,11 @@ int main(int argc, char** argv) {
 
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // 4800 baud
   emu::TComRegistration com1(1, device.SlavePath());
+  emu::EmulatorOptions lineLimited;
+  lineLimited.baudCode = 6;  // 115200
+  lineLimited.faults.lineSpeed = true;
+  emu::EmulatedDevice fast2{lineLimited}, fast3{lineLimited};
+  emu::TComRegistration com2(2, fast2.SlavePath()), com3(3, fast3.SlavePath());
   const uint16_t tcpPort = ListeningSocket::ListenTcp(0).Port();
   Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);
   Registry::Default().WriteDword(kServerKey, "TCPPort", tcpPort);
@@ -101,9 +116,11 @@ int main(int argc, char** argv) {
         }
       }))
     Die("VarnSrv did not listen at " + socketPath);
-  remote::TkxLocalSocketConnection local;
+  remote::TkxLocalSocketConnection local, second;
   local.Path = socketPath;
   local.ServerGUID = kVarnSrvClsid;
+  second.Path = socketPath;
+  second.ServerGUID = kVarnSrvClsid;
   remote::TkxSocketConnection tcp;
   tcp.SetAddress("127.0.0.1");
   tcp.Port = tcpPort;
@@ -111,6 +128,7 @@ int main(int argc, char** argv) {
   if (!Within(std::chrono::seconds(10), [&] {
         try {
           local.Open();
+          second.Open();
           tcp.Open();
           return true;
         } catch (const std::exception&) {
@@ -136,8 +154,17 @@ int main(int argc, char** argv) {
     Round(*local.ServerObject(), unixByName, slice / 2, true);
   }
 
+  Tally alone, together2, together3;
+  for (int round = 0; round < kRounds; ++round) {
+    Round(*local.ServerObject(), alone, slice, false, 2, 115200);
+    std::thread other([&] { Round(*second.ServerObject(), together3, slice, false, 3, 115200); });
+    Round(*local.ServerObject(), together2, slice, false, 2, 115200);
+    other.join();
+  }
+
   inProcess = DispatchPtr();
   local.Close();
+  second.Close();
   tcp.Close();
   server->Terminate();
   const std::optional<int> status = server->Wait(std::chrono::seconds(20));
@@ -150,6 +177,12 @@ int main(int argc, char** argv) {
   std::printf("VarnSrv over TCP loopback (by id):       %.0f exchanges/s\n", tcpById.PerSecond());
   std::printf("VarnSrv over the Unix socket (by name):  %.0f exchanges/s\n",
               unixByName.PerSecond());
-  std::printf("ratio: %.2f\n", unixById.PerSecond() / direct.PerSecond());
+  std::printf("Unix socket / in-process:                %.2f\n",
+              unixById.PerSecond() / direct.PerSecond());
+  const double both = together2.PerSecond() + together3.PerSecond();
+  std::printf("one port alone, 115200-baud line:        %.0f exchanges/s\n", alone.PerSecond());
+  std::printf("two ports at once, 115200-baud lines:    %.0f exchanges/s (%.0f + %.0f)\n", both,
+              together2.PerSecond(), together3.PerSecond());
+  std::printf("ratio: %.2f\n", both / alone.PerSecond());
   return 0;
 }

@@ -22,21 +22,22 @@
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "platform/timers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
+#include "server/varn_srv_dispids.h"
 
 using namespace varn;
-using bench::Frame;
 using bench::Measure;
 using bench::Tally;
 
 namespace {
 
-constexpr DISPID kOpenPort = 1, kClosePort = 2, kSendData = 5;
+using namespace dispid;
 
-// Command 0x11 (short status) with the operator password 7319.
-const std::string kRequest = Frame(std::string("\x11\x97\x1C\x00\x00", 5));
+const std::string kRequest = protocol::Frame(protocol::Request(protocol::cmd::GetECRStatus));
 
 }  // namespace
 

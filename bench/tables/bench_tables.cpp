@@ -23,11 +23,10 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
-#include "protocol/server_members.h"
 #include "remote/local_server.h"
 
 using namespace varn;
@@ -134,7 +133,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   bench::TempFolder folder;
   Registry reg = Registry::Default();
-  RegisterClass(reg, protocol::kVarnSrvClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
+  RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   reg.WriteDword(kServerKey, "LogOn", 1);
   ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, (folder.Path() / "server.out").string());
   const std::string socketPath = remote::LocalServerSocketPath();

@@ -4,6 +4,7 @@
 
 #include "driver/core/varn_drv.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
 #include "protocol/frame.h"
 
 namespace varn {
@@ -11,10 +12,7 @@ namespace {
 
 // Command code and operator password: the start of every payload but one.
 std::string Payload(uint8_t code) {
-  std::string p(1, static_cast<char>(code));
-  for (int i = 0; i < 4; ++i)
-    p.push_back(static_cast<char>((protocol::kOperatorPassword >> (8 * i)) & 0xFF));
-  return p;
+  return protocol::Request(code);
 }
 
 void PutByte(std::string& p, uint32_t v) {
@@ -69,30 +67,30 @@ std::string TVarnDrv::FitString(int width, int header) {
 }
 
 int32_t TVarnDrv::GetShortECRStatus() {
-  return SendCommand(Payload(protocol::kGetShortECRStatus));
+  return SendCommand(Payload(protocol::cmd::GetShortECRStatus));
 }
 int32_t TVarnDrv::GetECRStatus() {
-  return SendCommand(Payload(protocol::kGetECRStatus));
+  return SendCommand(Payload(protocol::cmd::GetECRStatus));
 }
 int32_t TVarnDrv::Beep() {
-  return SendCommand(Payload(protocol::kBeep));
+  return SendCommand(Payload(protocol::cmd::Beep));
 }
 int32_t TVarnDrv::InitTable() {
-  return SendCommand(Payload(protocol::kInitTable));
+  return SendCommand(Payload(protocol::cmd::InitTable));
 }
 int32_t TVarnDrv::InterruptTest() {
-  return SendCommand(Payload(protocol::kInterruptTest));
+  return SendCommand(Payload(protocol::cmd::InterruptTest));
 }
 
 int32_t TVarnDrv::PrintWideString() {
-  std::string p = Payload(protocol::kPrintWideString);
+  std::string p = Payload(protocol::cmd::PrintWideString);
   PutByte(p, 0x02);
   p += FitString(20, 6);
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::PrintString() {
-  std::string p = Payload(protocol::kPrintString);
+  std::string p = Payload(protocol::cmd::PrintString);
   PutByte(p, 0x02);
   p += FitString(40, 6);
   return SendCommand(p);
@@ -100,7 +98,7 @@ int32_t TVarnDrv::PrintString() {
 
 int32_t TVarnDrv::PrintStringWithFont() {
   if (!InByte(m_fontType)) return RangeError();
-  std::string p = Payload(protocol::kPrintStringWithFont);
+  std::string p = Payload(protocol::cmd::PrintStringWithFont);
   PutByte(p, 0x02);
   PutByte(p, static_cast<uint32_t>(m_fontType));
   p += FitString(40, 7);
@@ -111,7 +109,7 @@ int32_t TVarnDrv::SetExchangeParam() {
   const uint8_t code = EncodeTimeout(static_cast<uint32_t>(m_timeout));
   // The property shows what the device will really use.
   m_timeout = DecodeTimeout(code);
-  std::string p = Payload(protocol::kSetExchangeParam);
+  std::string p = Payload(protocol::cmd::SetExchangeParam);
   PutByte(p, m_portNumber);
   PutByte(p, static_cast<uint32_t>(m_baudRate));
   PutByte(p, code);
@@ -120,14 +118,14 @@ int32_t TVarnDrv::SetExchangeParam() {
 
 int32_t TVarnDrv::GetExchangeParam() {
   if (m_portNumber > 32) return RangeError();
-  std::string p = Payload(protocol::kGetExchangeParam);
+  std::string p = Payload(protocol::cmd::GetExchangeParam);
   PutByte(p, m_portNumber);
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::Test() {
   if (!InByte(m_runningPeriod)) return RangeError();
-  std::string p = Payload(protocol::kTest);
+  std::string p = Payload(protocol::cmd::Test);
   PutByte(p, static_cast<uint32_t>(m_runningPeriod));
   return SendCommand(p);
 }
@@ -169,7 +167,7 @@ int32_t TVarnDrv::WriteTableValue(bool withStruct) {
     for (int i = 0; i < m_fieldSize; ++i)
       PutByte(value, static_cast<uint32_t>(m_valueOfFieldInteger) >> (8 * i));
   }
-  std::string p = Payload(protocol::kWriteTable);
+  std::string p = Payload(protocol::cmd::WriteTable);
   PutByte(p, static_cast<uint32_t>(m_tableNumber));
   PutWord(p, static_cast<uint32_t>(m_rowNumber));
   PutByte(p, static_cast<uint32_t>(m_fieldNumber));
@@ -184,7 +182,7 @@ int32_t TVarnDrv::ReadTableValue(bool withStruct) {
     if (r != 0) return r;
   }
   if (!m_fieldType && m_fieldSize > 4) return RangeError();
-  std::string p = Payload(protocol::kReadTable);
+  std::string p = Payload(protocol::cmd::ReadTable);
   PutByte(p, static_cast<uint32_t>(m_tableNumber));
   PutWord(p, static_cast<uint32_t>(m_rowNumber));
   PutByte(p, static_cast<uint32_t>(m_fieldNumber));
@@ -194,21 +192,21 @@ int32_t TVarnDrv::ReadTableValue(bool withStruct) {
 int32_t TVarnDrv::GetFontMetrics() {
   if (!InByte(m_fontType))
     return RangeError(Format("Неверное значение параметра FontType (%d).", m_fontType));
-  std::string p = Payload(protocol::kGetFontMetrics);
+  std::string p = Payload(protocol::cmd::GetFontMetrics);
   PutByte(p, static_cast<uint32_t>(m_fontType));
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::OpenDrawer() {
   if (!InByte(m_drawerNumber)) return RangeError();
-  std::string p = Payload(protocol::kOpenDrawer);
+  std::string p = Payload(protocol::cmd::OpenDrawer);
   PutByte(p, static_cast<uint32_t>(m_drawerNumber));
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::FeedDocument() {
   if (!InByte(m_stringQuantity)) return RangeError();
-  std::string p = Payload(protocol::kFeedDocument);
+  std::string p = Payload(protocol::cmd::FeedDocument);
   PutByte(p, 0x02);
   PutByte(p, static_cast<uint32_t>(m_stringQuantity));
   return SendCommand(p);
@@ -216,14 +214,14 @@ int32_t TVarnDrv::FeedDocument() {
 
 int32_t TVarnDrv::GetTableStruct() {
   if (!InByte(m_tableNumber)) return RangeError();
-  std::string p = Payload(protocol::kGetTableStruct);
+  std::string p = Payload(protocol::cmd::GetTableStruct);
   PutByte(p, static_cast<uint32_t>(m_tableNumber));
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::GetFieldStruct() {
   if (!InByte(m_tableNumber) || !InByte(m_fieldNumber)) return RangeError();
-  std::string p = Payload(protocol::kGetFieldStruct);
+  std::string p = Payload(protocol::cmd::GetFieldStruct);
   PutByte(p, static_cast<uint32_t>(m_tableNumber));
   PutByte(p, static_cast<uint32_t>(m_fieldNumber));
   return SendCommand(p);
@@ -231,7 +229,7 @@ int32_t TVarnDrv::GetFieldStruct() {
 
 int32_t TVarnDrv::LoadLineData() {
   if (!InWord(m_lineNumber)) return RangeError();
-  std::string p = Payload(protocol::kLoadLineData);
+  std::string p = Payload(protocol::cmd::LoadLineData);
   PutByte(p, static_cast<uint32_t>(m_lineNumber));
   p += FitBytes(m_lineData, 40);
   return SendCommand(p);
@@ -239,7 +237,7 @@ int32_t TVarnDrv::LoadLineData() {
 
 int32_t TVarnDrv::LoadLineDataEx() {
   if (!InWord(m_lineNumber)) return RangeError();
-  std::string p = Payload(protocol::kLoadLineDataEx);
+  std::string p = Payload(protocol::cmd::LoadLineDataEx);
   PutWord(p, static_cast<uint32_t>(m_lineNumber));
   p += FitBytes(m_lineData, 40);
   return SendCommand(p);
@@ -263,7 +261,7 @@ int32_t TVarnDrv::WideLoadLineData() {
 
 int32_t TVarnDrv::Draw() {
   if (!InByte(m_firstLineNumber) || !InByte(m_lastLineNumber)) return RangeError();
-  std::string p = Payload(protocol::kDraw);
+  std::string p = Payload(protocol::cmd::Draw);
   PutByte(p, static_cast<uint32_t>(m_firstLineNumber));
   PutByte(p, static_cast<uint32_t>(m_lastLineNumber));
   return SendCommand(p);
@@ -271,7 +269,7 @@ int32_t TVarnDrv::Draw() {
 
 int32_t TVarnDrv::DrawEx() {
   if (!InWord(m_firstLineNumber) || !InWord(m_lastLineNumber)) return RangeError();
-  std::string p = Payload(protocol::kDrawEx);
+  std::string p = Payload(protocol::cmd::DrawEx);
   PutWord(p, static_cast<uint32_t>(m_firstLineNumber));
   PutWord(p, static_cast<uint32_t>(m_lastLineNumber));
   return SendCommand(p);
@@ -292,13 +290,13 @@ int32_t TVarnDrv::PrintBarCode() {
     magnitude = magnitude * 10 + digit;
   }
   const uint64_t value = negative ? ~magnitude + 1 : magnitude;
-  std::string p = Payload(protocol::kPrintBarCode);
+  std::string p = Payload(protocol::cmd::PrintBarCode);
   for (int b = 0; b < 5; ++b) PutByte(p, static_cast<uint32_t>(value >> (8 * b)));
   return SendCommand(p);
 }
 
 int32_t TVarnDrv::GetDeviceMetrics() {
-  return SendCommand(std::string(1, static_cast<char>(protocol::kGetDeviceMetrics)));
+  return SendCommand(std::string(1, static_cast<char>(protocol::cmd::GetDeviceMetrics)));
 }
 
 int32_t TVarnDrv::ExchangeBytes() {

@@ -8,7 +8,6 @@
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/text.h"
-#include "protocol/server_members.h"
 #include "remote/local_server.h"
 
 namespace varn {
@@ -49,10 +48,10 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
   try {
     if (m_connectionType == 0 || (m_connectionType != 1 && IsThisComputer(computer))) {
       auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
-      conn->ServerGUID = protocol::kVarnSrvClsid;
+      conn->ServerGUID = remote::kPortServerClsid;
       conn->OnClosing = closing;
       remote::TLocalServerConnector connector;
-      connector.ServerGUID = protocol::kVarnSrvClsid;
+      connector.ServerGUID = remote::kPortServerClsid;
       connector.Open(*conn);
       m_connection = std::move(conn);
     } else {
@@ -62,7 +61,7 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
       else
         conn->SetHost(computer);
       conn->Port = m_tcpPort;
-      conn->ServerGUID = protocol::kVarnSrvClsid;
+      conn->ServerGUID = remote::kPortServerClsid;
       conn->OnClosing = closing;
       conn->Open();
       m_connection = std::move(conn);

@@ -8,6 +8,7 @@
 #include "driver/core/varn_drv.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
 #include "protocol/frame.h"
 
 namespace varn {
@@ -97,7 +98,7 @@ int32_t TVarnDrv::RunMethod(const char* name, int32_t (TVarnDrv::*method)()) {
 }
 
 int32_t TVarnDrv::SendCommand(const std::string& payload) {
-  return ExecuteFrame(protocol::BuildFrame(payload));
+  return ExecuteFrame(protocol::Frame(payload));
 }
 
 int32_t TVarnDrv::ExecuteFrame(const std::string& frame) {
@@ -133,13 +134,13 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
     if (err != 0) throw EDriverError(err, DeviceErrorText(err));
     const std::string_view data = std::string_view(answer).substr(2);
     switch (cmd) {
-      case protocol::kGetShortECRStatus:
+      case protocol::cmd::GetShortECRStatus:
         CheckAnswerLength(data, 7);
         m_ecrFlags = static_cast<uint16_t>(LittleEndian(data, 1, 2));
         m_ecrMode = Byte(data, 3);
         m_voltageByte = data.size() > 7 ? Byte(data, 7) : 0;
         break;
-      case protocol::kGetECRStatus:
+      case protocol::cmd::GetECRStatus:
         CheckAnswerLength(data, 16);
         m_softMajor = Byte(data, 1);
         m_softMinor = Byte(data, 2);
@@ -152,12 +153,12 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
         m_ecrMode = Byte(data, 13);
         m_portNumber = Byte(data, 15);
         break;
-      case protocol::kGetExchangeParam:
+      case protocol::cmd::GetExchangeParam:
         CheckAnswerLength(data, 2);
         m_baudRate = Byte(data, 0);
         m_timeout = DecodeTimeout(Byte(data, 1));
         break;
-      case protocol::kReadTable:
+      case protocol::cmd::ReadTable:
         CheckAnswerLength(data, m_fieldSize);
         if (m_fieldType) {
           const std::string_view value = data.substr(0, m_fieldSize);
@@ -168,14 +169,14 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
           m_valueOfFieldInteger = static_cast<int32_t>(LittleEndian(data, 0, m_fieldSize));
         }
         break;
-      case protocol::kGetTableStruct:
+      case protocol::cmd::GetTableStruct:
         CheckAnswerLength(data, 43);
         m_tableName = TrimmedText(data.substr(0, 40));
         m_rowNumber = static_cast<int32_t>((static_cast<uint32_t>(m_rowNumber) & 0xFFFF0000u) |
                                            LittleEndian(data, 40, 2));
         m_fieldNumber = Byte(data, 42);
         break;
-      case protocol::kGetFieldStruct: {
+      case protocol::cmd::GetFieldStruct: {
         CheckAnswerLength(data, 42);
         const bool isString = Byte(data, 40) != 0;
         const uint8_t size = Byte(data, 41);
@@ -190,14 +191,14 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
         }
         break;
       }
-      case protocol::kGetFontMetrics:
+      case protocol::cmd::GetFontMetrics:
         CheckAnswerLength(data, 5);
         m_printWidth = static_cast<uint16_t>(LittleEndian(data, 0, 2));
         m_charWidth = Byte(data, 2);
         m_charHeight = Byte(data, 3);
         m_fontCount = Byte(data, 4);
         break;
-      case protocol::kGetDeviceMetrics:
+      case protocol::cmd::GetDeviceMetrics:
         CheckAnswerLength(data, 6);
         m_uMajorType = Byte(data, 0);
         m_uMinorType = Byte(data, 1);
@@ -207,17 +208,17 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
         m_uCodePage = Byte(data, 5);
         m_uDescription = Cp1251ToUtf16(data.substr(6, 255));
         break;
-      case protocol::kPrintWideString:
-      case protocol::kBeep:
-      case protocol::kPrintString:
-      case protocol::kTest:
-      case protocol::kOpenDrawer:
-      case protocol::kFeedDocument:
-      case protocol::kInterruptTest:
-      case protocol::kPrintStringWithFont:
-      case protocol::kLoadLineData:
-      case protocol::kDraw:
-      case protocol::kPrintBarCode:
+      case protocol::cmd::PrintWideString:
+      case protocol::cmd::Beep:
+      case protocol::cmd::PrintString:
+      case protocol::cmd::Test:
+      case protocol::cmd::OpenDrawer:
+      case protocol::cmd::FeedDocument:
+      case protocol::cmd::InterruptTest:
+      case protocol::cmd::PrintStringWithFont:
+      case protocol::cmd::LoadLineData:
+      case protocol::cmd::Draw:
+      case protocol::cmd::PrintBarCode:
         CheckAnswerLength(data, 1);
         break;
       default:

@@ -4,7 +4,6 @@
 // connection and the setup page need.
 //
 //   DeviceErrorText(0x5D)   // "Таблица не определена"
-//   CommandName(0x11)       // "Запрос состояния"
 //   RaiseDriverError(-9, "Параметр вне диапазона.");
 //
 // The hex dump of bytes is platform's HexDump (platform/text.h); deleting a
@@ -22,10 +21,6 @@ namespace varn {
 // The message for an error byte of a device answer (UTF-8). Codes without a
 // text of their own give "Неизвестный код ошибки устройства (<code>)."
 std::string DeviceErrorText(uint8_t code);
-
-// The name of a device command (UTF-8); empty for a code the device does not
-// define.
-std::string CommandName(uint8_t code);
 
 // Throws EDriverError; the automation boundary turns it into ResultCode and
 // ResultCodeDescription.

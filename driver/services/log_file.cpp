@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/core/errors.h"
+#include "protocol/commands.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -151,7 +151,7 @@ void TLogFile::WriteCommand(uint8_t code) {
   if (!m_enabled) return;
   char hex[4];
   std::snprintf(hex, sizeof hex, "%.2X", code);
-  WriteLine("Команда " + std::string(hex) + " " + CommandName(code));
+  WriteLine("Команда " + std::string(hex) + " " + std::string(protocol::CommandName(code)));
 }
 
 void TLogFile::WriteSent(std::string_view bytes) {

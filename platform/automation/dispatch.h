@@ -51,6 +51,8 @@ class IDispatch {
   virtual uint32_t AddRef() = 0;
   virtual uint32_t Release() = 0;
   // names[0] is the member, further names its parameters (ids[i] their index).
+  // Both report the object's outcome as an HRESULT; the proxy of a remote
+  // object also throws when the call cannot reach it (remote/proxy.h).
   virtual HRESULT GetIDsOfNames(std::span<const std::u16string> names, std::span<DISPID> ids) = 0;
   virtual HRESULT Invoke(DISPID id, uint16_t flags, DispParams& params, Variant* result,
                          ExcepInfo* excep, uint32_t* argErr) = 0;
@@ -110,6 +112,15 @@ struct MemberInfo {
   std::string help;
 };
 
+// What type information says of the dispatch interface and of the class
+// that implements it (a type library's names and documentation strings).
+struct TypeDescription {
+  std::string interfaceName;  // "IVarnSrv"
+  std::string interfaceDoc;   // "Квелта: Драйвер Варн"
+  std::string className;      // "VarnSrv"
+  std::string classDoc;
+};
+
 // "Get_Name" / "Set_Name" for property accessors, the name for methods.
 std::string LogName(const MemberInfo& m);
 
@@ -129,15 +140,18 @@ HRESULT Call(const MemberInfo& m, const std::function<Variant()>& run, DispParam
 template <class T>
 class MemberTable {
  public:
-  MemberTable(std::vector<Member<T>> members) : m_members(std::move(members)) {
+  MemberTable(std::vector<Member<T>> members, TypeDescription description = {})
+      : m_members(std::move(members)), m_description(std::move(description)) {
     for (const auto& m : m_members)
       m_info.push_back({m.id, m.name, m.kind, m.params, m.result, m.help ? m.help : ""});
   }
   const std::vector<MemberInfo>& Info() const { return m_info; }
+  const TypeDescription& Description() const { return m_description; }
   const Member<T>& At(size_t i) const { return m_members[i]; }
 
  private:
   std::vector<Member<T>> m_members;
+  TypeDescription m_description;
   std::vector<MemberInfo> m_info;
 };
 
@@ -145,6 +159,7 @@ class MemberTable {
 class ITypeInfoSource {
  public:
   virtual const std::vector<MemberInfo>& TypeInfo() const = 0;
+  virtual const TypeDescription& Description() const = 0;
 
  protected:
   virtual ~ITypeInfoSource() = default;
@@ -188,6 +203,7 @@ class DispatchObject : public RefCountedDispatch, public ITypeInfoSource {
         table.Info()[index], [&] { return handler(self, inputs); }, params, result, excep);
   }
   const std::vector<MemberInfo>& TypeInfo() const override { return T::Members().Info(); }
+  const TypeDescription& Description() const override { return T::Members().Description(); }
 };
 
 // Creates an object and hands out the first counted reference.

@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
 
-#include "platform/child_process.h"
 #include "platform/errors.h"
+#include "platform/posix/os_error.h"
+#include "platform/testing/child_process.h"
 
 extern char** environ;
 
@@ -44,7 +44,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   const int err = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (err != 0) throw EOSError(err, "start " + program + ": " + std::strerror(err));
+  if (err != 0) ThrowErrno("start " + program, err);
   m_pid = pid;
 }
 
@@ -67,7 +67,7 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
     }
     if (r < 0 && errno != EINTR) {
       const int err = errno;
-      throw EOSError(err, "wait for " + std::to_string(m_pid) + ": " + std::strerror(err));
+      ThrowErrno("wait for " + std::to_string(m_pid), err);
     }
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -6,20 +6,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/posix/os_error.h"
 
 namespace varn {
 namespace {
-
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  const int err = errno;
-  throw EOSError(err, what + ": " + std::strerror(err));
-}
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
@@ -63,12 +59,15 @@ std::string ReadRegularFile(const std::string& path, size_t maxBytes) {
   if (fd < 0) ThrowErrno("open " + path);
   auto fail = [&](int err, const std::string& what) {
     close(fd);
-    throw EOSError(err, what);
+    ThrowErrno(what, err);
   };
   struct stat st {};
-  if (fstat(fd, &st) != 0) fail(errno, "stat " + path + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) fail(EINVAL, path + ": not a regular file");
-  if (static_cast<uint64_t>(st.st_size) > maxBytes) fail(EFBIG, path + ": " + std::strerror(EFBIG));
+  if (fstat(fd, &st) != 0) fail(errno, "stat " + path);
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    throw EOSError(EINVAL, path + ": not a regular file");
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) fail(EFBIG, path);
   std::string out(static_cast<size_t>(st.st_size), '\0');
   size_t done = 0;
   // The file may grow meanwhile: never past the limit, never past the buffer.
@@ -79,7 +78,7 @@ std::string ReadRegularFile(const std::string& path, size_t maxBytes) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      fail(errno, "read " + path + ": " + std::strerror(errno));
+      fail(errno, "read " + path);
     }
   }
   close(fd);
@@ -128,6 +127,68 @@ void MakeDirectories(const std::string& path, unsigned mode) {
     const std::string part = path.substr(0, pos);
     if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) ThrowErrno("mkdir " + part);
   }
+}
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& what, const std::string& path,
+                         const std::string& fault) {
+  throw EOSError(EACCES, what + " " + path + " is not safe to use: " + fault);
+}
+
+std::string OctalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+std::string NotOurs(uid_t owner) {
+  return "it belongs to user " + std::to_string(owner) + ", not to this user (" +
+         std::to_string(geteuid()) + ")";
+}
+
+// lstat; false when nothing is there. A symbolic link must be ours (or
+// root's) as well, since its owner could point it elsewhere at any time.
+bool StatNoFollow(const std::string& path, struct stat& st) {
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return false;
+    ThrowErrno("stat " + path);
+  }
+  return true;
+}
+
+}  // namespace
+
+void CheckPrivateFolder(const std::string& path, const std::string& what) {
+  const uid_t me = geteuid();
+  const std::string parent = ParentDirectory(path);
+  struct stat st {};
+  if (!parent.empty() && StatNoFollow(parent, st)) {
+    if (S_ISLNK(st.st_mode) && st.st_uid != me && st.st_uid != 0)
+      Refuse(what, path,
+             "its parent " + parent + " is a link of user " + std::to_string(st.st_uid));
+    if (stat(parent.c_str(), &st) != 0) ThrowErrno("stat " + parent);
+    if (st.st_uid != me && st.st_uid != 0)
+      Refuse(what, path, "its parent " + parent + " belongs to user " + std::to_string(st.st_uid));
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
+      Refuse(what, path,
+             "its parent " + parent + " is writable by other users (mode " + OctalMode(st.st_mode) +
+                 ")");
+  }
+  if (!StatNoFollow(path, st)) return;
+  if (st.st_uid != me) Refuse(what, path, NotOurs(st.st_uid));
+  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) ThrowErrno("stat " + path);
+  if (!S_ISDIR(st.st_mode)) Refuse(what, path, "it is not a folder");
+  if (st.st_uid != me) Refuse(what, path, NotOurs(st.st_uid));
+  if ((st.st_mode & 077) != 0)
+    Refuse(what, path,
+           "it is open to other users (mode " + OctalMode(st.st_mode) + "; it must be 0700)");
+}
+
+void CheckOwnFile(const std::string& path, const std::string& what) {
+  struct stat st {};
+  if (!StatNoFollow(path, st)) return;
+  if (st.st_uid != geteuid()) Refuse(what, path, NotOurs(st.st_uid));
 }
 
 bool FileExists(const std::string& path) {

@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/os_error.h"
 #include "platform/process_info.h"
 #include "platform/socket.h"
 
@@ -19,10 +19,7 @@ namespace varn {
 std::string ExecutablePath() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) {
-    const int err = errno;
-    throw EOSError(err, std::string("readlink /proc/self/exe: ") + std::strerror(err));
-  }
+  if (n <= 0) ThrowErrno("readlink /proc/self/exe");
   return std::string(buf, static_cast<size_t>(n));
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/posix/os_error.h"
 #include "platform/process.h"
 
 namespace varn {
@@ -70,14 +71,14 @@ int64_t StartDetachedProcess(const std::string& program, const std::vector<std::
   int p[2];
   if (::pipe2(p, O_CLOEXEC) != 0) {
     const int err = errno;
-    throw EOSError(err, std::string("start ") + path + ": pipe: " + std::strerror(err));
+    ThrowErrno("start " + path + ": pipe", err);
   }
   const pid_t middle = ::fork();
   if (middle < 0) {
     const int err = errno;
     ::close(p[0]);
     ::close(p[1]);
-    throw EOSError(err, "start " + path + ": fork: " + std::strerror(err));
+    ThrowErrno("start " + path + ": fork", err);
   }
   if (middle == 0) {
     ::close(p[0]);
@@ -131,7 +132,7 @@ int64_t StartDetachedProcess(const std::string& program, const std::vector<std::
     }
   }
   ::close(p[0]);
-  if (err != 0) throw EOSError(err, "start " + path + ": " + std::strerror(err));
+  if (err != 0) ThrowErrno("start " + path, err);
   if (pid == 0) throw EOSError(0, "start " + path + ": the process did not start");
   return pid;
 }
@@ -159,6 +160,10 @@ void TerminateProcess(int64_t pid) {
 
 int64_t CurrentProcessId() {
   return ::getpid();
+}
+
+int64_t CurrentUserId() {
+  return ::geteuid();
 }
 
 }  // namespace varn

@@ -2,54 +2,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/line_speed_linux.h"
+#include "platform/posix/os_error.h"
 #include "platform/pty.h"
 
 namespace varn {
-namespace {
-
-[[noreturn]] void ThrowErrno(const char* what) {
-  const int err = errno;
-  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
-}
-
-int32_t BaudOf(speed_t s) {
-  switch (s) {
-    case B1200:
-      return 1200;
-    case B2400:
-      return 2400;
-    case B4800:
-      return 4800;
-    case B9600:
-      return 9600;
-    case B19200:
-      return 19200;
-    case B38400:
-      return 38400;
-    case B57600:
-      return 57600;
-    case B115200:
-      return 115200;
-    case B230400:
-      return 230400;
-    case B460800:
-      return 460800;
-    case B921600:
-      return 921600;
-    default:
-      return 0;
-  }
-}
-
-}  // namespace
-
 PtyDevice::PtyDevice() {
   m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (m_master < 0) ThrowErrno("posix_openpt");
@@ -156,10 +121,19 @@ size_t PtyDevice::WriteSome(std::string_view bytes, std::chrono::milliseconds wa
   return done;
 }
 
+bool PtyDevice::ReleaseStaleExclusiveMode() {
+  int exclusive = 0;
+  if (ioctl(m_slaveKeep, TIOCGEXCL, &exclusive) != 0 || !exclusive) return false;
+  // Every host locks the line it opens (and keeps the lock until it goes),
+  // so a lock we can take means nobody holds the line any more.
+  if (flock(m_slaveKeep, LOCK_EX | LOCK_NB) != 0) return false;
+  const bool cleared = ioctl(m_slaveKeep, TIOCNXCL) == 0;
+  flock(m_slaveKeep, LOCK_UN);
+  return cleared;
+}
+
 int32_t PtyDevice::LineBaud() const {
-  termios tio{};
-  if (tcgetattr(m_slaveKeep, &tio) != 0) return 0;
-  return BaudOf(cfgetospeed(&tio));
+  return LineSpeed(m_slaveKeep);
 }
 
 void PtyDevice::DiscardInput() {

@@ -10,9 +10,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
+#include <thread>
 
 #include "platform/errors.h"
+#include "platform/posix/line_speed_linux.h"
+#include "platform/posix/os_error.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 
@@ -21,43 +24,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void ThrowErrno(const char* what) {
-  const int err = errno;
-  throw EOSError(err, std::string(what) + ": " + std::strerror(err));
-}
-
-speed_t SpeedConstant(int32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 921600:
-      return B921600;
-    default:
-      return B0;
-  }
-}
-
 // Waits for `events` until `deadline`; false when the deadline passed first.
-// A line that hung up (device unplugged, pty closed) is an error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+// A line that hung up (device unplugged, the pty's device end closed) or
+// failed is an error at once: it also reports itself readable, and reads
+// of 0 bytes would spin until the deadline.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const char* what) {
   for (;;) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
@@ -66,8 +37,9 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
     const int r = ppoll(&p, 1, &ts, nullptr);
     if (r > 0) {
+      if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+        throw EOSError(EIO, std::string(what) + ": " + ErrnoText(EIO) + " (the line hung up)");
       if (p.revents & events) return true;
-      throw EOSError(EIO, "the serial line hung up");
     }
     if (r < 0 && errno != EINTR) ThrowErrno("poll");
   }
@@ -82,19 +54,24 @@ class PosixSerialLine final : public ISerialLine {
   }
 
   void ApplyLineSettings(int32_t baudRate) override {
+    if (baudRate <= 0) throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate));
     termios tio{};
     if (tcgetattr(m_fd, &tio) != 0) ThrowErrno("tcgetattr");
-    const speed_t speed = SpeedConstant(baudRate);
-    if (speed == B0) throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate));
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
+    // Any rate the driver can make (a user may set 14400 or 256000 for an
+    // adapter); one it can only come near is refused: more than 2 % off,
+    // the device would not understand a byte.
+    const int32_t took = SetLineSpeed(m_fd, baudRate);
+    if (took < 0) ThrowErrno("set line speed " + std::to_string(baudRate));
+    if (std::abs(int64_t{took} - baudRate) * 50 > baudRate)
+      throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate) +
+                                 " (the line can run at " + std::to_string(took) + ")");
   }
 
   void SetModemLines(bool dtr, bool rts) override {
@@ -128,7 +105,7 @@ class PosixSerialLine final : public ISerialLine {
       auto deadline = totalDeadline;
       if (got > 0 && m_timeouts.ReadIntervalTimeout != 0 && lastByte + interval < deadline)
         deadline = lastByte + interval;
-      if (!WaitFor(m_fd, POLLIN, deadline)) break;
+      if (!WaitFor(m_fd, POLLIN, deadline, "read")) break;
     }
     out.resize(got);
     return out;
@@ -146,21 +123,41 @@ class PosixSerialLine final : public ISerialLine {
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write");
-      if (!WaitFor(m_fd, POLLOUT, deadline)) break;
+      if (!WaitFor(m_fd, POLLOUT, deadline, "write")) break;
     }
     return done;
   }
 
   bool Purge() override {
     // Output is drained, never discarded: it may be the ACK the device has
-    // yet to read. With no flow control the drain ends in bytes*10/baud.
-    int pending = 0;
-    bool ok = true;
-    if (ioctl(m_fd, TIOCOUTQ, &pending) == 0 && pending > 0) ok = tcdrain(m_fd) == 0;
-    return tcflush(m_fd, TCIFLUSH) == 0 && ok;
+    // yet to read. A device that holds the line with flow control may never
+    // let it leave, so the wait is bounded as a write of it is; pending
+    // input is dropped either way.
+    const bool drained = WaitForOutputToLeave();
+    return tcflush(m_fd, TCIFLUSH) == 0 && drained;
   }
 
  private:
+  // False when output is still waiting once a write of it would have timed
+  // out (WriteTotalTimeoutMultiplier x bytes + WriteTotalTimeoutConstant).
+  bool WaitForOutputToLeave() {
+    int pending = 0;
+    if (ioctl(m_fd, TIOCOUTQ, &pending) != 0) return false;
+    if (pending <= 0) return true;
+    const uint64_t limitMs =
+        uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(pending) +
+        m_timeouts.WriteTotalTimeoutConstant;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    // No call waits for the output with a limit: look again each
+    // millisecond (a byte takes 2 ms at 4800 baud).
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (ioctl(m_fd, TIOCOUTQ, &pending) != 0) return false;
+      if (pending <= 0) return true;
+      if (Clock::now() >= deadline) return false;
+    }
+  }
+
   void ModemLine(unsigned long request, int bit) {
     if (ioctl(m_fd, request, &bit) != 0 && errno != EINVAL && errno != ENOTTY && errno != EIO)
       ThrowErrno("modem lines");
@@ -173,17 +170,28 @@ class PosixSerialLine final : public ISerialLine {
 }  // namespace
 
 std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
-  if (path.empty()) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+  if (path.empty())
+    throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, "no device for this number");
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    const int err = errno;
+    std::string reason = ErrnoText(err) + ": " + path;
     // EBUSY is another opener's TIOCEXCL; everything else means no usable port.
-    if (errno == EBUSY) throw EDriverError(rc::kPortBusy, msg::kPortBusy);
-    throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
+    if (err == EBUSY)
+      throw EPortOpenError(rc::kPortBusy, msg::kPortBusy,
+                           reason + " — another program holds it in exclusive mode");
+    if (err == EACCES) reason += " — is the user in the dialout group?";
+    throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, reason);
   }
   // Root ignores TIOCEXCL, so the flock is the guard that always holds.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (!isatty(fd)) {
     close(fd);
-    throw EDriverError(rc::kPortBusy, msg::kPortBusy);
+    throw EPortOpenError(rc::kPortBusy, msg::kPortBusy, path + " is not a terminal");
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    throw EPortOpenError(rc::kPortBusy, msg::kPortBusy,
+                         path + " is locked by another program (flock)");
   }
   ioctl(fd, TIOCEXCL);
   return std::make_unique<PosixSerialLine>(fd);

@@ -3,9 +3,9 @@
 #include <signal.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/os_error.h"
 #include "platform/signals.h"
 
 namespace varn {
@@ -28,7 +28,7 @@ sigset_t g_previous;
 TerminationSignals::TerminationSignals() {
   const sigset_t set = TerminationSet();
   const int err = pthread_sigmask(SIG_BLOCK, &set, &g_previous);
-  if (err != 0) throw EOSError(err, std::string("pthread_sigmask: ") + std::strerror(err));
+  if (err != 0) ThrowErrno("pthread_sigmask", err);
 }
 
 TerminationSignals::~TerminationSignals() {
@@ -42,7 +42,7 @@ bool TerminationSignals::Wait(std::chrono::milliseconds wait) {
   for (;;) {
     if (sigtimedwait(&set, nullptr, &ts) > 0) return true;
     if (errno == EAGAIN) return false;
-    if (errno != EINTR) throw EOSError(errno, std::string("sigtimedwait: ") + std::strerror(errno));
+    if (errno != EINTR) ThrowErrno("sigtimedwait");
   }
 }
 

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/posix/os_error.h"
 #include "platform/socket.h"
 
 namespace varn {
@@ -24,7 +25,7 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& what, int err = errno) {
   const bool nothing = err == ECONNREFUSED || err == ENOENT;
-  throw ESocketError(err, what + ": " + std::strerror(err), nothing);
+  throw ESocketError(err, what + ": " + ErrnoText(err), nothing);
 }
 
 void CloseFd(int& fd) {
@@ -265,7 +266,7 @@ void BindAndListen(int fd, const sockaddr* addr, socklen_t len, const std::strin
   if (::bind(fd, addr, len) != 0 || ::listen(fd, SOMAXCONN) != 0) {
     const int err = errno;
     ::close(fd);
-    std::string text = what + ": " + std::strerror(err);
+    std::string text = what + ": " + ErrnoText(err);
     if (err == EACCES && port != 0 && port < 1024)
       text += " (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability)";
     throw ESocketError(err, text);

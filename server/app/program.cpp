@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "platform/automation/classes.h"
+#include "platform/diagnostics.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
@@ -34,6 +36,8 @@ int RunServer(const TStartOptions& options) {
   TServerApp app(options.mode);
   app.IdleLimit = options.idleLimit;
   app.OnWarning = Say;
+  // Why a port could not be opened: the clients only get -2 or -3.
+  SetDiagnosticSink(Say);
   // No window is built yet, so the server runs headless with or without a
   // display (RunsHeadless is where the window will branch off). Headless,
   // nobody can be asked: a close drops the clients without a question.
@@ -47,6 +51,7 @@ int RunServer(const TStartOptions& options) {
   done = true;
   watcher.join();
   app.Shutdown();
+  SetDiagnosticSink(nullptr);
   return 0;
 }
 
@@ -61,6 +66,8 @@ void UpdateRegistration(TStartMode mode) {
 }
 
 bool RequestClose(const std::string& socketPath) {
+  CheckPrivateFolder(ParentDirectory(socketPath), "the runtime folder");
+  CheckOwnFile(socketPath, "the server's socket");
   const std::optional<int64_t> pid = UnixSocketListenerProcessId(socketPath);
   if (!pid) return false;
   if (*pid <= 0 || *pid == CurrentProcessId())

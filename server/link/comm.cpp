@@ -15,6 +15,7 @@ TComm::~TComm() {
 void TComm::Open() {
   const std::string path = ComPortPath(m_portNumber, Registry::Default());
   m_handle = OpenSerialLine(path);
+  m_opened = true;
   m_handle->SetTimeouts(m_timeouts);
   ApplyLine();
 }
@@ -25,6 +26,7 @@ void TComm::ApplyLine() {
 }
 
 void TComm::Close() {
+  m_opened = false;
   m_handle.reset();
 }
 

@@ -2,8 +2,9 @@
 //
 // It opens COM N exclusively, keeps the baud rate and the five time-outs
 // whether or not the port is open and applies them on every (re)open, and
-// reads and writes with those time-outs. Not thread-safe: the port list
-// lock of the server serialises every call. Only TPort derives from it.
+// reads and writes with those time-outs. Not thread-safe: the server calls
+// it under the port's exchange lock (Opened() alone may be asked from any
+// thread). Only TPort derives from it.
 //
 //   TComm comm;
 //   comm.SetPortNumber(3);
@@ -12,6 +13,7 @@
 //   std::string b = comm.Read(1);     // "" after 100*1+1 ms of silence
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,7 +30,7 @@ class TComm {
   TComm(const TComm&) = delete;
   TComm& operator=(const TComm&) = delete;
 
-  bool Opened() const { return m_handle != nullptr; }
+  bool Opened() const { return m_opened.load(); }
   // Opens the device of PortNumber and applies time-outs, line settings and
   // modem lines. On a failure after the device was opened it stays open.
   void Open();
@@ -52,6 +54,7 @@ class TComm {
   void ApplyLine();
 
   std::unique_ptr<ISerialLine> m_handle;  // null while closed
+  std::atomic<bool> m_opened{false};      // m_handle is set; for readers on other threads
   int32_t m_baudRate = 4800;              // bits per second
   int32_t m_portNumber = 1;               // N of COM N
   CommTimeouts m_timeouts;

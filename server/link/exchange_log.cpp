@@ -7,8 +7,14 @@
 
 namespace varn {
 
+TExchangeLog::TExchangeLog(std::shared_ptr<const TLinkSettings> settings,
+                           std::shared_ptr<TExchangeLogWriter> writer)
+    : m_settings(std::move(settings)),
+      m_writer(writer ? std::move(writer) : std::make_shared<TExchangeLogWriter>()) {}
+
 void TExchangeLog::Line(std::string_view event) {
   if (!m_settings->LogOn.load(std::memory_order_relaxed)) return;
+  if (!m_hold) m_hold = std::unique_lock(m_writer->m_lock);
   if (!m_file) {
     try {
       m_file = std::make_unique<AppendOnlyFile>(m_settings->LogFile);
@@ -25,6 +31,11 @@ void TExchangeLog::Line(std::string_view event) {
   line += event;
   line += "\r\n";
   m_file->Write(line);
+}
+
+void TExchangeLog::Close() {
+  m_file.reset();
+  if (m_hold) m_hold.unlock();
 }
 
 }  // namespace varn

@@ -1,15 +1,24 @@
 // The exchange log: one file for all ports, a line per event on the line.
 //
 // Lines are "<time stamp> <event>\r\n", written only while LogOn is true
-// (read at every line). The file is opened at the first line of an exchange
-// with other writers denied, each line is one write, and Close() at the end
-// of the exchange releases it, so it can be read, moved or removed between
-// exchanges.
+// (read at every line). Each port logs through its own TExchangeLog; all of
+// them share one TExchangeLogWriter. The first line of an exchange takes the
+// writer and opens the file (other writers denied); Close() at the end of
+// the exchange closes the file and lets the writer go. So the lines of one
+// exchange stay together even when ports exchange in parallel, at the price
+// that, while logging is on, exchanges that log wait for each other. Between
+// exchanges the file is not held: it can be read, moved or removed.
+//
+//   auto writer = std::make_shared<TExchangeLogWriter>();   // one per server
+//   TExchangeLog log(settings, writer);                      // one per port
+//   log.Line("-> 05");   // waits while another port's exchange is logging
+//   log.Close();         // at the end of every exchange
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -27,17 +36,34 @@ struct TLinkSettings {
   std::atomic<int32_t> PortTimeout{10};  // seconds without a successful exchange
 };
 
+// The one log file's writer lock: held by one exchange at a time, from its
+// first line to its end.
+class TExchangeLogWriter {
+ private:
+  friend class TExchangeLog;
+  std::mutex m_lock;
+};
+
 class TExchangeLog {
  public:
-  explicit TExchangeLog(std::shared_ptr<const TLinkSettings> settings)
-      : m_settings(std::move(settings)) {}
+  // `writer` is shared by every port that writes the same file; none gives
+  // this log a writer of its own.
+  explicit TExchangeLog(std::shared_ptr<const TLinkSettings> settings,
+                        std::shared_ptr<TExchangeLogWriter> writer = nullptr);
+  ~TExchangeLog() { Close(); }
+  TExchangeLog(const TExchangeLog&) = delete;
+  TExchangeLog& operator=(const TExchangeLog&) = delete;
+
   // EOSError when the file cannot be opened or written.
   void Line(std::string_view event);
-  void Close() { m_file.reset(); }
+  // Ends this exchange's part of the log (nothing when it wrote no line).
+  void Close();
   bool IsOpen() const { return m_file != nullptr; }
 
  private:
   std::shared_ptr<const TLinkSettings> m_settings;
+  std::shared_ptr<TExchangeLogWriter> m_writer;
+  std::unique_lock<std::mutex> m_hold;  // the writer, from the first line to Close
   std::unique_ptr<AppendOnlyFile> m_file;
 };
 

@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
 
 namespace varn {
 
-TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::recursive_mutex* listLock)
+TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock,
+             std::shared_ptr<TExchangeLogWriter> logWriter)
     : m_settings(settings),
-      m_listLock(listLock),
+      m_stateLock(stateLock),
       m_timer(std::make_unique<TTimer>()),
-      m_log(std::move(settings)) {
+      m_log(std::move(settings), std::move(logWriter)) {
   m_timer->SetOnTimer([this] { AutoUnlockFired(); });
   UpdateTimer();
   SetTimeout(100);
@@ -49,21 +52,46 @@ void TPort::UpdateTimer() {
   m_timer->SetInterval(static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX)));
 }
 
+std::unique_lock<std::mutex> TPort::StateLock() {
+  return m_stateLock ? std::unique_lock(*m_stateLock) : std::unique_lock<std::mutex>();
+}
+
 void TPort::ExchangeSucceeded() {
+  // The lock state belongs to the state lock, taken here inside the
+  // exchange lock (never the other way round).
+  auto state = StateLock();
   // Stop, then start again: the countdown runs from the end of this exchange.
   m_timer->SetEnabled(false);
   UpdateTimer();
 }
 
 void TPort::AutoUnlockFired() {
-  // The port list lock too, so that an unlock by time cannot interleave
-  // with a client's lock operation (always list lock first, then our own).
-  std::unique_lock<std::recursive_mutex> list;
-  if (m_listLock) list = std::unique_lock(*m_listLock);
+  // The state lock alone, so that an unlock by time cannot interleave with
+  // a client's lock operation, and an exchange in progress cannot hold up
+  // the main loop.
+  auto state = StateLock();
   // A restart or stop posted before we got the lock overtakes this firing.
   if (m_timer->ChangePending()) return;
-  std::lock_guard own(m_ownLock);
   Unlock();
+}
+
+void TPort::OpenDevice() {
+  try {
+    Open();
+  } catch (const EPortOpenError& e) {
+    const std::string text = "COM" + std::to_string(PortNumber()) + ": " + e.Reason;
+    // A client that retries every second must not fill the journal.
+    if (text != m_openFailure) Diagnose(text);
+    m_openFailure = text;
+    try {
+      m_log.Line("Error: " + text);
+      m_log.Close();
+    } catch (const std::exception&) {
+      m_log.Close();  // the port's own error is the one to report
+    }
+    throw;
+  }
+  m_openFailure.clear();
 }
 
 void TPort::SetTimeout(int32_t t) {
@@ -94,10 +122,14 @@ bool TPort::Send(std::string_view bytes) {
   return true;
 }
 
-bool TPort::Receive(size_t count, std::string& bytes) {
+bool TPort::Receive(size_t count, std::string& bytes, uint32_t constant) {
+  SetAnswerTimeout(constant);
   try {
     bytes = Read(count);
   } catch (const std::exception& e) {
+    // A line the system refuses (hung up, device gone) is of no more use:
+    // closed, the next exchange opens the device again from its path.
+    Close();
     m_log.Line(std::string("Error: ") + e.what());
     throw;
   }
@@ -109,41 +141,57 @@ bool TPort::Receive(size_t count, std::string& bytes) {
   return false;
 }
 
+std::string TPort::Input() const {
+  std::lock_guard text(m_textLock);
+  return m_input;
+}
+
+std::string TPort::Output() const {
+  std::lock_guard text(m_textLock);
+  return m_output;
+}
+
 void TPort::AppendOutput(std::string_view part) {
+  std::lock_guard text(m_textLock);
   if (!m_output.empty()) m_output += " | ";
   m_output += part;
 }
 
 bool TPort::ReadAnswer(std::string& payload) {
+  // STX and LEN: T + 10 000 ms each; until LEN is in, the next reply to
+  // ENQ waits as long.
   std::string b;
-  SetAnswerTimeout(link::kAnswerStartTimeout);
-  if (!Receive(1, b) || b[0] != link::STX) return false;
+  m_replyConstant = link::kAnswerStartTimeout;
+  if (!Receive(1, b, link::kAnswerStartTimeout) || b[0] != protocol::STX) return false;
   AppendOutput(HexDump(b));
-  if (!Receive(1, b)) return false;
+  if (!Receive(1, b, link::kAnswerStartTimeout)) return false;
   AppendOutput(HexDump(b));
   const auto len = static_cast<unsigned char>(b[0]);
-  SetAnswerTimeout(link::kAnswerBodyTimeout);
+  // The payload: T between bytes, T x LEN + 1 ms in all; the check byte
+  // T + 1 ms; from here on the reply to ENQ waits T + 1 ms.
+  m_replyConstant = link::kAnswerBodyTimeout;
   std::string data;
-  if (!Receive(len, data)) return false;
+  if (!Receive(len, data, link::kAnswerBodyTimeout)) return false;
   if (len >= 1) AppendOutput(HexDump(data.substr(0, 1)));
   if (len >= 2) AppendOutput(HexDump(data.substr(1, 1)));
   if (len >= 3) AppendOutput(HexDump(std::string_view(data).substr(2)));
-  if (!Receive(1, b)) return false;
+  if (!Receive(1, b, link::kAnswerBodyTimeout)) return false;
   AppendOutput(HexDump(b));
-  unsigned char check = len;
-  for (unsigned char c : data) check ^= c;
-  if (check == static_cast<unsigned char>(b[0])) {
-    Send(std::string(1, link::ACK));
+  if (protocol::CheckByte(data) == static_cast<unsigned char>(b[0])) {
+    Send(std::string(1, protocol::ACK));
     payload = std::move(data);
     return true;
   }
-  Send(std::string(1, link::NAK));
+  Send(std::string(1, protocol::NAK));
   return false;
 }
 
 std::string TPort::Exchange(std::string_view request) {
-  m_input.clear();
-  m_output.clear();
+  {
+    std::lock_guard text(m_textLock);
+    m_input.clear();
+    m_output.clear();
+  }
   // The log is closed at the end of every exchange, however it ends.
   struct LogCloser {
     TExchangeLog& log;
@@ -151,26 +199,30 @@ std::string TPort::Exchange(std::string_view request) {
   } closer{m_log};
 
   bool sent = false;
-  if (!Opened()) Open();
-  m_input = HexDump(request);
+  if (!Opened()) OpenDevice();
+  {
+    std::lock_guard text(m_textLock);
+    m_input = HexDump(request);
+  }
 
   int answerFailures = 0, sendFailures = 0, replyFailures = 0, deliveries = 0;
-  const std::string enq(1, link::ENQ);
+  const std::string enq(1, protocol::ENQ);
   std::string reply, payload;
   for (;;) {
     Purge();
     Send(enq);
-    if (!Receive(1, reply)) {
+    // The reply to ENQ and the ACK after the request wait T + C.
+    if (!Receive(1, reply, m_replyConstant)) {
       ++replyFailures;
-    } else if (reply[0] == link::ACK) {
+    } else if (reply[0] == protocol::ACK) {
       // An answer read while the request is not delivered is a stale one.
       if (ReadAnswer(payload) && sent) break;
       ++answerFailures;
-    } else if (reply[0] == link::NAK) {
+    } else if (reply[0] == protocol::NAK) {
       sent = Send(request);
       if (!sent) {
         ++sendFailures;
-      } else if (!Receive(1, reply) || reply[0] != link::ACK) {
+      } else if (!Receive(1, reply, m_replyConstant) || reply[0] != protocol::ACK) {
         ++sendFailures;
       } else {
         answerFailures = 0;

@@ -13,13 +13,19 @@
 //
 // The sharing half: which client holds the port's advisory lock (by its
 // ClientNumber) and the auto-unlock timer that frees a lock after
-// PortTimeout seconds without a successful exchange. The server's port list
-// (TPorts) creates the ports and passes its lock; every call here runs
-// under that lock, and the timer's firing takes it too.
+// PortTimeout seconds without a successful exchange.
 //
 //   port.Lock(client, pid, appName, compName);   // timer on with AutoUnlock
 //   port.Exchange(frame);                        // success restarts the countdown
 //   port.Unlock();
+//
+// Two locks, never one for both: the device half (Open, Close, settings,
+// Exchange) runs under the port's own ExchangeLock(), held across the I/O,
+// so one exchange at a time per port and ports in parallel; the sharing half
+// runs under the owning list's state lock (TPorts), which is never held
+// across I/O. The auto-unlock firing and the restart after an exchange take
+// the state lock themselves. Opened(), Input() and Output() may be read
+// from any thread without either.
 #pragma once
 
 #include <cstdint>
@@ -36,13 +42,10 @@
 namespace varn {
 
 namespace link {
-inline constexpr char ENQ = 0x05;
-inline constexpr char ACK = 0x06;
-inline constexpr char NAK = 0x15;
-inline constexpr char STX = 0x02;
-// How long the device may take to start its answer (ms).
+// The constant part C of a read's whole limit (T x bytes + C), in ms.
+// How long the device may take to start its answer (STX and LEN).
 inline constexpr uint32_t kAnswerStartTimeout = 10000;
-// Gap allowed before the payload and the check byte, on top of T (ms).
+// Before the payload and the check byte.
 inline constexpr uint32_t kAnswerBodyTimeout = 1;
 // A device that takes every request and never answers properly would keep
 // the loop going; this many deliveries of one request and we give up.
@@ -51,11 +54,20 @@ inline constexpr int kMaxDeliveries = 10;
 
 class TPort : public TComm {
  public:
-  // `listLock` is the owning list's port list lock (none for a port of its
-  // own, as in the link's tests and benchmarks).
-  explicit TPort(std::shared_ptr<const TLinkSettings> settings,
-                 std::recursive_mutex* listLock = nullptr);
+  // `stateLock` is the owning list's state lock and `logWriter` the writer
+  // of the server's one exchange log (none: a port of its own, as in the
+  // link's tests and benchmarks).
+  explicit TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock = nullptr,
+                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr);
   ~TPort() override;
+
+  // --- device half; under ExchangeLock() ------------------------------------
+  std::mutex& ExchangeLock() { return m_exchangeLock; }
+
+  // Open() that tells the system's reason of a refusal (EPortOpenError) to
+  // the program's diagnostics (once while it stays the same) and to the
+  // exchange log; the error itself goes on to the caller unchanged.
+  void OpenDevice();
 
   int32_t Timeout() const { return m_timeout; }
   // T: the byte interval and per-byte read/write limits, in ms.
@@ -63,15 +75,25 @@ class TPort : public TComm {
   // C: the constant part of the whole-read limit, in ms.
   void SetAnswerTimeout(uint32_t c);
 
+  // False when the write failed, which is logged and swallowed: a write
+  // that did not go through is one more thing the retry loop recovers from
+  // (the next attempt starts with ENQ), like a reply that did not come.
   bool Send(std::string_view bytes);
-  bool Receive(size_t count, std::string& bytes);
+  // Reads `count` bytes within T x count + `constant` ms (T between bytes).
+  // False when fewer came (a time-out: the retry loop's business). A read
+  // the system refuses (the line hung up) closes the device, so the next
+  // exchange opens it again, and is rethrown: no retry can read from a line
+  // that is gone, so the exchange ends at once and the server object
+  // reports it as -8 with the system's text.
+  bool Receive(size_t count, std::string& bytes, uint32_t constant);
   bool ReadAnswer(std::string& payload);
   std::string Exchange(std::string_view request);
 
-  const std::string& Input() const { return m_input; }
-  const std::string& Output() const { return m_output; }
+  // Copies: another client may be exchanging on the port meanwhile.
+  std::string Input() const;
+  std::string Output() const;
 
-  // --- sharing half; under the port list lock -------------------------------
+  // --- sharing half; under the state lock -----------------------------------
   bool Locked() const { return m_locker != 0; }
   // The holder's ClientNumber, 0 when unlocked. Only ever compared: numbers
   // are never reused, so a departed holder is never taken for a new client.
@@ -100,21 +122,28 @@ class TPort : public TComm {
   void Changed() {
     if (m_onChange) m_onChange();
   }
+  std::unique_lock<std::mutex> StateLock();  // the owner's, or none
 
   std::shared_ptr<const TLinkSettings> m_settings;
-  std::recursive_mutex* m_listLock;  // the owner's port list lock, not owned
-  std::mutex m_ownLock;              // held only by the auto-unlock handler
-  std::unique_ptr<TTimer> m_timer;   // the auto-unlock timer
+  std::mutex* m_stateLock;          // the owner's state lock, not owned; may be null
+  std::mutex m_exchangeLock;        // the device half, across its I/O
+  std::unique_ptr<TTimer> m_timer;  // the auto-unlock timer
   int32_t m_lockPID = 0;
   std::string m_lockAppName;
   std::string m_lockCompName;
   int32_t m_locker = 0;  // ClientNumber of the holder, 0 when unlocked
   std::function<void()> m_onChange;
 
-  int32_t m_timeout = 0;  // T in ms; SetTimeout(100) in the constructor
+  std::string m_openFailure;  // the last refusal told to the diagnostics
+  int32_t m_timeout = 0;      // T in ms; SetTimeout(100) in the constructor
+  // C of the reply to ENQ and of the ACK after the request, in ms: what the
+  // last answer read left (the body's constant once it got past LEN, the
+  // start's when it stopped before), carried between exchanges.
+  uint32_t m_replyConstant = 1;
   TExchangeLog m_log;
-  std::string m_input;   // hex dump of the last request
-  std::string m_output;  // answer summaries of the last exchange
+  mutable std::mutex m_textLock;  // the two texts below; taken alone
+  std::string m_input;            // hex dump of the last request
+  std::string m_output;           // answer summaries of the last exchange
 };
 
 }  // namespace varn

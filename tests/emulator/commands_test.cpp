@@ -42,44 +42,48 @@ TEST_F(EmulatorTest, StatusAndDeviceTypeAnswers) {
   o.model = 9;
   Start(o);
 
-  const std::string s = Data(Cmd(0x10));
-  ASSERT_EQ(s.size(), 8u);
-  const uint32_t flags = Le(s.substr(1, 2));
+  namespace ss = protocol::short_status;
+  const std::string s = Data(Request(cmd::GetShortECRStatus));
+  ASSERT_EQ(s.size(), ss::kVoltage + 1);
+  const uint32_t flags = Le(s.substr(ss::kFlags, 2));
   EXPECT_EQ(flags, flag::kReceiptPaper | flag::kLeverDown);  // drawer closed
-  EXPECT_EQ(s[3], 0);                                        // working mode
-  EXPECT_EQ(static_cast<uint8_t>(s[7]), 216);                // 24 V
+  EXPECT_EQ(s[ss::kMode], mode::kWorking);
+  EXPECT_EQ(static_cast<uint8_t>(s[ss::kVoltage]), 216);  // 24 V
 
-  const std::string st = Data(Cmd(0x11));
-  ASSERT_EQ(st.size(), 16u);
-  EXPECT_EQ(st.substr(1, 2), "12");  // version as characters
-  EXPECT_EQ(Le(st.substr(3, 2)), 2047u);
-  EXPECT_EQ(st.substr(5, 3), Bytes({14, 6, 23}));
-  EXPECT_EQ(st[8], 1);  // logical number: table 1, field 1
-  EXPECT_EQ(Le(st.substr(11, 2)), flags);
-  EXPECT_EQ(st[13], 0);
-  EXPECT_EQ(st[15], kLinePort);
+  namespace st = protocol::status;
+  const std::string status = Data(Request(cmd::GetECRStatus));
+  ASSERT_EQ(status.size(), st::kMinData);
+  EXPECT_EQ(status.substr(st::kVersionMajor, 2), "12");  // version as characters
+  EXPECT_EQ(Le(status.substr(st::kBuild, 2)), 2047u);
+  EXPECT_EQ(status.substr(st::kDay, 3), Bytes({14, 6, 23}));
+  EXPECT_EQ(status[st::kLogicalNumber], 1);  // table 1, field 1
+  EXPECT_EQ(Le(status.substr(st::kFlags, 2)), flags);
+  EXPECT_EQ(status[st::kMode], mode::kWorking);
+  EXPECT_EQ(status[st::kPortNumber], kLinePort);
 
   // No password in the device-type request.
-  const std::string t = Data(Bytes({0xFC}));
-  ASSERT_GE(t.size(), 6u);
-  EXPECT_EQ(t.substr(0, 6), Bytes({0, 0, 1, 0, 9, 1}));
-  EXPECT_EQ(Cp1251ToUtf8(t.substr(6)), "ФР Варн");
-  EXPECT_EQ(Error(Cmd(0x13)), 0);  // beep
+  namespace dm = protocol::device_metrics;
+  const std::string t = Data(Bytes({cmd::GetDeviceMetrics}));
+  ASSERT_GE(t.size(), dm::kMinData);
+  EXPECT_EQ(t.substr(dm::kMajorType, 6), Bytes({0, 0, 1, 0, 9, 1}));
+  EXPECT_EQ(t[dm::kModel], 9);
+  EXPECT_EQ(Cp1251ToUtf8(t.substr(dm::kDescription)), "ФР Варн");
+  EXPECT_EQ(Error(Request(cmd::Beep)), 0);
 }
 
 TEST_F(EmulatorTest, PrintedLinesGoToThePaperFile) {
   Start(WithPaper());
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("Итого: 100,00", 40))), 0);
-  EXPECT_EQ(Error(Cmd(0x12, "\x02" + Text("ЧЕК", 20))), 0);
-  EXPECT_EQ(Error(Cmd(0x2F, "\x02\x03" + Text("шрифт 3", 40))), 0);
-  EXPECT_EQ(Error(Cmd(0x29, Bytes({0x02, 2}))), 0);
-  EXPECT_EQ(Error(Cmd(0xC2, Bytes({0x7B, 0, 0, 0, 0}))), 0);  // 123
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("Итого: 100,00", 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintWideString, "\x02" + Text("ЧЕК", 20))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintStringWithFont, "\x02\x03" + Text("шрифт 3", 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::FeedDocument, Bytes({0x02, 2}))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({0x7B, 0, 0, 0, 0}))), 0);  // 123
   // The largest 5-byte number.
-  EXPECT_EQ(Error(Cmd(0xC2, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}))), 0);
   // Journal only: nothing on the receipt.
-  EXPECT_EQ(Error(Cmd(0x17, "\x01" + Text("журнал", 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x01" + Text("журнал", 40))), 0);
   // Control bytes print as blanks; the text ends at the first zero byte.
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text(std::string_view("a\nb\0x", 5), 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text(std::string_view("a\nb\0x", 5), 40))), 0);
   EXPECT_EQ(Paper(),
             "Итого: 100,00\n"
             "[bold] ЧЕК\n"
@@ -95,18 +99,19 @@ TEST_F(EmulatorTest, LongLinesDependOnTheModel) {
   EmulatorOptions o = WithPaper();
   o.model = 6;
   Start(o);
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + sixty)), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + sixty.substr(0, 39))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x12, "\x02" + std::string(21, 'x'))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + sixty)), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + sixty.substr(0, 39))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::PrintWideString, "\x02" + std::string(21, 'x'))), err::kBadLength);
   EXPECT_EQ(Paper(), "");
 
   o.model = 7;
   Start(o);
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + sixty)), 0);
-  EXPECT_EQ(Error(Cmd(0x12, "\x02" + std::string(25, 'y'))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + sixty)), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintWideString, "\x02" + std::string(25, 'y'))), 0);
   // The longest: 253 - 7 characters in a font line.
-  EXPECT_EQ(Error(Cmd(0x2F, "\x02\x01" + std::string(246, 'z'))), 0);
-  EXPECT_EQ(Error(Cmd(0x2F, "\x02\x01" + std::string(247, 'z'))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::PrintStringWithFont, "\x02\x01" + std::string(246, 'z'))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintStringWithFont, "\x02\x01" + std::string(247, 'z'))),
+            err::kBadLength);
   // A paper line holds 40 characters (20 in the double font) and the rest wraps.
   std::string want = std::string(40, 'x') + "\n" + std::string(20, 'x') + "\n";
   want += "[bold] " + std::string(20, 'y') + "\n[bold] yyyyy\n";
@@ -123,8 +128,8 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   std::string dots(40, '\0');
   dots[0] = '\x01';  // the least significant bit is the leftmost dot
   dots[39] = '\x80';
-  EXPECT_EQ(Error(Cmd(0xC4, Bytes({0x2C, 0x01}) + dots)), 0);
-  EXPECT_EQ(Error(Cmd(0xC3, Bytes({0x2C, 0x01, 0x2C, 0x01}))), 0);
+  EXPECT_EQ(Error(Request(cmd::LoadLineDataEx, Bytes({0x2C, 0x01}) + dots)), 0);
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0x2C, 0x01, 0x2C, 0x01}))), 0);
   const Picture one = ReadPng(o.paperPngPath);
   ASSERT_EQ(one.width, TPaper::kPngWidth);
   ASSERT_EQ(one.height, 1);
@@ -134,10 +139,10 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
 
   // 1-byte numbers: lines 0..2 of the same memory.
   dots.assign(40, '\xFF');
-  EXPECT_EQ(Error(Cmd(0xC0, std::string(1, '\0') + dots)), 0);
-  EXPECT_EQ(Error(Cmd(0xC1, Bytes({0, 2}))), 0);
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("ЖЖЖ", 40))), 0);
-  EXPECT_EQ(Error(Cmd(0xC2, Bytes({0x7B, 0, 0, 0, 0}))), 0);
+  EXPECT_EQ(Error(Request(cmd::LoadLineData, std::string(1, '\0') + dots)), 0);
+  EXPECT_EQ(Error(Request(cmd::Draw, Bytes({0, 2}))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("ЖЖЖ", 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({0x7B, 0, 0, 0, 0}))), 0);
   const Picture all = ReadPng(o.paperPngPath);
   const FontMetrics& f1 = *FindFont(1);
   ASSERT_GT(all.height, 1 + 3 + f1.charHeight);
@@ -159,7 +164,7 @@ TEST_F(EmulatorTest, ThePictureKeepsOnlyTheRecentPaper) {
   EmulatorOptions o;
   o.paperPngPath = env.Path("paper.png");
   Start(o);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Error(Cmd(0x29, Bytes({0x02, 255}))), 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Error(Request(cmd::FeedDocument, Bytes({0x02, 255}))), 0);
   EXPECT_EQ(ReadPng(o.paperPngPath).height, static_cast<int>(TPaper::kMaxRows));
 }
 
@@ -180,108 +185,108 @@ TEST_F(EmulatorTest, PaperThatCannotBeWritten) {
   Start(o);
   std::filesystem::remove(o.paperPath);
   std::filesystem::create_directory(o.paperPath);
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("x", 40))), err::kInternal);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("x", 40))), err::kInternal);
   device->Stop();  // the diagnostic was written by the device thread
   EXPECT_THAT(said, HasSubstr("paper.txt"));
 }
 
 TEST_F(EmulatorTest, ExchangeParametersAndTheBaudRateChange) {
   Start();
-  EXPECT_EQ(Data(Cmd(0x15, Bytes({1}))), Bytes({1, 100}));
-  EXPECT_EQ(Data(Cmd(0x15, Bytes({0}))), Bytes({1, 100}));
-  EXPECT_EQ(Error(Cmd(0x15, Bytes({2}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x14, Bytes({1, 7, 100}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x14, Bytes({2, 1, 100}))), err::kBadParameter);
+  EXPECT_EQ(Data(Request(cmd::GetExchangeParam, Bytes({1}))), Bytes({1, 100}));
+  EXPECT_EQ(Data(Request(cmd::GetExchangeParam, Bytes({0}))), Bytes({1, 100}));
+  EXPECT_EQ(Error(Request(cmd::GetExchangeParam, Bytes({2}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::SetExchangeParam, Bytes({1, 7, 100}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::SetExchangeParam, Bytes({2, 1, 100}))), err::kBadParameter);
 
   // The other port keeps its own parameters; the line stays as it is.
-  EXPECT_EQ(Error(Cmd(0x14, Bytes({0, 6, 250}))), 0);
-  EXPECT_EQ(Data(Cmd(0x15, Bytes({0}))), Bytes({6, 250}));
+  EXPECT_EQ(Error(Request(cmd::SetExchangeParam, Bytes({0, 6, 250}))), 0);
+  EXPECT_EQ(Data(Request(cmd::GetExchangeParam, Bytes({0}))), Bytes({6, 250}));
   EXPECT_EQ(device->BaudRate(), 4800);
 
   // Its own port: the answer still comes at 4800, then the device moves.
-  EXPECT_EQ(Error(Cmd(0x14, Bytes({1, 2, 156}))), 0);
+  EXPECT_EQ(Error(Request(cmd::SetExchangeParam, Bytes({1, 2, 156}))), 0);
   // It moves when it reads the host's ACK of that answer, on its own thread.
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (device->BaudRate() != 9600 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  EXPECT_EQ(device->BaudRate(), 9600);
-  EXPECT_THAT([&] { Send(Cmd(0x10)); }, test::ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_TRUE(test::Eventually([&] { return device->BaudRate() == 9600; }));
+  EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); },
+              test::ThrowsDriverError(-4, "Нет связи"));
   port.SetBaudRate(9600);
-  EXPECT_EQ(Data(Cmd(0x15, Bytes({1}))), Bytes({2, 156}));
+  EXPECT_EQ(Data(Request(cmd::GetExchangeParam, Bytes({1}))), Bytes({2, 156}));
 }
 
 TEST_F(EmulatorTest, FontMetrics) {
   Start();
-  EXPECT_EQ(Data(Cmd(0x26, Bytes({1}))), Bytes({0x40, 0x01, 8, 10, kFontCount}));
-  EXPECT_EQ(Data(Cmd(0x26, Bytes({2}))), Bytes({0x40, 0x01, 16, 20, kFontCount}));
-  EXPECT_EQ(Data(Cmd(0x26, Bytes({3}))), Bytes({0x40, 0x01, 8, 20, kFontCount}));
-  EXPECT_EQ(Error(Cmd(0x26, Bytes({0}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x26, Bytes({kFontCount + 1}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x2F, "\x02\x04" + Text("x", 40))), err::kBadParameter);
+  EXPECT_EQ(Data(Request(cmd::GetFontMetrics, Bytes({1}))), Bytes({0x40, 0x01, 8, 10, kFontCount}));
+  EXPECT_EQ(Data(Request(cmd::GetFontMetrics, Bytes({2}))),
+            Bytes({0x40, 0x01, 16, 20, kFontCount}));
+  EXPECT_EQ(Data(Request(cmd::GetFontMetrics, Bytes({3}))), Bytes({0x40, 0x01, 8, 20, kFontCount}));
+  EXPECT_EQ(Error(Request(cmd::GetFontMetrics, Bytes({0}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::GetFontMetrics, Bytes({kFontCount + 1}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::PrintStringWithFont, "\x02\x04" + Text("x", 40))),
+            err::kBadParameter);
 }
 
 uint8_t ModeOf(const std::string& shortStatus) {
-  return shortStatus.size() > 3 ? static_cast<uint8_t>(shortStatus[3]) : 0xFF;
+  const size_t at = protocol::short_status::kMode;
+  return shortStatus.size() > at ? static_cast<uint8_t>(shortStatus[at]) : 0xFF;
 }
 
 TEST_F(EmulatorTest, TestRunModeRefusesWhatItMustAndEnds) {
-  EmulatorOptions o = WithPaper();
-  o.testRunUnit = 300ms;
-  Start(o);
-  EXPECT_EQ(Error(Cmd(0x2B)), err::kWrongMode);  // no test run to interrupt
-  EXPECT_EQ(Error(Cmd(0x19, Bytes({0}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x19, Bytes({100}))), err::kBadParameter);
+  Start(WithPaper());
+  auto mode = [&] { return ModeOf(Data(Request(cmd::GetShortECRStatus))); };
+  EXPECT_EQ(Error(Request(cmd::InterruptTest)), err::kWrongMode);  // no test run to interrupt
+  EXPECT_EQ(Error(Request(cmd::Test, Bytes({0}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::Test, Bytes({100}))), err::kBadParameter);
 
-  EXPECT_EQ(Error(Cmd(0x19, Bytes({99}))), 0);
-  EXPECT_EQ(ModeOf(Data(Cmd(0x10))), kModeTestRun);
-  EXPECT_EQ(static_cast<uint8_t>(Data(Cmd(0x11))[13]), kModeTestRun);
+  EXPECT_EQ(Error(Request(cmd::Test, Bytes({99}))), 0);
+  EXPECT_EQ(mode(), mode::kTestRun);
+  EXPECT_EQ(static_cast<uint8_t>(Data(Request(cmd::GetECRStatus))[protocol::status::kMode]),
+            mode::kTestRun);
   const std::string refused[] = {
-      Cmd(0x12, "\x02" + Text("x", 20)),
-      Cmd(0x17, "\x02" + Text("x", 40)),
-      Cmd(0x2F, "\x02\x01" + Text("x", 40)),
-      Cmd(0x29, Bytes({2, 1})),
-      Cmd(0xC1, Bytes({0, 0})),
-      Cmd(0xC2, Bytes({1, 0, 0, 0, 0})),
-      Cmd(0xC3, Bytes({0, 0, 0, 0})),
-      Cmd(0x1E, Bytes({1, 1, 0, 1, 1})),
-      Cmd(0x24),
-      Cmd(0x14, Bytes({1, 1, 100})),
-      Cmd(0x19, Bytes({5})),
-      Cmd(0x28, Bytes({0})),
+      Request(cmd::PrintWideString, "\x02" + Text("x", 20)),
+      Request(cmd::PrintString, "\x02" + Text("x", 40)),
+      Request(cmd::PrintStringWithFont, "\x02\x01" + Text("x", 40)),
+      Request(cmd::FeedDocument, Bytes({2, 1})),
+      Request(cmd::Draw, Bytes({0, 0})),
+      Request(cmd::PrintBarCode, Bytes({1, 0, 0, 0, 0})),
+      Request(cmd::DrawEx, Bytes({0, 0, 0, 0})),
+      Request(cmd::WriteTable, Bytes({1, 1, 0, 1, 1})),
+      Request(cmd::InitTable),
+      Request(cmd::SetExchangeParam, Bytes({1, 1, 100})),
+      Request(cmd::Test, Bytes({5})),
+      Request(cmd::OpenDrawer, Bytes({0})),
   };
   for (const std::string& request : refused)
     EXPECT_EQ(Error(request), err::kWrongMode) << HexDump(request);
   // Reading goes on.
-  EXPECT_EQ(Error(Cmd(0x1F, Bytes({1, 1, 0, 1}))), 0);
-  EXPECT_EQ(Error(Cmd(0x2B)), 0);
-  EXPECT_EQ(ModeOf(Data(Cmd(0x10))), kModeWorking);
+  EXPECT_EQ(Error(Request(cmd::ReadTable, Bytes({1, 1, 0, 1}))), 0);
+  EXPECT_EQ(Error(Request(cmd::InterruptTest)), 0);
+  EXPECT_EQ(mode(), mode::kWorking);
   EXPECT_EQ(Paper(), "");
 
-  // Period 1 = one unit: it ends by itself.
-  EXPECT_EQ(Error(Cmd(0x19, Bytes({1}))), 0);
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (ModeOf(Data(Cmd(0x10))) == kModeTestRun && std::chrono::steady_clock::now() < deadline) {
-  }
-  EXPECT_EQ(ModeOf(Data(Cmd(0x10))), kModeWorking);
+  // Period 2 = two units (a minute each): it ends by itself, on the dot.
+  const EmulatorOptions defaults;
+  EXPECT_EQ(Error(Request(cmd::Test, Bytes({2}))), 0);
+  clock.Advance(defaults.testRunUnit * 2 - 1ms);
+  EXPECT_EQ(mode(), mode::kTestRun);
+  clock.Advance(1ms);
+  EXPECT_EQ(mode(), mode::kWorking);
 }
 
 TEST_F(EmulatorTest, DrawerFlagIsSetByOpenDrawerAndClearsLater) {
-  EmulatorOptions o;
-  o.drawerOpenTime = 300ms;
+  const EmulatorOptions o;  // open for 3 s
   Start(o);
-  auto drawerOpen = [&] { return (Le(Data(Cmd(0x10)).substr(1, 2)) & flag::kDrawerOpen) != 0; };
+  auto drawerOpen = [&] {
+    const std::string status = Data(Request(cmd::GetShortECRStatus));
+    return (Le(status.substr(protocol::short_status::kFlags, 2)) & flag::kDrawerOpen) != 0;
+  };
   EXPECT_FALSE(drawerOpen());
-  EXPECT_EQ(Error(Cmd(0x28, Bytes({2}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x28, Bytes({1}))), 0);
-  const auto opened = std::chrono::steady_clock::now();
-  const bool seenOpen = drawerOpen();
-  // Seen open unless this test was held up for the whole open time.
-  if (std::chrono::steady_clock::now() - opened < o.drawerOpenTime) {
-    EXPECT_TRUE(seenOpen);
-  }
-  const auto deadline = opened + 20s;
-  while (drawerOpen() && std::chrono::steady_clock::now() < deadline) {
-  }
+  EXPECT_EQ(Error(Request(cmd::OpenDrawer, Bytes({2}))), err::kBadParameter);
+  EXPECT_FALSE(drawerOpen());
+  EXPECT_EQ(Error(Request(cmd::OpenDrawer, Bytes({1}))), 0);
+  EXPECT_TRUE(drawerOpen());
+  clock.Advance(o.drawerOpenTime - 1ms);
+  EXPECT_TRUE(drawerOpen());
+  clock.Advance(1ms);
   EXPECT_FALSE(drawerOpen());
 }
 
@@ -294,28 +299,31 @@ TEST_F(EmulatorTest, ErrorAnswers) {
   EXPECT_EQ(Error(Bytes({0x1F, 0x97, 0x1C, 0, 1, 1, 1, 0, 1})), err::kBadPassword);
 
   // Unknown commands, whatever follows them.
-  EXPECT_EQ(Error(Cmd(0x01)), err::kUnknownCommand);
+  EXPECT_EQ(Error(Request(0x01)), err::kUnknownCommand);
   EXPECT_EQ(Error(Bytes({0x40})), err::kUnknownCommand);
   EXPECT_EQ(Error(Bytes({0xFF, 1, 2, 3})), err::kUnknownCommand);
 
   // Lengths: too short (even for the password), too long, empty.
   EXPECT_EQ(Error(Bytes({0x10, 0x97})), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x10, "x")), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus, "x")), err::kBadLength);
   EXPECT_EQ(Error(Bytes({0xFC, 0})), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0xC2, Bytes({1, 2, 3, 4}))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0xC0, std::string(39, '\0'))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x1E, Bytes({1, 1, 0}))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({1, 2, 3, 4}))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::LoadLineData, std::string(39, '\0'))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Bytes({1, 1, 0}))), err::kBadLength);
   EXPECT_EQ(Send(""), Bytes({0, err::kBadLength}));
   EXPECT_EQ(Error(std::string(255, '\x17')), err::kBadLength);
 
   // Parameters.
-  EXPECT_EQ(Error(Cmd(0x17, std::string(1, '\0') + Text("x", 40))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x29, Bytes({0, 1}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0xC4, Bytes({0xB0, 0x04}) + std::string(40, '\0'))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0xC3, Bytes({0, 0, 0xB0, 0x04}))), err::kBadParameter);  // past 1199
-  EXPECT_EQ(Error(Cmd(0xC3, Bytes({5, 0, 4, 0}))), err::kBadParameter);        // first > last
-  EXPECT_EQ(Error(Cmd(0xC1, Bytes({5, 4}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0xC3, Bytes({0xAF, 0x04, 0xAF, 0x04}))), 0);  // line 1199
+  EXPECT_EQ(Error(Request(cmd::PrintString, std::string(1, '\0') + Text("x", 40))),
+            err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::FeedDocument, Bytes({0, 1}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::LoadLineDataEx, Bytes({0xB0, 0x04}) + std::string(40, '\0'))),
+            err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0, 0, 0xB0, 0x04}))),
+            err::kBadParameter);                                                    // past 1199
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({5, 0, 4, 0}))), err::kBadParameter);  // first > last
+  EXPECT_EQ(Error(Request(cmd::Draw, Bytes({5, 4}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0xAF, 0x04, 0xAF, 0x04}))), 0);  // line 1199
   EXPECT_EQ(Paper(), "[graphics] 1199..1199\n");
 }
 

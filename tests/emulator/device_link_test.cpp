@@ -17,7 +17,7 @@ using test::Bytes;
 using test::ThrowsDriverError;
 using ::testing::HasSubstr;
 
-const std::string kEnq(1, 0x05), kAck(1, 0x06), kNak(1, 0x15);
+const std::string kEnq(1, protocol::ENQ), kAck(1, protocol::ACK), kNak(1, protocol::NAK);
 
 // The host end as a plain serial line, for byte-level checks.
 class RawLine {
@@ -78,14 +78,14 @@ TEST_F(EmulatorTest, DeviceSideOfTheProtocolByteByByte) {
   line.Write(kEnq);
   EXPECT_EQ(line.Read(1), kNak);  // holds no answer: ready to receive
 
-  std::string bad = test::Frame(Cmd(0x17, "\x02" + Text("строка", 40)));
+  std::string bad = Frame(Request(cmd::PrintString, "\x02" + Text("строка", 40)));
   bad.back() ^= 1;
   line.Write(bad);
   EXPECT_EQ(line.Read(1), kNak);
 
-  line.Write(test::Frame(Cmd(0x17, "\x02" + Text("строка", 40))));
+  line.Write(Frame(Request(cmd::PrintString, "\x02" + Text("строка", 40))));
   EXPECT_EQ(line.Read(1), kAck);
-  const std::string answer = test::Frame(Bytes({0x17, 0, 1}));  // confirmed with the operator
+  const std::string answer = Frame(Bytes({0x17, 0, 1}));  // confirmed with the operator
   EXPECT_EQ(line.ReadFrame(), answer);
 
   // Not acknowledged (nothing, or NAK): held, and sent again at each ENQ.
@@ -108,7 +108,7 @@ TEST_F(EmulatorTest, DeviceSideOfTheProtocolByteByByte) {
   // LEN 0: a frame all the same (the answer names no command).
   line.Write(Bytes({0x02, 0x00, 0x00}));
   EXPECT_EQ(line.Read(1), kAck);
-  EXPECT_EQ(line.ReadFrame(), test::Frame(Bytes({0, err::kBadLength})));
+  EXPECT_EQ(line.ReadFrame(), Frame(Bytes({0, err::kBadLength})));
 }
 
 TEST_F(EmulatorTest, GarbageAndBrokenFramesNeverWedgeIt) {
@@ -129,8 +129,8 @@ TEST_F(EmulatorTest, GarbageAndBrokenFramesNeverWedgeIt) {
     line.Write(Bytes({0x02}));
   }
   // The next exchange finds it again (an abandoned frame ends at a pause).
-  EXPECT_EQ(Error(Cmd(0x17, "\x02" + Text("после шума", 40))), 0);
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("после шума", 40))), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
   EXPECT_THAT(Paper(), ::testing::EndsWith("после шума\n"));
 }
 
@@ -143,26 +143,25 @@ TEST_F(EmulatorTest, AHostThatStopsReadingCannotWedgeIt) {
   Start(o);
   auto line = std::make_unique<RawLine>();
   // ENQ after ENQ, never reading the NAKs, until the line is full.
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!dropped && std::chrono::steady_clock::now() < deadline) {
+  EXPECT_TRUE(test::Eventually([&] {
     try {
-      line->Write(std::string(4096, 0x05));
+      line->Write(std::string(4096, protocol::ENQ));
     } catch (const std::runtime_error&) {
       // Full both ways: our writes time out too.
     }
-  }
-  EXPECT_TRUE(dropped);
+    return dropped.load();
+  }));
   line.reset();
   // A host that reads again finds it, once the device has answered the
   // ENQs still queued for it.
-  bool found = false;
-  while (!found && std::chrono::steady_clock::now() < deadline) {
+  EXPECT_TRUE(test::Eventually([&] {
     try {
-      found = Send(Cmd(0x10)).substr(0, 2) == Bytes({0x10, 0});
+      return Send(Request(cmd::GetShortECRStatus)).substr(0, 2) ==
+             Bytes({cmd::GetShortECRStatus, 0});
     } catch (const EDriverError&) {
+      return false;
     }
-  }
-  EXPECT_TRUE(found);
+  }));
   device->Stop();
 }
 
@@ -172,7 +171,7 @@ TEST_F(EmulatorTest, AnotherLineSpeedIsSilence) {
   Start(o);
   EXPECT_EQ(device->BaudRate(), 115200);
   // The host at the default 4800: nothing answers.
-  EXPECT_THAT([&] { Send(Cmd(0x10)); }, ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); }, ThrowsDriverError(-4, "Нет связи"));
   port.Close();
   {
     RawLine line;  // at 4800 too
@@ -180,14 +179,14 @@ TEST_F(EmulatorTest, AnotherLineSpeedIsSilence) {
     EXPECT_TRUE(line.Silent());
   }
   port.SetBaudRate(9600);
-  EXPECT_THAT([&] { Send(Cmd(0x10)); }, ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); }, ThrowsDriverError(-4, "Нет связи"));
   port.SetBaudRate(115200);
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
   // Bytes at a wrong speed before it do not disturb the next exchange.
   port.SetBaudRate(2400);
-  EXPECT_THAT([&] { Send(Cmd(0x10)); }, ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); }, ThrowsDriverError(-4, "Нет связи"));
   port.SetBaudRate(115200);
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
 }
 
 class EmulatorFaultTest : public EmulatorTest {
@@ -202,27 +201,27 @@ class EmulatorFaultTest : public EmulatorTest {
     return Start(o);
   }
   std::vector<std::string> Events() { return LogEvents(settings->LogFile); }
-  const std::string print = Cmd(0x17, "\x02" + Text("чек", 40));
+  const std::string print = Request(cmd::PrintString, "\x02" + Text("чек", 40));
 };
 
 TEST_F(EmulatorFaultTest, SilentDeviceIsNoLink) {
   StartWith("silent");
-  EXPECT_THAT([&] { Send(Cmd(0x10)); }, ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_THAT([&] { Send(Request(cmd::GetShortECRStatus)); }, ThrowsDriverError(-4, "Нет связи"));
   EXPECT_EQ(Count(Events(), "<-  Error: Timeout"), 3);
   // Until the fault is taken away.
   device->SetFaults({});
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
 }
 
 TEST_F(EmulatorFaultTest, StaleAnswerIsTakenAndDropped) {
   StartWith("stale");
-  const std::string a = Send(Cmd(0x11));
+  const std::string a = Send(Request(cmd::GetECRStatus));
   EXPECT_EQ(a.substr(0, 2), Bytes({0x11, 0}));
   // First the stale short-status answer, then the real one.
   EXPECT_THAT(port.Output(), ::testing::StartsWith("02 | 0A | 10 | 00 | "));
   EXPECT_THAT(port.Output(), HasSubstr(" | 02 | 12 | 11 | 00 | "));
   // Only the first ENQ finds it.
-  EXPECT_EQ(Error(Cmd(0x11)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetECRStatus)), 0);
   EXPECT_THAT(port.Output(), ::testing::StartsWith("02 | 12 | 11 | 00 | "));
 }
 
@@ -233,9 +232,9 @@ TEST_F(EmulatorFaultTest, WrongCheckBytes) {
   EXPECT_EQ(Paper(), "чек\n");             // delivered once, answered three times
 
   StartWith("bad-check=2");  // the second answer is bad, the third good
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
   std::filesystem::remove(settings->LogFile);
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
   EXPECT_EQ(Count(Events(), "-> 15"), 1);
   EXPECT_EQ(Count(Events(), "-> 06"), 1);
 }
@@ -257,14 +256,14 @@ TEST_F(EmulatorFaultTest, DroppedAckIsRecoveredWithoutSendingTwice) {
   EXPECT_EQ(Paper(), "чек\nчек\n");
   // Each time: the request, no ACK, then the held answer at the next ENQ.
   const auto events = Events();
-  EXPECT_EQ(Count(events, "-> " + HexDump(test::Frame(print))), 2);
+  EXPECT_EQ(Count(events, "-> " + HexDump(Frame(print))), 2);
   EXPECT_EQ(Count(events, "-> 05"), 4);
 }
 
 TEST_F(EmulatorFaultTest, DelayedAnswerStillArrives) {
   StartWith("delay=300");
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Error(Cmd(0x10)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetShortECRStatus)), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
 }
 
@@ -274,9 +273,9 @@ TEST_F(EmulatorFaultTest, LineSpeedTakesTenBitTimesPerByte) {
   o.faults = ParseFaults("line-speed,bad-check=2");
   Start(o);
   port.SetBaudRate(2400);
-  EXPECT_EQ(Error(Cmd(0x11)), 0);
+  EXPECT_EQ(Error(Request(cmd::GetECRStatus)), 0);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Error(Cmd(0x11)), 0);  // NAK, then the answer once more
+  EXPECT_EQ(Error(Request(cmd::GetECRStatus)), 0);  // NAK, then the answer once more
   // NAK + ACK + 2 x 21-byte frames at least.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 44 * 10 * 1000000us / 2400);
 }

@@ -1,5 +1,6 @@
 // A simulated device on a pty, registered as COM1 in a private registry,
 // and a real TPort on the host side: every request goes through the link.
+// The device's own time (test run, drawer) is a clock the test moves.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -14,6 +15,9 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 #include "tests/support/test_env.h"
 
@@ -21,11 +25,12 @@ namespace varn::emu {
 
 using namespace std::chrono_literals;
 
-// Command code, operator password 7319 (little-endian), parameters.
-inline std::string Cmd(int code, std::string_view params = {}) {
-  std::string p{static_cast<char>(code), '\x97', '\x1C', '\0', '\0'};
-  return p.append(params);
-}
+namespace cmd = protocol::cmd;
+namespace answer = protocol::answer;
+namespace flag = protocol::flag;
+namespace mode = protocol::mode;
+using protocol::Frame;
+using protocol::Request;
 
 // `utf8` in cp1251, zero-padded to `width` (longer texts stay whole).
 inline std::string Text(std::string_view utf8, size_t width) {
@@ -48,6 +53,7 @@ class EmulatorTest : public ::testing::Test {
   EmulatedDevice& Start(EmulatorOptions options = {}) {
     port.Close();
     device.reset();
+    options.clock = &clock;
     device = std::make_unique<EmulatedDevice>(options);
     Registry::Default().WriteString(kPortsKey, "COM1", device->SlavePath());
     return *device;
@@ -59,7 +65,7 @@ class EmulatorTest : public ::testing::Test {
   std::string PaperFile() const { return env.Path("paper.txt"); }
   std::string Paper() const { return test::ReadFileOrEmpty(PaperFile()); }
 
-  std::string Send(std::string_view payload) { return port.Exchange(test::Frame(payload)); }
+  std::string Send(std::string_view payload) { return port.Exchange(Frame(payload)); }
   // The device's error byte for `payload`, after checking the answer echoes
   // the command code.
   int Error(std::string_view payload) {
@@ -80,6 +86,7 @@ class EmulatorTest : public ::testing::Test {
   }
 
   test::TempEnv env;
+  ManualClock clock;  // the device's time: tests move it
   std::unique_ptr<EmulatedDevice> device;
   std::shared_ptr<TLinkSettings> settings = std::make_shared<TLinkSettings>();
   TPort port{settings};  // after the device: closed before it goes

@@ -27,7 +27,7 @@ TEST_F(EmulatorTest, EveryTableFieldAndValueIsConsistent) {
   int tables = 0, multiRow = 0, stringFields = 0;
   std::set<int> intSizes;
   for (int t = 1;; ++t) {
-    const std::string ts = Send(Cmd(0x2D, Bytes({t})));
+    const std::string ts = Send(Request(cmd::GetTableStruct, Bytes({t})));
     ASSERT_GE(ts.size(), 2u);
     if (ts[1] == err::kNoTable) break;
     ASSERT_EQ(ts.size(), 2u + 43) << "table " << t;
@@ -40,7 +40,7 @@ TEST_F(EmulatorTest, EveryTableFieldAndValueIsConsistent) {
     ASSERT_GE(fields, 1);
     multiRow += rows > 1;
     for (int f = 1; f <= fields; ++f) {
-      const std::string fs = Data(Cmd(0x2E, Bytes({t, f})));
+      const std::string fs = Data(Request(cmd::GetFieldStruct, Bytes({t, f})));
       ASSERT_GE(fs.size(), 42u);
       EXPECT_TRUE(UpperCase(Cp1251ToUtf8(fs.substr(0, 40))));
       const bool isString = fs[40] != 0;
@@ -59,18 +59,18 @@ TEST_F(EmulatorTest, EveryTableFieldAndValueIsConsistent) {
         EXPECT_LE(min, max);
       }
       for (int r = 1; r <= rows; ++r) {
-        const std::string v = Data(Cmd(0x1F, Addr(t, r, f)));
+        const std::string v = Data(Request(cmd::ReadTable, Addr(t, r, f)));
         ASSERT_EQ(v.size(), static_cast<size_t>(size)) << t << "." << r << "." << f;
         if (!isString) {
           EXPECT_TRUE(Le(v) >= min && Le(v) <= max) << t << "." << r << "." << f;
         }
       }
-      EXPECT_EQ(Error(Cmd(0x1F, Addr(t, rows + 1, f))), err::kBadParameter);
-      EXPECT_EQ(Error(Cmd(0x1F, Addr(t, 0, f))), err::kBadParameter);
+      EXPECT_EQ(Error(Request(cmd::ReadTable, Addr(t, rows + 1, f))), err::kBadParameter);
+      EXPECT_EQ(Error(Request(cmd::ReadTable, Addr(t, 0, f))), err::kBadParameter);
     }
-    EXPECT_EQ(Error(Cmd(0x2E, Bytes({t, fields + 1}))), err::kBadParameter);
-    EXPECT_EQ(Error(Cmd(0x2E, Bytes({t, 0}))), err::kBadParameter);
-    EXPECT_EQ(Error(Cmd(0x1F, Addr(t, 1, fields + 1))), err::kBadParameter);
+    EXPECT_EQ(Error(Request(cmd::GetFieldStruct, Bytes({t, fields + 1}))), err::kBadParameter);
+    EXPECT_EQ(Error(Request(cmd::GetFieldStruct, Bytes({t, 0}))), err::kBadParameter);
+    EXPECT_EQ(Error(Request(cmd::ReadTable, Addr(t, 1, fields + 1))), err::kBadParameter);
   }
   EXPECT_GE(tables, 6);
   EXPECT_GE(multiRow, 3);
@@ -78,48 +78,53 @@ TEST_F(EmulatorTest, EveryTableFieldAndValueIsConsistent) {
   EXPECT_EQ(intSizes, (std::set<int>{1, 2, 3, 4}));
   // Past the last table, and table 0.
   for (int t : {0, tables + 1, 255}) {
-    EXPECT_EQ(Error(Cmd(0x2D, Bytes({t}))), err::kNoTable);
-    EXPECT_EQ(Error(Cmd(0x2E, Bytes({t, 1}))), err::kNoTable);
-    EXPECT_EQ(Error(Cmd(0x1F, Addr(t, 1, 1))), err::kNoTable);
-    EXPECT_EQ(Error(Cmd(0x1E, Addr(t, 1, 1) + "\x01")), err::kNoTable);
+    EXPECT_EQ(Error(Request(cmd::GetTableStruct, Bytes({t}))), err::kNoTable);
+    EXPECT_EQ(Error(Request(cmd::GetFieldStruct, Bytes({t, 1}))), err::kNoTable);
+    EXPECT_EQ(Error(Request(cmd::ReadTable, Addr(t, 1, 1))), err::kNoTable);
+    EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(t, 1, 1) + "\x01")), err::kNoTable);
   }
-  EXPECT_EQ(Cp1251ToUtf8(Data(Cmd(0x2D, Bytes({1}))).substr(0, 17)), "ТИП И РЕЖИМ КАССЫ");
+  EXPECT_EQ(Cp1251ToUtf8(Data(Request(cmd::GetTableStruct, Bytes({1}))).substr(0, 17)),
+            "ТИП И РЕЖИМ КАССЫ");
 }
 
 TEST_F(EmulatorTest, WritesAreRangeCheckedAndReadBack) {
   Start();
   // Table 1, field 1: the register's number, 1 byte, 1..99 (also in the status).
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({0}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({100}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({42}))), 0);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({42}));
-  EXPECT_EQ(Data(Cmd(0x11))[8], 42);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 1) + Bytes({0}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 1) + Bytes({100}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 1) + Bytes({42}))), 0);
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(1, 1, 1))), Bytes({42}));
+  EXPECT_EQ(Data(Request(cmd::GetECRStatus))[8], 42);
 
   // 2 bytes, 10..1000; the value must have the field's size.
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 5) + Bytes({9, 0}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 5) + Bytes({0xE9, 0x03}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 5) + Bytes({0xE8}))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 5) + Bytes({0xE8, 0x03, 0}))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 5) + Bytes({0xE8, 0x03}))), 0);
-  EXPECT_EQ(Le(Data(Cmd(0x1F, Addr(1, 1, 5)))), 1000u);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 5) + Bytes({9, 0}))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 5) + Bytes({0xE9, 0x03}))),
+            err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 5) + Bytes({0xE8}))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 5) + Bytes({0xE8, 0x03, 0}))),
+            err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 5) + Bytes({0xE8, 0x03}))), 0);
+  EXPECT_EQ(Le(Data(Request(cmd::ReadTable, Addr(1, 1, 5)))), 1000u);
 
   // 3 and 4 bytes.
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 7) + Bytes({0x81, 0x51, 0x01}))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 7) + Bytes({0x80, 0x51, 0x01}))), 0);  // 86400
-  EXPECT_EQ(Le(Data(Cmd(0x1F, Addr(1, 1, 7)))), 86400u);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 30, 2) + Bytes({0x00, 0xE1, 0xF5, 0x05}))),
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 7) + Bytes({0x81, 0x51, 0x01}))),
+            err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 7) + Bytes({0x80, 0x51, 0x01}))),
+            0);  // 86400
+  EXPECT_EQ(Le(Data(Request(cmd::ReadTable, Addr(1, 1, 7)))), 86400u);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 30, 2) + Bytes({0x00, 0xE1, 0xF5, 0x05}))),
             err::kBadParameter);  // 100000000
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 30, 2) + Bytes({0xFF, 0xE0, 0xF5, 0x05}))), 0);
-  EXPECT_EQ(Le(Data(Cmd(0x1F, Addr(2, 30, 2)))), 99999999u);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 30, 2) + Bytes({0xFF, 0xE0, 0xF5, 0x05}))), 0);
+  EXPECT_EQ(Le(Data(Request(cmd::ReadTable, Addr(2, 30, 2)))), 99999999u);
 
   // A string field of 21 bytes in row 3 of 30; rows are separate.
-  EXPECT_EQ(Cp1251ToUtf8(Data(Cmd(0x1F, Addr(2, 3, 1))).substr(0, 8)), "КАССИР 3");
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 3, 1) + Text("Иванова", 21))), 0);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(2, 3, 1))), Text("Иванова", 21));
-  EXPECT_EQ(Cp1251ToUtf8(Data(Cmd(0x1F, Addr(2, 4, 1))).substr(0, 8)), "КАССИР 4");
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 3, 1) + Text("x", 20))), err::kBadLength);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 31, 1) + Text("x", 21))), err::kBadParameter);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(2, 1, 3) + Text("x", 21))), err::kBadParameter);
+  EXPECT_EQ(Cp1251ToUtf8(Data(Request(cmd::ReadTable, Addr(2, 3, 1))).substr(0, 8)), "КАССИР 3");
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 3, 1) + Text("Иванова", 21))), 0);
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(2, 3, 1))), Text("Иванова", 21));
+  EXPECT_EQ(Cp1251ToUtf8(Data(Request(cmd::ReadTable, Addr(2, 4, 1))).substr(0, 8)), "КАССИР 4");
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 3, 1) + Text("x", 20))), err::kBadLength);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 31, 1) + Text("x", 21))), err::kBadParameter);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(2, 1, 3) + Text("x", 21))), err::kBadParameter);
 }
 
 TEST_F(EmulatorTest, ValuesSurviveARestartAndInitTableRestoresDefaults) {
@@ -129,12 +134,12 @@ TEST_F(EmulatorTest, ValuesSurviveARestartAndInitTableRestoresDefaults) {
   // Quote, backslash, line feed, the one byte cp1251 has no letter for, ё.
   std::string odd = std::string("\"a\\b\n", 5) + '\x98' + Utf8ToCp1251("ё");
   odd.resize(40, '\0');
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({7}))), 0);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(5, 16, 1) + Text("Бакалея", 20))), 0);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(6, 4, 1) + odd)), 0);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(4, 2, 1) + Bytes({0xF4, 0x01}))), 0);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 1) + Bytes({7}))), 0);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(5, 16, 1) + Text("Бакалея", 20))), 0);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(6, 4, 1) + odd)), 0);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(4, 2, 1) + Bytes({0xF4, 0x01}))), 0);
   // Writing the default (1000) again leaves nothing to keep for it.
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(4, 2, 1) + Bytes({0xE8, 0x03}))), 0);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(4, 2, 1) + Bytes({0xE8, 0x03}))), 0);
   const std::string file = test::ReadFileOrEmpty(o.statePath);
   EXPECT_THAT(file, HasSubstr("\n1.1.1 = 7\n"));
   EXPECT_THAT(file, HasSubstr("\n5.16.1 = \"Бакалея\"\n"));
@@ -142,16 +147,16 @@ TEST_F(EmulatorTest, ValuesSurviveARestartAndInitTableRestoresDefaults) {
   EXPECT_THAT(file, ::testing::Not(HasSubstr("4.2.1")));
 
   Start(o);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({7}));
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(5, 16, 1))), Text("Бакалея", 20));
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(6, 4, 1))), odd);
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(1, 1, 1))), Bytes({7}));
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(5, 16, 1))), Text("Бакалея", 20));
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(6, 4, 1))), odd);
 
-  EXPECT_EQ(Error(Cmd(0x24)), 0);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({1}));
-  EXPECT_EQ(Cp1251ToUtf8(Data(Cmd(0x1F, Addr(5, 16, 1))).substr(0, 8)), "ОТДЕЛ 16");
+  EXPECT_EQ(Error(Request(cmd::InitTable)), 0);
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(1, 1, 1))), Bytes({1}));
+  EXPECT_EQ(Cp1251ToUtf8(Data(Request(cmd::ReadTable, Addr(5, 16, 1))).substr(0, 8)), "ОТДЕЛ 16");
   EXPECT_EQ(test::ReadFileOrEmpty(o.statePath).find('='), std::string::npos);
   Start(o);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({1}));
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(1, 1, 1))), Bytes({1}));
 }
 
 TEST_F(EmulatorTest, AStateFileThatCannotBeWrittenKeepsTheOldValue) {
@@ -163,9 +168,9 @@ TEST_F(EmulatorTest, AStateFileThatCannotBeWrittenKeepsTheOldValue) {
   // Something that is not a file took its place.
   std::filesystem::remove(o.statePath);
   std::filesystem::create_directory(o.statePath);
-  EXPECT_EQ(Error(Cmd(0x1E, Addr(1, 1, 1) + Bytes({9}))), err::kInternal);
-  EXPECT_EQ(Data(Cmd(0x1F, Addr(1, 1, 1))), Bytes({1}));
-  EXPECT_EQ(Error(Cmd(0x24)), err::kInternal);
+  EXPECT_EQ(Error(Request(cmd::WriteTable, Addr(1, 1, 1) + Bytes({9}))), err::kInternal);
+  EXPECT_EQ(Data(Request(cmd::ReadTable, Addr(1, 1, 1))), Bytes({1}));
+  EXPECT_EQ(Error(Request(cmd::InitTable)), err::kInternal);
   device->Stop();
   EXPECT_THAT(said, HasSubstr("state.txt"));
 }

@@ -1,10 +1,11 @@
 // The data block and the value encoding, byte for byte, and what a decoder
-// does with blocks that lie.
+// does with blocks that lie. No interpreter and no sender: objects go to
+// and come from a plain list.
 #include <string>
 #include <vector>
 
 #include "platform/text.h"
-#include "remote/interpreter.h"
+#include "remote/codec.h"
 #include "tests/remote/sample_object.h"
 #include "tests/support/test_env.h"
 
@@ -13,13 +14,18 @@ namespace {
 
 using test::Bytes;
 
-// An owner that must not be asked to send: codec tests only build blocks.
-class NoSend : public ISendDataBlock {
+// Slot i holds the i-th object lent; looking it up gives that object back.
+class ListSlots : public IObjectSlots {
  public:
-  std::optional<TDataBlock> Send(TDataBlock&, bool) override {
-    ADD_FAILURE() << "unexpected send";
-    return std::nullopt;
+  int32_t Lend(const DispatchPtr& obj) override {
+    lent.push_back(obj);
+    return static_cast<int32_t>(lent.size() - 1);
   }
+  DispatchPtr Lookup(int32_t index) override {
+    return static_cast<size_t>(index) < lent.size() ? lent[static_cast<size_t>(index)]
+                                                    : DispatchPtr();
+  }
+  std::vector<DispatchPtr> lent;
 };
 
 std::string Payload(TDataBlock& b) {
@@ -37,37 +43,28 @@ class CodecTest : public ::testing::Test {
  protected:
   std::string Encode(const Variant& v) {
     TDataBlock b;
-    interp.WriteVariant(v, b);
+    WriteValue(v, b, slots);
     return Payload(b);
+  }
+  Variant Decode(const std::string& payload) {
+    TDataBlock b = BlockOf(payload);
+    return TValueReader(b, slots).Read();
   }
   Variant RoundTrip(const Variant& v) {
     TDataBlock b;
-    interp.WriteVariant(v, b);
-    Variant back = interp.ReadVariant(b);
+    WriteValue(v, b, slots);
+    Variant back = TValueReader(b, slots).Read();
     EXPECT_EQ(b.Remaining(), 0u);
     return back;
   }
   // The message of the EInterpreterError that decoding `payload` raises.
   std::string DecodeError(const std::string& payload) {
-    TDataBlock b = BlockOf(payload);
-    try {
-      interp.ReadVariant(b);
-    } catch (const EInterpreterError& e) {
-      return e.what();
-    }
-    return "no error";
+    return test::MessageOf<EInterpreterError>([&] { Decode(payload); });
   }
   std::string EncodeError(const Variant& v) {
-    TDataBlock b;
-    try {
-      interp.WriteVariant(v, b);
-    } catch (const EInterpreterError& e) {
-      return e.what();
-    }
-    return "no error";
+    return test::MessageOf<EInterpreterError>([&] { Encode(v); });
   }
-  NoSend sender;
-  TkxDataBlockInterpreter interp{sender};
+  ListSlots slots;
 };
 
 TEST(DataBlockTest, HeaderSignatureAndPositions) {
@@ -118,8 +115,7 @@ TEST_F(CodecTest, ScalarsByteForByte) {
     EXPECT_EQ(RoundTrip(v), v) << VarTypeName(v.Type());
   }
   // A boolean word other than 0 and FFFF reads as true.
-  TDataBlock b = BlockOf(Bytes({0x0B, 0, 0, 0, 0x01, 0x00}));
-  EXPECT_EQ(interp.ReadVariant(b), Variant(true));
+  EXPECT_EQ(Decode(Bytes({0x0B, 0, 0, 0, 0x01, 0x00})), Variant(true));
 }
 
 TEST_F(CodecTest, ByReferenceValues) {
@@ -137,12 +133,13 @@ TEST_F(CodecTest, ByReferenceValues) {
 
   bool byRef = false, byRefVariant = false;
   TDataBlock b;
-  interp.WriteVariant(Variant::TypedRef(n, VT_I4), b);
-  interp.WriteVariant(Variant::Ref(s), b);
-  EXPECT_EQ(interp.ReadVariant(b, &byRef, &byRefVariant), Variant(7));
+  WriteValue(Variant::TypedRef(n, VT_I4), b, slots);
+  WriteValue(Variant::Ref(s), b, slots);
+  TValueReader in(b, slots);
+  EXPECT_EQ(in.Read(&byRef, &byRefVariant), Variant(7));
   EXPECT_TRUE(byRef);
   EXPECT_FALSE(byRefVariant);
-  EXPECT_EQ(interp.ReadVariant(b, &byRef, &byRefVariant), Variant(u"x"));
+  EXPECT_EQ(in.Read(&byRef, &byRefVariant), Variant(u"x"));
   EXPECT_TRUE(byRef);
   EXPECT_TRUE(byRefVariant);
 }
@@ -185,6 +182,30 @@ TEST_F(CodecTest, ArraysRawAndElementWise) {
   EXPECT_EQ(Encode(Variant::TypedRef(held, VT_ARRAY | VT_I4)).substr(0, 11), "03 60 00 00");
 }
 
+TEST_F(CodecTest, PlainArraysTravelInStorageOrder) {
+  // a(i, j) = 10 i + j, i in 0..1, j in 0..2. The items hold the last
+  // dimension fastest; the bytes go the way the peers' platform stores
+  // them, the first dimension fastest.
+  SafeArray m;
+  m.elementType = VT_I4;
+  m.bounds = {{0, 1}, {0, 2}};
+  m.items = {Variant(0), Variant(1), Variant(2), Variant(10), Variant(11), Variant(12)};
+  EXPECT_EQ(Encode(Variant(m)),
+            "03 20 00 00 02 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 "
+            "18 00 00 00 00 00 00 00 0A 00 00 00 01 00 00 00 0B 00 00 00 02 00 00 00 "
+            "0C 00 00 00");
+  EXPECT_EQ(RoundTrip(Variant(m)), Variant(m));
+
+  // Three dimensions with other low bounds: items[i] = i, 2 x 3 x 2.
+  SafeArray cube;
+  cube.elementType = VT_UI1;
+  cube.bounds = {{1, 2}, {-1, 1}, {5, 6}};
+  for (int i = 0; i < 12; ++i) cube.items.push_back(Variant::UI1(static_cast<uint8_t>(i)));
+  const std::string bytes = Encode(Variant(cube));
+  EXPECT_EQ(bytes.substr(bytes.size() - 35), "00 06 02 08 04 0A 01 07 03 09 05 0B");
+  EXPECT_EQ(RoundTrip(Variant(cube)), Variant(cube));
+}
+
 TEST_F(CodecTest, TypesWithoutAnEncodingAreRefused) {
   EXPECT_EQ(EncodeError(Variant::FromRaw(VT_UNKNOWN, 0, 0)), "Unsupported variant type: 000D");
   EXPECT_EQ(EncodeError(Variant::FromRaw(VT_VARIANT, 0, 0)), "Unsupported variant type: 000C");
@@ -195,8 +216,9 @@ TEST_F(CodecTest, TypesWithoutAnEncodingAreRefused) {
   EXPECT_EQ(DecodeError(Bytes({0x03, 0x10, 0, 0, 1, 0, 0, 0})), "Unsupported variant type: 1003");
   // 14, 15 and 16 carry no bytes.
   TDataBlock b = BlockOf(Bytes({0x0E, 0, 0, 0, 0x10, 0, 0, 0}));
-  EXPECT_EQ(interp.ReadVariant(b).Type(), 14);
-  EXPECT_EQ(interp.ReadVariant(b).Type(), 16);
+  TValueReader in(b, slots);
+  EXPECT_EQ(in.Read().Type(), 14);
+  EXPECT_EQ(in.Read().Type(), 16);
 }
 
 TEST_F(CodecTest, BlocksThatLieAreRejectedBeforeAllocating) {
@@ -236,35 +258,13 @@ TEST_F(CodecTest, BlocksThatLieAreRejectedBeforeAllocating) {
             prefix + "an array element of another type");
 }
 
-TEST_F(CodecTest, DispatchListSlots) {
-  std::vector<DispatchPtr> objs;
-  for (int i = 0; i < 12; ++i) objs.push_back(MakeObject<test::TRemoteSample>());
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(interp.StoreDispatch(objs[i]), i);
-  EXPECT_EQ(interp.DispListSlots(), 11u);
-  EXPECT_EQ(interp.StoreDispatch(objs[10]), 10);  // the eleventh
-  EXPECT_EQ(interp.DispListSlots(), 11u);
-  EXPECT_EQ(interp.StoreDispatch(objs[11]), 11);  // the twelfth grows the list to 0..21
-  EXPECT_EQ(interp.DispListSlots(), 22u);
-  interp.ReleaseDispatch(3);
-  interp.ReleaseDispatch(-1);  // ignored
-  interp.ReleaseDispatch(22);  // ignored
-  EXPECT_EQ(interp.DispListUsed(), 11u);
-  EXPECT_EQ(interp.StoreDispatch(objs[3]), 3);  // the lowest free slot again
-  // An object goes out as its slot number.
-  TDataBlock b;
-  interp.WriteVariant(Variant(objs[0]), b);
-  EXPECT_EQ(Payload(b), "09 00 00 00 0C 00 00 00");
-}
-
-TEST_F(CodecTest, LentObjectsLiveUntilTheInterpreterGoes) {
-  const int before = test::g_liveSamples;
-  {
-    NoSend other;
-    TkxDataBlockInterpreter owner(other);
-    owner.StoreDispatch(MakeObject<test::TRemoteSample>());
-    EXPECT_EQ(test::g_liveSamples, before + 1);
-  }
-  EXPECT_EQ(test::g_liveSamples, before);
+TEST_F(CodecTest, ObjectsTravelAsTheirSlotNumbers) {
+  const DispatchPtr a = MakeObject<test::TRemoteSample>(), b = MakeObject<test::TRemoteSample>();
+  EXPECT_EQ(Encode(Variant(a)), "09 00 00 00 00 00 00 00");
+  EXPECT_EQ(Encode(Variant(b)), "09 00 00 00 01 00 00 00");
+  EXPECT_EQ(Encode(Variant(DispatchPtr())), "09 00 00 00 FF FF FF FF");  // no object, no slot
+  EXPECT_EQ(Decode(Bytes({0x09, 0, 0, 0, 1, 0, 0, 0})), Variant(b));
+  EXPECT_EQ(Decode(Bytes({0x09, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})), Variant(DispatchPtr()));
 }
 
 }  // namespace

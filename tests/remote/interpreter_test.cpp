@@ -199,12 +199,7 @@ TEST_F(InterpreterTest, ActionsWithoutAHandlerAndErrorBlocks) {
   clientInterp.WriteVariant(Variant(u"сбой"), err);
   err.SetSignature(CallSig | asError);
   server.sent.clear();
-  try {
-    serverInterp.InterpretData(err);
-    ADD_FAILURE() << "no error";
-  } catch (const ERemoteError& e) {
-    EXPECT_STREQ(e.what(), "сбой");
-  }
+  EXPECT_EQ(test::MessageOf<ERemoteError>([&] { serverInterp.InterpretData(err); }), "сбой");
   EXPECT_TRUE(server.sent.empty());
 
   // A handler that cannot decode its call answers with the reason.
@@ -234,7 +229,27 @@ TEST_F(InterpreterTest, FreeObjectEmptiesTheSlotWithoutAnswer) {
   EXPECT_TRUE(server.sent.empty());
 }
 
-TEST(InterpreterLifetimeTest, ProxiesOfADestroyedInterpreterFail) {
+TEST_F(InterpreterTest, DispatchListSlots) {
+  std::vector<DispatchPtr> objs;
+  for (int i = 0; i < 12; ++i) objs.push_back(MakeObject<test::TRemoteSample>());
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(serverInterp.StoreDispatch(objs[i]), i);
+  EXPECT_EQ(serverInterp.DispListSlots(), 11u);
+  EXPECT_EQ(serverInterp.StoreDispatch(objs[10]), 10);  // the eleventh
+  EXPECT_EQ(serverInterp.DispListSlots(), 11u);
+  EXPECT_EQ(serverInterp.StoreDispatch(objs[11]), 11);  // the twelfth grows the list to 0..21
+  EXPECT_EQ(serverInterp.DispListSlots(), 22u);
+  serverInterp.ReleaseDispatch(3);
+  serverInterp.ReleaseDispatch(-1);  // ignored
+  serverInterp.ReleaseDispatch(22);  // ignored
+  EXPECT_EQ(serverInterp.DispListUsed(), 11u);
+  EXPECT_EQ(serverInterp.StoreDispatch(objs[3]), 3);  // the lowest free slot again
+  // An object written goes into the list, and out as its slot number.
+  TDataBlock b;
+  serverInterp.WriteVariant(Variant(objs[0]), b);
+  EXPECT_EQ(Payload(b), "09 00 00 00 0C 00 00 00");
+}
+
+TEST(InterpreterLifetimeTest, ADestroyedInterpreterFreesItsObjectsAndDetachesItsProxies) {
   End a, b;
   auto clientSide = std::make_unique<TkxDataBlockInterpreter>(a);
   TkxDataBlockInterpreter serverSide(b);
@@ -244,14 +259,16 @@ TEST(InterpreterLifetimeTest, ProxiesOfADestroyedInterpreterFail) {
   b.other = &a;
   test::RegisterSampleClass();
   DispatchPtr obj = clientSide->SendCreateObject(u"Varn.RemoteSample");
+  const int live = test::g_liveSamples;
+  clientSide->StoreDispatch(MakeObject<test::TRemoteSample>());
+  EXPECT_EQ(test::g_liveSamples, live + 1);
   clientSide.reset();
+  EXPECT_EQ(test::g_liveSamples, live);  // what it lent goes with it
   EXPECT_TRUE(static_cast<TkxDataDispatch*>(obj.get())->Detached());
-  try {
-    CallMethod(*obj, u"Add", {Variant(1), Variant(2)});
-    ADD_FAILURE() << "no error";
-  } catch (const EInterpreterError& e) {
-    EXPECT_STREQ(e.what(), "The connection of this remote object is closed");
-  }
+  EXPECT_EQ(test::MessageOf<EInterpreterError>([&] {
+              CallMethod(*obj, u"Add", {1, 2});
+            }),
+            "The connection of this remote object is closed");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // client connections and raw sockets, over TCP loopback and the Unix socket.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "platform/socket.h"
@@ -298,6 +299,28 @@ TEST(SocketConnectionTest, AddressAndHost) {
   byName.ServerGUID = test::kSampleClsid;
   byName.Open();
   EXPECT_EQ(CallMethod(*byName.ServerObject(), u"Add", {Variant(2), Variant(2)}), Variant(4));
+
+  // A port outside 0..65535 is refused as the dispatcher refuses it, not
+  // cut to 16 bits (which would reach the dispatcher above).
+  for (int32_t port : {65536 + dispatcher.BoundPort(), -1}) {
+    TkxSocketConnection wrapped;
+    wrapped.SetAddress("127.0.0.1");
+    wrapped.Port = port;
+    wrapped.ServerGUID = test::kSampleClsid;
+    TkxSocketDispatcher listener;
+    listener.Port = port;
+    const std::string refusal = "TCP port " + std::to_string(port) + " is out of range 0..65535";
+    for (const auto& open :
+         std::vector<std::function<void()>>{[&] { wrapped.Open(); }, [&] { listener.Open(); }}) {
+      try {
+        open();
+        ADD_FAILURE() << "port " << port << " taken";
+      } catch (const ESocketError& e) {
+        EXPECT_EQ(e.what(), refusal);
+      }
+    }
+    EXPECT_FALSE(wrapped.Connected());
+  }
 }
 
 TEST(SocketDispatcherTest, ASecondListenerOnTheSamePlaceIsRefused) {

@@ -2,20 +2,26 @@
 // class table, called only through Invoke by DISPID, sharing real ports with
 // emulated devices on pseudo-terminals. The auto-unlock timers run on a loop driven by the test
 // with a manual clock, so time-outs of seconds are checked without waiting.
+#include <atomic>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "emulator/emulated_device.h"
-
 #include "emulator/minimal_responder.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
+#include "platform/pty.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "platform/timers.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/clients.h"
 #include "server/ports.h"
 #include "server/varn_srv.h"
+#include "server/varn_srv_dispids.h"
 #include "tests/support/test_env.h"
 
 namespace varn {
@@ -23,42 +29,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::Frame;
+using test::Outcome;
 using ::testing::ElementsAreArray;
-
-// IVarnSrv's dispatch identifiers: the remote protocol and the driver bind to them.
-enum : DISPID {
-  kOpenPort = 1,
-  kClosePort = 2,
-  kLockPort = 3,
-  kUnlockPort = 4,
-  kSendData = 5,
-  kRxData = 6,
-  kFileVersion = 7,
-  kResultDescription = 8,
-  kPortOpened = 9,
-  kPortLocked = 10,
-  kAdminUnlockPort = 11,
-  kAdminUnlockPorts = 12,
-  kConnect = 15,
-  kInput = 19,
-  kOutput = 20,
-};
+using namespace dispid;
+namespace cmd = protocol::cmd;
+using protocol::Frame;
+using protocol::Request;
 
 const char* const kOk = "Ошибок нет";
-// Command 0x11 (short status) with the operator password 7319.
-const std::string kRequest = Frame(Bytes({0x11, 0x97, 0x1C, 0x00, 0x00}));
+const std::string kRequest = Frame(Request(cmd::GetECRStatus));
 const char* const kRequestHex = "02 05 11 97 1C 00 00 9F";
-
-// A result code with the ResultDescription read right after it.
-struct Result {
-  int32_t code;
-  std::string text;
-  bool operator==(const Result&) const = default;
-};
-void PrintTo(const Result& r, std::ostream* os) {
-  *os << r.code << " \"" << r.text << "\"";
-}
 
 // One client of the server: its own object, reached only through Invoke.
 class Client {
@@ -67,7 +47,7 @@ class Client {
   IDispatch& Obj() { return *m_obj; }
   void Release() { m_obj = DispatchPtr(); }
 
-  Result Call(DISPID id, std::vector<Variant> inputs = {}) {
+  Outcome Call(DISPID id, std::vector<Variant> inputs = {}) {
     const int32_t code = InvokeById(*m_obj, id, DISPATCH_METHOD, std::move(inputs)).ToInt32();
     return {code, Text(kResultDescription)};
   }
@@ -75,15 +55,15 @@ class Client {
   std::string Text(DISPID id) { return Utf16ToUtf8(Get(id).ToString()); }
   bool Flag(DISPID id) { return Get(id).ToBool(); }
 
-  Result Connect(int32_t pid, const char16_t* app, const char16_t* comp) {
+  Outcome Connect(int32_t pid, const char16_t* app, const char16_t* comp) {
     return Call(kConnect, {pid, app, comp});
   }
-  Result OpenPort(int32_t n, int32_t baud = 4800, int32_t timeout = 100) {
+  Outcome OpenPort(int32_t n, int32_t baud = 4800, int32_t timeout = 100) {
     return Call(kOpenPort, {n, baud, timeout});
   }
-  Result LockPort(int32_t n) { return Call(kLockPort, {n}); }
-  Result UnlockPort() { return Call(kUnlockPort); }
-  Result SendData(const std::string& frame) { return Call(kSendData, {Cp1251ToUtf16(frame)}); }
+  Outcome LockPort(int32_t n) { return Call(kLockPort, {n}); }
+  Outcome UnlockPort() { return Call(kUnlockPort); }
+  Outcome SendData(const std::string& frame) { return Call(kSendData, {Cp1251ToUtf16(frame)}); }
   std::string RxData() { return Utf16ToCp1251(Get(kRxData).ToString()); }
 
  private:
@@ -103,7 +83,7 @@ class PortsView {
     std::string holder;  // "comp.pid.app"
   };
   std::optional<Row> Port(int32_t n) {
-    std::lock_guard lock(m_ports.ListLock());
+    std::lock_guard lock(m_ports.StateLock());
     TPort* p = m_ports.Find(n);
     if (!p) return std::nullopt;
     return Row{p->Opened(), p->Locked(),
@@ -188,6 +168,11 @@ TEST_F(ServerTest, MemberTableHasEveryMemberAtItsFixedIdWithItsHelpString) {
       {20, "Output", G, 0, VT_BSTR, ""},
   };
   EXPECT_THAT(rows, ElementsAreArray(expected));
+  const TypeDescription& type = info->Description();
+  EXPECT_EQ(type.interfaceName, "IVarnSrv");
+  EXPECT_EQ(type.interfaceDoc, "Квелта: Драйвер Варн");
+  EXPECT_EQ(type.className, "VarnSrv");
+  EXPECT_EQ(type.classDoc, "Квелта: Драйвер Варн");
 
   DISPID id = 0;
   EXPECT_EQ(GetIDOfName(c.Obj(), u"sEnDdAtA", id), S_OK);
@@ -228,7 +213,7 @@ TEST_F(ServerTest, WrongCallsGetDispatchErrorsAndOutValueComesByReferenceToo) {
 
 TEST_F(ServerTest, SendDataBeforeAnyPortIsPortNotOpen) {
   Client c;
-  EXPECT_EQ(c.SendData(kRequest), (Result{-17, "Порт не открыт"}));
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{-17, "Порт не открыт"}));
   EXPECT_FALSE(c.Flag(kPortOpened));
   EXPECT_EQ(c.Text(kInput), "");
 }
@@ -238,42 +223,53 @@ TEST_F(ServerTest, ExchangeCarriesEveryByteValueBothWays) {
   emu::MinimalResponder echo([](std::string_view p) { return std::string(p); });
   Registry::Default().WriteString(kPortsKey, "COM3", echo.Path());
   Client c;
-  EXPECT_EQ(c.OpenPort(3, 9600, 100), (Result{0, kOk}));
+  EXPECT_EQ(c.OpenPort(3, 9600, 100), (Outcome{0, kOk}));
   EXPECT_TRUE(c.Flag(kPortOpened));
   EXPECT_EQ(echo.LineBaud(), 9600);
   std::string payload;
   for (int b = 0; b < 255; ++b) payload += static_cast<char>(255 - b);  // 0xFF..0x01
-  EXPECT_EQ(c.SendData(Frame(payload)), (Result{0, kOk}));
+  EXPECT_EQ(c.SendData(Frame(payload)), (Outcome{0, kOk}));
   EXPECT_EQ(c.RxData(), payload);
   EXPECT_EQ(c.Text(kInput), HexDump(Frame(payload)));
 
-  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
   EXPECT_EQ(c.Text(kOutput), "02 | 05 | 11 | 97 | 1C 00 00 | 9F");
-  EXPECT_EQ(c.Call(kClosePort), (Result{0, kOk}));
+  EXPECT_EQ(c.Call(kClosePort), (Outcome{0, kOk}));
   EXPECT_FALSE(c.Flag(kPortOpened));
+}
+
+TEST_F(ServerTest, AnyRateAnAdapterCanBeSetToWorksNotOnlyTheStandardOnes) {
+  emu::MinimalResponder echo([](std::string_view p) { return std::string(p); });
+  Registry::Default().WriteString(kPortsKey, "COM3", echo.Path());
+  Client c;
+  for (int32_t rate : {110, 300, 600, 14400, 56000, 128000, 256000, 4800}) {
+    EXPECT_EQ(c.OpenPort(3, rate), (Outcome{0, kOk})) << rate;
+    EXPECT_EQ(echo.LineBaud(), rate) << "the line runs at it";
+    EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk})) << rate;
+  }
 }
 
 TEST_F(ServerTest, LockPortThenSendDataOpensTheDeviceWithStoredSettings) {
   Client c;
-  EXPECT_EQ(c.LockPort(1), (Result{0, kOk}));
+  EXPECT_EQ(c.LockPort(1), (Outcome{0, kOk}));
   EXPECT_FALSE(c.Flag(kPortOpened)) << "locking does not open the device";
   // The device answers only at 4800 baud: the port's stored rate.
-  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
   EXPECT_TRUE(c.Flag(kPortOpened));
 }
 
 TEST_F(ServerTest, OpenPortOnMissingDeviceKeepsThePortListedAndClosesThePreviousOne) {
   PortsView view;
   Client c;
-  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
-  EXPECT_EQ(c.OpenPort(9), (Result{-2, "СOM порт не доступен"}));
+  ASSERT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(c.OpenPort(9), (Outcome{-2, "СOM порт не доступен"}));
   ASSERT_TRUE(view.Port(9));
   EXPECT_FALSE(view.Port(9)->opened);
   EXPECT_FALSE(view.Port(9)->locked);
   // The client stays on port 1, whose device the failure closed.
   EXPECT_FALSE(c.Flag(kPortOpened));
   EXPECT_FALSE(view.Port(1)->opened);
-  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk})) << "the next exchange opens it again";
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk})) << "the next exchange opens it again";
 }
 
 TEST_F(ServerTest, OpenPortOnDeviceHeldByAnotherProgramIsBusy) {
@@ -281,40 +277,40 @@ TEST_F(ServerTest, OpenPortOnDeviceHeldByAnotherProgramIsBusy) {
   holder.SetPortNumber(1);
   holder.Open();
   Client c;
-  EXPECT_EQ(c.OpenPort(1), (Result{-3, "СOM порт занят другим приложением"}));
+  EXPECT_EQ(c.OpenPort(1), (Outcome{-3, "СOM порт занят другим приложением"}));
   EXPECT_FALSE(c.Flag(kPortOpened));
 }
 
 TEST_F(ServerTest, FailedOpenPortClosesTheDeviceItOpened) {
   PortsView view;
   Client c;
-  EXPECT_EQ(c.OpenPort(1, 12345), (Result{-8, "Unsupported baud rate 12345"}));
+  EXPECT_EQ(c.OpenPort(1, 0), (Outcome{-8, "Unsupported baud rate 0"}));
   EXPECT_FALSE(view.Port(1)->opened) << "no half-configured device is left open";
-  EXPECT_EQ(c.OpenPort(1, -1, -1), (Result{-8, "Недопустимый тайм-аут: -1"}));
-  EXPECT_EQ(c.OpenPort(1, 4800), (Result{0, kOk})) << "the refused rate was not kept";
-  EXPECT_EQ(c.OpenPort(1, 12345).code, -8);
+  EXPECT_EQ(c.OpenPort(1, -1, -1), (Outcome{-8, "Недопустимый тайм-аут: -1"}));
+  EXPECT_EQ(c.OpenPort(1, 4800), (Outcome{0, kOk})) << "the refused rate was not kept";
+  EXPECT_EQ(c.OpenPort(1, -4800).code, -8);
   // The device answers at 4800 only: the port still has that rate.
-  EXPECT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
 }
 
 TEST_F(ServerTest, FailedSendDataKeepsThePreviousAnswer) {
   Client c;
-  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
-  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  ASSERT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
   const std::string answer = c.RxData();
   Mute(device);
-  EXPECT_EQ(c.SendData(Frame(Bytes({0x10, 0x97, 0x1C, 0x00, 0x00}))), (Result{-4, "Нет связи"}));
+  EXPECT_EQ(c.SendData(Frame(Request(cmd::GetShortECRStatus))), (Outcome{-4, "Нет связи"}));
   EXPECT_EQ(c.RxData(), answer);
 }
 
 TEST_F(ServerTest, NamingEverNewPortsStopsAtTheListLimit) {
   Client c;
   int32_t n = 1000;
-  Result r{0, kOk};
+  Outcome r{0, kOk};
   for (; n < 1000 + TPorts::kMaxPorts && r.code == 0; ++n) r = c.LockPort(n);
-  EXPECT_EQ(r, (Result{0, kOk}));
-  EXPECT_EQ(c.LockPort(n), (Result{-2, "СOM порт не доступен"}));
-  EXPECT_EQ(c.LockPort(1000), (Result{0, kOk})) << "listed ports still work";
+  EXPECT_EQ(r, (Outcome{0, kOk}));
+  EXPECT_EQ(c.LockPort(n), (Outcome{-2, "СOM порт не доступен"}));
+  EXPECT_EQ(c.LockPort(1000), (Outcome{0, kOk})) << "listed ports still work";
 }
 
 // --- sharing -------------------------------------------------------------------
@@ -323,49 +319,49 @@ TEST_F(ServerTest, TwoClientsOnOnePortLockIsAdvisory) {
   Client a, b;
   a.Connect(1820, u"Касса", u"SHOP-2");
   b.Connect(77, u"Склад", u"SHOP-3");
-  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
-  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
-  EXPECT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   EXPECT_TRUE(a.Flag(kPortLocked));
   EXPECT_FALSE(b.Flag(kPortLocked));
 
-  const Result locked{-18, "Порт заблокирован SHOP-2.1820.'Касса'"};
+  const Outcome locked{-18, "Порт заблокирован SHOP-2.1820.'Касса'"};
   EXPECT_EQ(b.LockPort(1), locked);
   EXPECT_EQ(b.UnlockPort(), locked);
-  EXPECT_EQ(b.SendData(kRequest), (Result{0, kOk})) << "exchanges ignore the lock";
-  EXPECT_EQ(b.RxData().substr(0, 2), Bytes({0x11, 0x00}));
+  EXPECT_EQ(b.SendData(kRequest), (Outcome{0, kOk})) << "exchanges ignore the lock";
+  EXPECT_EQ(b.RxData().substr(0, 2), Bytes({cmd::GetECRStatus, 0x00}));
 
   // The port's texts show the last exchange on it, whoever made it.
   EXPECT_EQ(a.Text(kInput), kRequestHex);
   EXPECT_NE(a.Text(kOutput), "");
   EXPECT_EQ(a.Text(kOutput), b.Text(kOutput));
 
-  EXPECT_EQ(a.UnlockPort(), (Result{0, kOk}));
-  EXPECT_EQ(b.LockPort(1), (Result{0, kOk}));
-  EXPECT_EQ(a.LockPort(1), (Result{-18, "Порт заблокирован SHOP-3.77.'Склад'"}));
+  EXPECT_EQ(a.UnlockPort(), (Outcome{0, kOk}));
+  EXPECT_EQ(b.LockPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(a.LockPort(1), (Outcome{-18, "Порт заблокирован SHOP-3.77.'Склад'"}));
 }
 
 TEST_F(ServerTest, LockKeepsTheIdentificationItWasTakenWith) {
   Client a, b;
   a.Connect(1, u"первый", u"PC-1");
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   a.Connect(2, u"второй", u"PC-2");
-  EXPECT_EQ(b.LockPort(1), (Result{-18, "Порт заблокирован PC-1.1.'первый'"}));
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk})) << "the holder locks again";
-  EXPECT_EQ(b.LockPort(1), (Result{-18, "Порт заблокирован PC-2.2.'второй'"}));
+  EXPECT_EQ(b.LockPort(1), (Outcome{-18, "Порт заблокирован PC-1.1.'первый'"}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk})) << "the holder locks again";
+  EXPECT_EQ(b.LockPort(1), (Outcome{-18, "Порт заблокирован PC-2.2.'второй'"}));
 }
 
 TEST_F(ServerTest, UnlockWithoutPortOrOnAFreePortSucceedsAndNotifies) {
   PortsView view;
   int changes = 0;
   Client c;
-  EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
-  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
+  EXPECT_EQ(c.UnlockPort(), (Outcome{0, kOk}));
+  ASSERT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
   {
-    std::lock_guard lock(view->ListLock());
+    std::lock_guard lock(view->StateLock());
     view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   }
-  EXPECT_EQ(c.UnlockPort(), (Result{0, kOk}));
+  EXPECT_EQ(c.UnlockPort(), (Outcome{0, kOk}));
   EXPECT_EQ(changes, 0) << "the notification is only posted";
   Elapse();
   EXPECT_EQ(changes, 1);
@@ -373,14 +369,14 @@ TEST_F(ServerTest, UnlockWithoutPortOrOnAFreePortSucceedsAndNotifies) {
 
 TEST_F(ServerTest, AdminUnlockFreesOtherClientsLocks) {
   Client a, b, admin;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
-  ASSERT_EQ(b.LockPort(2), (Result{0, kOk}));
-  EXPECT_EQ(admin.Call(kAdminUnlockPort, {1}), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.LockPort(2), (Outcome{0, kOk}));
+  EXPECT_EQ(admin.Call(kAdminUnlockPort, {1}), (Outcome{0, kOk}));
   EXPECT_FALSE(a.Flag(kPortLocked));
   EXPECT_TRUE(b.Flag(kPortLocked));
-  EXPECT_EQ(admin.Call(kAdminUnlockPort, {5}), (Result{0, kOk})) << "no such port: nothing to do";
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
-  EXPECT_EQ(admin.Call(kAdminUnlockPorts), (Result{0, kOk}));
+  EXPECT_EQ(admin.Call(kAdminUnlockPort, {5}), (Outcome{0, kOk})) << "no such port: nothing to do";
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(admin.Call(kAdminUnlockPorts), (Outcome{0, kOk}));
   EXPECT_FALSE(a.Flag(kPortLocked));
   EXPECT_FALSE(b.Flag(kPortLocked));
   EXPECT_FALSE(admin.Flag(kPortOpened)) << "the admin's own port is unchanged (none)";
@@ -390,13 +386,13 @@ TEST_F(ServerTest, DestroyingAClientClosesItsPortButKeepsAnothersLock) {
   PortsView view;
   Client a, b;
   a.Connect(5, u"a", u"A");
-  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
-  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Outcome{0, kOk}));
   b.Release();
   EXPECT_FALSE(a.Flag(kPortOpened)) << "the departed client's port is closed for all";
   EXPECT_TRUE(a.Flag(kPortLocked));
-  EXPECT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+  EXPECT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
 
   a.Release();
   EXPECT_FALSE(view.Port(1)->locked) << "the holder's departure frees its current port";
@@ -406,13 +402,13 @@ TEST_F(ServerTest, LockOnAPortLeftBehindOutlivesItsHolderUntilAnAdminUnlock) {
   PortsView view;
   Client a, c;
   a.Connect(5, u"a", u"A");
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
-  ASSERT_EQ(a.OpenPort(2), (Result{0, kOk}));  // a's current port is now 2
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.OpenPort(2), (Outcome{0, kOk}));  // a's current port is now 2
   a.Release();
   EXPECT_EQ(view.Port(1)->holder, "A.5.a");
-  EXPECT_EQ(c.LockPort(1), (Result{-18, "Порт заблокирован A.5.'a'"}));
-  EXPECT_EQ(c.Call(kAdminUnlockPort, {1}), (Result{0, kOk}));
-  EXPECT_EQ(c.LockPort(1), (Result{0, kOk}));
+  EXPECT_EQ(c.LockPort(1), (Outcome{-18, "Порт заблокирован A.5.'a'"}));
+  EXPECT_EQ(c.Call(kAdminUnlockPort, {1}), (Outcome{0, kOk}));
+  EXPECT_EQ(c.LockPort(1), (Outcome{0, kOk}));
 }
 
 TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReused) {
@@ -450,10 +446,10 @@ TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
   AutoUnlockAfter(10);
   PortsView view;
   Client a, b;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   int changes = 0;
   {
-    std::lock_guard lock(view->ListLock());
+    std::lock_guard lock(view->StateLock());
     view->Find(1)->SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   }
   Elapse();
@@ -462,14 +458,14 @@ TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
   Elapse(1ms);
   EXPECT_FALSE(a.Flag(kPortLocked));
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(a.LockPort(1), (Result{0, kOk})) << "the holder's next lock succeeds again";
+  EXPECT_EQ(a.LockPort(1), (Outcome{0, kOk})) << "the holder's next lock succeeds again";
   EXPECT_EQ(b.LockPort(1).code, -18);
 }
 
 TEST_F(ServerTest, ZeroPortTimeoutNeverUnlocksByTime) {
   AutoUnlockAfter(0);
   Client a;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   Elapse();
   Elapse(24h);
   EXPECT_TRUE(a.Flag(kPortLocked));
@@ -479,18 +475,18 @@ TEST_F(ServerTest, ZeroPortTimeoutNeverUnlocksByTime) {
 TEST_F(ServerTest, RelockKeepsTheCountdownSuccessfulExchangeRestartsItFailedOneDoesNot) {
   AutoUnlockAfter(10);
   Client a;
-  ASSERT_EQ(a.OpenPort(1), (Result{0, kOk}));
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   Elapse();
   Elapse(6s);
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   Elapse(4s);
   EXPECT_FALSE(a.Flag(kPortLocked)) << "re-locking did not restart the countdown";
 
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   Elapse();
   Elapse(6s);
-  ASSERT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+  ASSERT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
   Elapse();
   Elapse(6s);
   EXPECT_TRUE(a.Flag(kPortLocked)) << "the exchange restarted the countdown";
@@ -504,11 +500,11 @@ TEST_F(ServerTest, RelockKeepsTheCountdownSuccessfulExchangeRestartsItFailedOneD
 TEST_F(ServerTest, AnotherClientsExchangeRestartsTheHoldersCountdown) {
   AutoUnlockAfter(10);
   Client a, b;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
-  ASSERT_EQ(b.OpenPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Outcome{0, kOk}));
   Elapse();
   Elapse(8s);
-  ASSERT_EQ(b.SendData(kRequest), (Result{0, kOk}));
+  ASSERT_EQ(b.SendData(kRequest), (Outcome{0, kOk}));
   Elapse();
   Elapse(8s);
   EXPECT_TRUE(a.Flag(kPortLocked));
@@ -517,7 +513,7 @@ TEST_F(ServerTest, AnotherClientsExchangeRestartsTheHoldersCountdown) {
 TEST_F(ServerTest, TurningAutoUnlockOnAppliesToLocksAlreadyHeld) {
   PortsView view;
   Client a;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   Elapse();
   Elapse(1h);
   EXPECT_TRUE(a.Flag(kPortLocked)) << "AutoUnlock is off by default";
@@ -536,11 +532,11 @@ TEST_F(ServerTest, AFiringOvertakenByARestartLeavesTheLockAlone) {
   // lock. Here a loop timer due just before the port's makes that exchange.
   AutoUnlockAfter(10);
   Client a;
-  ASSERT_EQ(a.LockPort(1), (Result{0, kOk}));
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
   loop.Post([&] {
     loop.StartTimer(-1, 9999ms, [&] {
       loop.StopTimer(-1);
-      EXPECT_EQ(a.SendData(kRequest), (Result{0, kOk}));
+      EXPECT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
     });
   });
   Elapse();
@@ -552,14 +548,98 @@ TEST_F(ServerTest, AFiringOvertakenByARestartLeavesTheLockAlone) {
   EXPECT_FALSE(a.Flag(kPortLocked)) << "ten seconds after that exchange";
 }
 
+// --- ports in parallel --------------------------------------------------------
+
+TEST_F(ServerTest, ADeviceSilentMidExchangeHoldsUpNoOtherPortNorTheMainLoop) {
+  // COM1's device is played here: it takes the request and then keeps its
+  // answer back, so COM1's exchange waits for the answer to begin.
+  PtyDevice com1;
+  Registry::Default().WriteString(kPortsKey, "COM1", com1.SlavePath());
+  AutoUnlockAfter(10);
+  Client a, b;
+  ASSERT_EQ(a.OpenPort(1, 4800, 1000), (Outcome{0, kOk}));  // T = 1 s: no retry by accident
+  std::atomic<bool> done{false};
+  Outcome aResult;
+  std::thread exchange([&] {
+    aResult = a.SendData(kRequest);
+    done = true;
+  });
+  ASSERT_EQ(com1.ReadExactly(1, test::kPatience), "\x05");
+  com1.Write("\x15");  // NAK: send it
+  ASSERT_EQ(com1.ReadExactly(kRequest.size(), test::kPatience), kRequest);
+  com1.Write("\x06");  // ACK, and silence
+
+  // Meanwhile COM2 exchanges, is locked and released, and its auto-unlock
+  // fires on the main loop on time.
+  EXPECT_EQ(b.OpenPort(2), (Outcome{0, kOk}));
+  EXPECT_EQ(b.SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_EQ(b.LockPort(2), (Outcome{0, kOk}));
+  EXPECT_EQ(b.UnlockPort(), (Outcome{0, kOk}));
+  EXPECT_FALSE(b.Flag(kPortLocked));
+  EXPECT_EQ(b.LockPort(2), (Outcome{0, kOk}));
+  Elapse();
+  Elapse(9999ms);
+  EXPECT_TRUE(b.Flag(kPortLocked));
+  Elapse(1ms);
+  EXPECT_FALSE(b.Flag(kPortLocked));
+  EXPECT_EQ(b.SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_FALSE(done) << "all of that while COM1's device kept silent";
+
+  // The answer comes after all: COM1's exchange succeeds.
+  const std::string answer = Bytes({0x11, 0x00, 0x2A});
+  com1.Write(Frame(answer));
+  EXPECT_EQ(com1.ReadExactly(1, test::kPatience), "\x06") << "the host took the answer";
+  exchange.join();
+  EXPECT_EQ(aResult, (Outcome{0, kOk}));
+  EXPECT_EQ(a.RxData(), answer);
+}
+
+TEST_F(ServerTest, ExchangesOnTwoPortsAtOnceKeepEachExchangesLogLinesTogether) {
+  ServerSettings()->LogOn = true;
+  constexpr int kEach = 20;
+  auto run = [](int32_t com, std::string request) {
+    Client c;
+    ASSERT_EQ(c.OpenPort(com, 4800, 1000), (Outcome{0, kOk}));
+    for (int i = 0; i < kEach; ++i) ASSERT_EQ(c.SendData(request), (Outcome{0, kOk}));
+  };
+  const std::string shortStatus = Frame(Bytes({0x10, 0x97, 0x1C, 0x00, 0x00}));
+  std::thread one(run, 1, kRequest), two(run, 2, shortStatus);
+  one.join();
+  two.join();
+
+  // Every exchange is clean: nine lines from ENQ to the ACK of the answer,
+  // none of the other port's in between.
+  std::istringstream log(test::ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log"));
+  std::vector<std::string> events;
+  for (std::string line; std::getline(log, line);)
+    events.push_back(line.substr(24, line.size() - 25));  // no time stamp, no CR
+  ASSERT_EQ(events.size(), 9u * 2 * kEach);
+  int perRequest[2] = {0, 0};
+  for (size_t i = 0; i < events.size(); i += 9) {
+    const bool first = events[i + 2] == "-> " + HexDump(kRequest);
+    ++perRequest[first ? 0 : 1];
+    const std::string request = first ? kRequest : shortStatus;
+    EXPECT_EQ(events[i], "-> 05") << i;
+    EXPECT_EQ(events[i + 1], "<- 15") << i;
+    EXPECT_EQ(events[i + 2], "-> " + HexDump(request)) << i;
+    EXPECT_EQ(events[i + 3], "<- 06") << i;
+    EXPECT_EQ(events[i + 4], "<- 02") << i;
+    EXPECT_EQ(events[i + 8], "-> 06") << i;
+    // The answer's command code is the request's.
+    EXPECT_EQ(events[i + 6].substr(0, 5), "<- " + HexDump(request.substr(2, 1))) << i;
+  }
+  EXPECT_EQ(perRequest[0], kEach);
+  EXPECT_EQ(perRequest[1], kEach);
+}
+
 TEST_F(ServerTest, LogOnSettingWritesTheExchangeLog) {
   Client c;
-  ASSERT_EQ(c.OpenPort(1), (Result{0, kOk}));
-  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  ASSERT_EQ(c.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
   const std::string log = env.LogDir() + "/VarnSrv.log";
   EXPECT_FALSE(FileExists(log));
   ServerSettings()->LogOn = true;
-  ASSERT_EQ(c.SendData(kRequest), (Result{0, kOk}));
+  ASSERT_EQ(c.SendData(kRequest), (Outcome{0, kOk}));
   EXPECT_NE(test::ReadFileOrEmpty(log).find(std::string("-> ") + kRequestHex + "\r\n"),
             std::string::npos);
 }

@@ -32,17 +32,6 @@ TempEnv::~TempEnv() {
   unsetenv("VARN_RUNTIME_DIR");
 }
 
-std::string Frame(std::string_view payload) {
-  std::string f;
-  f += '\x02';
-  f += static_cast<char>(payload.size());
-  f += payload;
-  unsigned char x = static_cast<unsigned char>(payload.size());
-  for (unsigned char c : payload) x ^= c;
-  f += static_cast<char>(x);
-  return f;
-}
-
 namespace {
 
 // Appends what arrives until `size` bytes are in; true when the peer closed.

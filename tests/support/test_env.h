@@ -1,5 +1,6 @@
 // Test fixtures shared by the suites: a private temporary folder with its own
-// registry, log and runtime folders, and frame helpers.
+// registry, log and runtime folders, polling, byte strings, and error and
+// result helpers.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -7,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -55,10 +57,32 @@ std::string ReceiveUntilClosed(StreamSocket& socket);
 // The bytes of an asError answer block carrying `text` (ASCII).
 std::string ErrorAnswerBlock(std::string_view text);
 
-// STX, LEN, payload, XOR of LEN and payload.
-std::string Frame(std::string_view payload);
 std::string Bytes(std::initializer_list<int> values);
 std::string ReadFileOrEmpty(const std::string& path);
+
+// The message of the `E` that `f` raises: "no error" when it raises none,
+// and another error propagates.
+//   EXPECT_EQ(MessageOf<EUsageError>([&] { Parse(args); }), "--com needs a value");
+template <class E, class F>
+std::string MessageOf(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// A result code with the ResultDescription read right after it (a call of
+// IVarnSrv, in-process or remote).
+struct Outcome {
+  int32_t code;
+  std::string text;
+  bool operator==(const Outcome&) const = default;
+};
+inline void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << o.code << " \"" << o.text << "\"";
+}
 
 // EXPECT_THAT([&]{ ... }, ThrowsDriverError(-4, "Нет связи"));
 MATCHER_P2(ThrowsDriverError, code, text, "throws EDriverError " + std::to_string(code)) {

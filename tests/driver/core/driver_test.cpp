@@ -4,7 +4,7 @@
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "remote/local_server.h"
@@ -209,7 +209,7 @@ TEST_F(DriverTest, ConnectionFailuresAndTheirTexts) {
 }
 
 TEST_F(DriverTest, AServerThatCannotStartGivesTheConnectionError) {
-  RegisterClass(registry, protocol::kVarnSrvClsid, "VarnSrv.VarnSrv", env.Path("gone/VarnSrv"));
+  RegisterClass(registry, remote::kPortServerClsid, "VarnSrv.VarnSrv", env.Path("gone/VarnSrv"));
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), -16);
   // The system's reason, with its code in hexadecimal.

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "driver/core/errors.h"
+#include "protocol/commands.h"
 #include "tests/driver/core/device_tables.h"
 #include "tests/support/test_env.h"
 
@@ -68,15 +69,15 @@ TEST(CommandName, EveryCodeGivesItsRowOrNothing) {
 
   for (int code = 0; code < 256; ++code) {
     const auto it = expected.find(code);
-    EXPECT_EQ(CommandName(static_cast<uint8_t>(code)), it != expected.end() ? it->second : "")
+    EXPECT_EQ(protocol::CommandName(static_cast<uint8_t>(code)), it != expected.end() ? it->second : "")
         << "code " << code;
   }
 
-  EXPECT_EQ(CommandName(0x11), "Запрос состояния");
-  EXPECT_EQ(CommandName(0xFC), "Получить тип устройства");
-  EXPECT_EQ(CommandName(0x04), "");
-  EXPECT_EQ(CommandName(0xC3), "Загрузка расширенной графики");
-  EXPECT_EQ(CommandName(0xC4), "Печать расширенной графики");
+  EXPECT_EQ(protocol::CommandName(0x11), "Запрос состояния");
+  EXPECT_EQ(protocol::CommandName(0xFC), "Получить тип устройства");
+  EXPECT_EQ(protocol::CommandName(0x04), "");
+  EXPECT_EQ(protocol::CommandName(0xC3), "Загрузка расширенной графики");
+  EXPECT_EQ(protocol::CommandName(0xC4), "Печать расширенной графики");
 }
 
 TEST(DriverHelpers, ErrorsComputerNameAndPortList) {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/errors.h"
 #include "tests/driver/services/bmp_writer.h"
 #include "tests/support/test_env.h"

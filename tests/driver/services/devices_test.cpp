@@ -6,7 +6,7 @@
 #include <set>
 
 #include "driver/core/errors.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "tests/driver/core/driver_fixture.h"
 
 namespace varn::test {

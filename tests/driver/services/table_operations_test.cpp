@@ -13,7 +13,6 @@
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
-#include "protocol/server_members.h"
 #include "remote/local_server.h"
 #include "tests/support/test_env.h"
 
@@ -101,7 +100,7 @@ class TableOperationsTest : public ::testing::Test {
  protected:
   TableOperationsTest() { RegisterServer(VARNSRV_PROGRAM); }
   void RegisterServer(const std::string& program) {
-    RegisterClass(reg, protocol::kVarnSrvClsid, "VarnSrv.VarnSrv", program);
+    RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", program);
   }
   // The emulator as COM1 at the driver's default 4800 bit/s.
   void StartDevice(std::chrono::milliseconds answerDelay = 0ms) {

@@ -3,7 +3,7 @@
 // takes the descriptions from the cache, and Ctrl+C in the middle of a read.
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/process_info.h"
 #include "remote/local_server.h"
 #include "tests/support/test_env.h"

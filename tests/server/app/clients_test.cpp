@@ -2,7 +2,10 @@
 // by name over the Unix socket and over TCP against the device emulator,
 // the exchange log, two clients sharing a port, clients that drop or idle,
 // and hostile blocks that must only ever end their own connection.
+#include <functional>
 #include <regex>
+#include <sstream>
+#include <thread>
 
 #include "remote/errors.h"
 #include "tests/server/app/server_process.h"
@@ -67,7 +70,7 @@ TEST_P(RunningServer, EveryMemberByNameAgainstTheEmulatorAndTheExchangeLog) {
   EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
   const std::string rx = c->RxData();
   ASSERT_GE(rx.size(), 3u);
-  EXPECT_EQ(rx.substr(0, 2), Bytes({0x11, 0x00}));  // command, no error
+  EXPECT_EQ(rx.substr(0, 2), Bytes({protocol::cmd::GetECRStatus, 0x00}));  // no error
   EXPECT_EQ(c->Text(u"Input"), kRequestHex);
   const std::string answer = Frame(rx);
   EXPECT_EQ(c->Text(u"Output"), "02 | " + HexDump(answer.substr(1, 1)) + " | 11 | 00 | " +
@@ -177,6 +180,81 @@ TEST_F(SharedPort, TwoClientsShareAPortAndADroppedOneReleasesItsLock) {
   auto c = Client(Via::Tcp);
   EXPECT_EQ(c->Connect(5, u"Офис", u"SHOP-4"), (Outcome{0, kOk}));
   EXPECT_EQ(c->LockPort(1), (Outcome{-18, "Порт заблокирован SHOP-3.77.'Склад'"}));
+}
+
+TEST_F(SharedPort, LocalClientsWaitForASlowDeviceWhileTcpOnesGiveUpAfterThreeSeconds) {
+  // Each answer begins 3.5 s after its request: longer than a TCP call waits.
+  emu::FaultOptions slow;
+  slow.answerDelay = 3500ms;
+  device.SetFaults(slow);
+  StartServer();
+  auto a = Client(Via::Unix);
+  auto b = Client(Via::Unix);
+  auto c = Client(Via::Tcp);
+  for (auto* client : {a.get(), b.get(), c.get()})
+    ASSERT_EQ(client->OpenPort(1), (Outcome{0, kOk}));
+  // Three exchanges on one port at once: one of the local clients waits
+  // behind another's exchange as well.
+  auto send = [](RemoteClient& client, Outcome& outcome) {
+    try {
+      outcome = client.SendData(kRequest);
+    } catch (const std::exception& e) {
+      outcome = {-1, e.what()};
+    }
+  };
+  Outcome first, second;
+  std::thread one(send, std::ref(*a), std::ref(first));
+  std::thread two(send, std::ref(*b), std::ref(second));
+  try {
+    c->SendData(kRequest);
+    ADD_FAILURE() << "the TCP call had its answer within 3 s";
+  } catch (const remote::ESocketConnectionError& e) {
+    EXPECT_STREQ(e.what(), "No answer from the server in time; the connection is closed");
+  }
+  one.join();
+  two.join();
+  EXPECT_EQ(first, (Outcome{0, kOk}));
+  EXPECT_EQ(second, (Outcome{0, kOk}));
+  EXPECT_EQ(a->RxData().substr(0, 2), Bytes({0x11, 0x00}));
+  // The local clients' connections and objects live on.
+  EXPECT_EQ(a->Text(u"Input"), kRequestHex);
+  EXPECT_EQ(b->SendData(kRequest), (Outcome{0, kOk}));
+}
+
+// CPU time the process has used so far, from /proc (in USER_HZ ticks,
+// which Linux fixes at 100 a second).
+std::chrono::milliseconds CpuTime(int64_t pid) {
+  const std::string stat = ReadFileOrEmpty("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i >= 14) ticks += std::stol(field);  // utime, stime
+  return std::chrono::milliseconds(ticks * 10);
+}
+
+TEST_F(SharedPort, ALineThatHangsUpFailsAtOnceAndThePortRecoversWhenTheDeviceIsBack) {
+  auto gone = std::make_unique<emu::EmulatedDevice>(emu::EmulatorOptions{});
+  auto registration = std::make_unique<emu::TComRegistration>(2, gone->SlavePath());
+  StartServer();
+  auto c = Client(Via::Unix);
+  ASSERT_EQ(c->OpenPort(2), (Outcome{0, kOk}));
+  ASSERT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+
+  // The device end goes away (as an emulator killed, an adapter pulled).
+  registration.reset();
+  gone.reset();
+  const auto cpu = CpuTime(server->Pid());
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{-8, "read: Input/output error (the line hung up)"}));
+  EXPECT_LT(CpuTime(server->Pid()) - cpu, 100ms) << "no spinning on the dead line";
+  EXPECT_FALSE(c->Flag(u"PortOpened")) << "the dead line was closed";
+
+  // A new device at the same COM number (another pty path): the next
+  // exchange opens it, with no restart of server or client.
+  emu::EmulatedDevice back{emu::EmulatorOptions{}};
+  emu::TComRegistration again(2, back.SlavePath());
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_EQ(c->RxData().substr(0, 2), Bytes({0x11, 0x00}));
 }
 
 }  // namespace

@@ -14,12 +14,7 @@ TStartMode Mode(std::vector<std::string> args) {
 }
 
 std::string UsageError(std::vector<std::string> args) {
-  try {
-    ParseCommandLine(args);
-  } catch (const EUsageError& e) {
-    return e.what();
-  }
-  return "accepted";
+  return test::MessageOf<EUsageError>([&] { ParseCommandLine(args); });
 }
 
 TEST(VarnSrvCommandLine, SwitchesTakeEitherPrefixAndAnyCase) {

@@ -2,6 +2,7 @@
 // settings, the TCP listener that cannot start, stand-alone and automation
 // mode, the close request, signals, and the one-server-per-user socket.
 #include <filesystem>
+#include <functional>
 
 #include "platform/automation/classes.h"
 #include "platform/files.h"
@@ -221,6 +222,135 @@ TEST_F(ProgramTest, ASecondServerKeepsOffALiveSocketAndReplacesAStaleOne) {
   ASSERT_TRUE(third.Listening()) << third.Output();
   RemoteClient d(Via::Unix);
   EXPECT_EQ(d.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+}
+
+TEST_F(ProgramTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefusedByServerAndClients) {
+  namespace fs = std::filesystem;
+  const std::string folder = env.Path("run");
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  const std::string open = "the runtime folder " + folder +
+                           " is not safe to use: it is open to other users (mode 0755; it "
+                           "must be 0700)";
+  const RunResult server = RunProgram(env, {"--headless"}, "open");
+  EXPECT_EQ(server.status, 1);
+  EXPECT_EQ(server.output, "Сервер Варн: " + open + "\n");
+  const RunResult close = RunProgram(env, {"close"}, "close");
+  EXPECT_EQ(close.status, 1);
+  EXPECT_EQ(close.output, "Сервер Варн: " + open + "\n");
+  auto expectRefused = [](const std::function<void()>& connect, const std::string& text) {
+    try {
+      connect();
+      ADD_FAILURE() << "connected";
+    } catch (const EOSError& e) {
+      EXPECT_EQ(e.what(), text);
+    }
+  };
+  remote::TkxLocalSocketConnection conn;
+  conn.Path = SocketPath();
+  conn.ServerGUID = kVarnSrvClsid;
+  expectRefused([&] { conn.Open(); }, open);
+  bool started = false;
+  remote::TLocalServerConnector connector;
+  connector.ServerGUID = kVarnSrvClsid;
+  connector.StartServer = [&] { started = true; };
+  expectRefused([&] { connector.Open(conn); }, open);
+  EXPECT_FALSE(started) << "no server is started into such a folder";
+
+  // A folder of another user (made here by a server running as one).
+  if (!TestsRunAsRoot()) GTEST_SKIP() << "only root can run a server as another user";
+  fs::remove_all(folder);
+  ServerProcess other(env, {"--headless"}, "other", RunAs::OrdinaryUser);
+  ASSERT_TRUE(other.Listening()) << other.Output();
+  expectRefused([&] { conn.Open(); }, "the runtime folder " + folder +
+                                          " is not safe to use: it belongs to user " +
+                                          std::to_string(kNobody) + ", not to this user (0)");
+}
+
+TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheJournalAndTheLog) {
+  const std::string missing = env.Path("no-such-device");
+  const std::string locked = env.Path("device-of-another-group");
+  ReplaceFileAtomically(locked, "");
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  Reg().WriteString(kPortsKey, "COM9", missing);
+  Reg().WriteString(kPortsKey, "COM5", locked);
+  SetSetting("LogOn", 1);
+  const int32_t tcpPort = FreeTcpPort();
+  SetSetting("TCPEnabled", 1);
+  SetSetting("TCPPort", static_cast<uint32_t>(tcpPort));
+  // As an ordinary user, whom file modes stop; reached over TCP, since its
+  // runtime folder is not this user's.
+  ServerProcess server(env, {"--headless"}, "server", RunAs::OrdinaryUser);
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcpPort));
+      return true;
+    } catch (const ESocketError&) {
+      return false;
+    }
+  }));
+  RemoteClient c(Via::Tcp, tcpPort);
+  const Outcome unavailable{-2, "СOM порт не доступен"};
+  EXPECT_EQ(c.OpenPort(9), unavailable);
+  EXPECT_EQ(c.OpenPort(5), unavailable);
+  ASSERT_EQ(c.LockPort(5), (Outcome{0, kOk}));
+  EXPECT_EQ(c.SendData(kRequest), unavailable) << "the exchange's own open fails alike";
+
+  const std::string absent = "COM9: No such file or directory: " + missing;
+  const std::string denied =
+      "COM5: Permission denied: " + locked + " — is the user in the dialout group?";
+  EXPECT_TRUE(Eventually([&] { return server.Output().ends_with(denied + "\n"); }));
+  EXPECT_EQ(server.Output(), "Сервер Варн: " + absent + "\nСервер Варн: " + denied + "\n")
+      << "each reason once while it stays the same";
+  const std::string log = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log");
+  EXPECT_THAT(log, HasSubstr(" Error: " + absent + "\r\n"));
+  const size_t first = log.find(" Error: " + denied + "\r\n");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find(" Error: " + denied + "\r\n", first + 1), std::string::npos)
+      << "in the log at every refusal";
+}
+
+TEST_F(ProgramTest, AfterTheServerIsKilledAnOrdinaryUsersServerOpensTheEmulatedPortAgain) {
+  // The pty is made by this process; an ordinary user's server must be let in.
+  std::filesystem::permissions(
+      device.SlavePath(),
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+          std::filesystem::perms::group_read | std::filesystem::perms::group_write |
+          std::filesystem::perms::others_read | std::filesystem::perms::others_write);
+  const int32_t tcpPort = FreeTcpPort();
+  SetSetting("TCPEnabled", 1);
+  SetSetting("TCPPort", static_cast<uint32_t>(tcpPort));
+  auto connect = [&] {
+    std::unique_ptr<RemoteClient> c;
+    EXPECT_TRUE(Eventually([&] {
+      try {
+        c = std::make_unique<RemoteClient>(Via::Tcp, tcpPort);
+        return true;
+      } catch (const std::exception&) {
+        return false;
+      }
+    }));
+    return c;
+  };
+  {
+    ServerProcess crashed(env, {"--headless"}, "crashed", RunAs::OrdinaryUser);
+    ASSERT_TRUE(crashed.Listening()) << crashed.Output();
+    auto c = connect();
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->OpenPort(1), (Outcome{0, kOk}));
+    ASSERT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
+    crashed.Child().Kill();  // no chance to clear the exclusive mode
+    EXPECT_EQ(crashed.Exit(), 128 + 9);
+  }
+  ServerProcess restarted(env, {"--headless"}, "restarted", RunAs::OrdinaryUser);
+  ASSERT_TRUE(restarted.Listening()) << restarted.Output();
+  auto c = connect();
+  ASSERT_TRUE(c);
+  EXPECT_TRUE(Eventually([&] { return c->OpenPort(1).code == 0; }))
+      << "the port stays busy (-3) for an ordinary user";
+  EXPECT_EQ(c->SendData(kRequest), (Outcome{0, kOk}));
 }
 
 // Started by a driver's local activation through the registered

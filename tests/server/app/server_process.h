@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,12 +15,15 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/dispatch.h"
-#include "platform/child_process.h"
+#include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
 #include "server/settings.h"
@@ -35,13 +39,24 @@ inline std::string VarnSrvProgram() {
   return VARNSRV_PROGRAM;
 }
 
+// Who a run of the program acts as. An ordinary user is "nobody" when the
+// tests run as root (root ignores file modes and the exclusive mode of
+// terminals, which would hide what an ordinary user meets), else the user
+// running the tests.
+enum class RunAs { ThisUser, OrdinaryUser };
+inline constexpr int64_t kNobody = 65534;
+inline bool TestsRunAsRoot() {
+  return CurrentUserId() == 0;
+}
+
 // One run of the program, as a child of the test; killed if still running
 // at the end. Output (standard output and error) goes to <name>.out.
 class ServerProcess {
  public:
   ServerProcess(const TempEnv& env, std::vector<std::string> args = {"--headless"},
-                const std::string& name = "server")
-      : m_output(env.Path(name + ".out")), m_child(VarnSrvProgram(), args, m_output) {}
+                const std::string& name = "server", RunAs as = RunAs::ThisUser)
+      : m_output(env.Path(name + ".out")),
+        m_child(Program(env, as), Arguments(as, std::move(args)), m_output) {}
 
   ChildProcess& Child() { return m_child; }
   int64_t Pid() const { return m_child.Pid(); }
@@ -63,6 +78,28 @@ class ServerProcess {
   std::string Output() const { return ReadFileOrEmpty(m_output); }
 
  private:
+  static std::string Program(const TempEnv& env, RunAs as) {
+    if (as == RunAs::ThisUser || !TestsRunAsRoot()) return VarnSrvProgram();
+    // Room for nobody's log and runtime folders, sticky as /tmp, and the
+    // registry as the test wrote it, open to nobody too.
+    namespace fs = std::filesystem;
+    fs::permissions(env.Dir(), fs::perms::all | fs::perms::sticky_bit);
+    const fs::perms readWrite = fs::perms::owner_read | fs::perms::owner_write |
+                                fs::perms::group_read | fs::perms::group_write |
+                                fs::perms::others_read | fs::perms::others_write;
+    for (const std::string& file : {env.RegistryFile(), env.RegistryFile() + ".lock"})
+      if (fs::exists(file)) fs::permissions(file, readWrite);
+    return "/usr/bin/setpriv";
+  }
+  static std::vector<std::string> Arguments(RunAs as, std::vector<std::string> args) {
+    if (as == RunAs::ThisUser || !TestsRunAsRoot()) return args;
+    const std::string id = std::to_string(kNobody);
+    std::vector<std::string> all = {"--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                    VarnSrvProgram()};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+
   std::string m_output;
   ChildProcess m_child;
 };
@@ -81,19 +118,9 @@ inline RunResult RunProgram(const TempEnv& env, std::vector<std::string> args,
   return r;
 }
 
-// A result code with the ResultDescription read right after it.
-struct Outcome {
-  int32_t code;
-  std::string text;
-  bool operator==(const Outcome&) const = default;
-};
-inline void PrintTo(const Outcome& o, std::ostream* os) {
-  *os << o.code << " \"" << o.text << "\"";
-}
-
 inline const char* const kOk = "Ошибок нет";
-// Command 0x11 (short status) with the operator password 7319.
-inline const std::string kRequest = Frame(Bytes({0x11, 0x97, 0x1C, 0x00, 0x00}));
+using protocol::Frame;
+inline const std::string kRequest = Frame(protocol::Request(protocol::cmd::GetECRStatus));
 inline const char* const kRequestHex = "02 05 11 97 1C 00 00 9F";
 
 enum class Via { Unix, Tcp };

@@ -9,6 +9,7 @@
 
 #include "platform/pty.h"
 #include "platform/registry.h"
+#include "protocol/frame.h"
 #include "server/link/port.h"
 #include "tests/support/test_env.h"
 
@@ -16,11 +17,13 @@ namespace varn {
 namespace {
 
 using namespace std::chrono_literals;
+using protocol::Frame;
 using test::Bytes;
-using test::Frame;
 using test::ThrowsDriverError;
 
-constexpr char kEnq = 0x05, kAck = 0x06, kNak = 0x15;
+using protocol::ACK;
+using protocol::ENQ;
+using protocol::NAK;
 const std::string kRequest = Frame(Bytes({0x11, 0x93, 0x1C, 0x00, 0x00}));
 const std::string kAnswer = Bytes({0x11, 0x00, 0x2A, 0x33});
 
@@ -76,11 +79,11 @@ class LinkTest : public ::testing::Test {
 
 TEST_F(LinkTest, CleanExchangeReturnsPayloadAndLogsNineLines) {
   Device([&](PtyDevice& d) {
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kNak));
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, NAK));
     EXPECT_EQ(d.ReadExactly(kRequest.size(), 5s), kRequest);
-    d.Write(std::string(1, kAck) + Frame(kAnswer));
-    EXPECT_EQ(Get(), kAck);
+    d.Write(std::string(1, ACK) + Frame(kAnswer));
+    EXPECT_EQ(Get(), ACK);
   });
   EXPECT_EQ(port.Exchange(kRequest), kAnswer);
   device.join();
@@ -97,14 +100,14 @@ TEST_F(LinkTest, CleanExchangeReturnsPayloadAndLogsNineLines) {
 TEST_F(LinkTest, StaleAnswerOnFirstEnqIsAcknowledgedAndDropped) {
   const std::string stale = Bytes({0x10, 0x00});
   Device([&](PtyDevice& d) {
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kAck) + Frame(stale));
-    EXPECT_EQ(Get(), kAck);
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kNak));
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, ACK) + Frame(stale));
+    EXPECT_EQ(Get(), ACK);
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, NAK));
     EXPECT_EQ(d.ReadExactly(kRequest.size(), 5s), kRequest);
-    d.Write(std::string(1, kAck) + Frame(kAnswer));
-    EXPECT_EQ(Get(), kAck);
+    d.Write(std::string(1, ACK) + Frame(kAnswer));
+    EXPECT_EQ(Get(), ACK);
   });
   EXPECT_EQ(port.Exchange(kRequest), kAnswer);
   EXPECT_EQ(port.Output(), "02 | 02 | 10 | 00 | 12 | 02 | 04 | 11 | 00 | 2A 33 | 0C");
@@ -113,7 +116,7 @@ TEST_F(LinkTest, StaleAnswerOnFirstEnqIsAcknowledgedAndDropped) {
 TEST_F(LinkTest, SilentDeviceFailsAfterThreeAttempts) {
   int enqs = 0;
   Device([&](PtyDevice&) {
-    while (Get(3s) == kEnq) ++enqs;
+    while (Get(3s) == ENQ) ++enqs;
   });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_THAT([&] { port.Exchange(kRequest); }, ThrowsDriverError(-4, "Нет связи"));
@@ -135,15 +138,15 @@ TEST_F(LinkTest, WrongCheckByteIsRejectedThreeTimes) {
   Device([&](PtyDevice& d) {
     std::string bad = Frame(kAnswer);
     bad.back() ^= 0x55;
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kNak));
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, NAK));
     EXPECT_EQ(d.ReadExactly(kRequest.size(), 5s), kRequest);
-    d.Write(std::string(1, kAck) + bad);
-    if (Get() == kNak) ++naks;
+    d.Write(std::string(1, ACK) + bad);
+    if (Get() == NAK) ++naks;
     for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(Get(), kEnq);
-      d.Write(std::string(1, kAck) + bad);
-      if (Get() == kNak) ++naks;
+      EXPECT_EQ(Get(), ENQ);
+      d.Write(std::string(1, ACK) + bad);
+      if (Get() == NAK) ++naks;
     }
   });
   EXPECT_THAT([&] { port.Exchange(kRequest); }, ThrowsDriverError(-4, "Нет связи"));
@@ -153,11 +156,11 @@ TEST_F(LinkTest, WrongCheckByteIsRejectedThreeTimes) {
 
 TEST_F(LinkTest, EmptyPayloadWithZeroCheckByte) {
   Device([&](PtyDevice& d) {
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kNak));
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, NAK));
     d.ReadExactly(kRequest.size(), 5s);
     d.Write(Bytes({0x06, 0x02, 0x00, 0x00}));
-    EXPECT_EQ(Get(), kAck);
+    EXPECT_EQ(Get(), ACK);
   });
   EXPECT_EQ(port.Exchange(kRequest), "");
   EXPECT_EQ(port.Output(), "02 | 00 | 00");
@@ -166,18 +169,18 @@ TEST_F(LinkTest, EmptyPayloadWithZeroCheckByte) {
 TEST_F(LinkTest, AnswerNotStartingWithStxIsNotAcknowledged) {
   std::string afterGarbage;
   Device([&](PtyDevice& d) {
-    EXPECT_EQ(Get(), kEnq);
-    d.Write(std::string(1, kNak));
+    EXPECT_EQ(Get(), ENQ);
+    d.Write(std::string(1, NAK));
     d.ReadExactly(kRequest.size(), 5s);
     d.Write(Bytes({0x06, 0x7E}));
     // Nothing comes back for the garbage; the next thing is a new ENQ.
     afterGarbage = d.ReadSome(1, 5s);
-    d.Write(std::string(1, kAck) + Frame(kAnswer));
-    EXPECT_EQ(Get(), kAck);
+    d.Write(std::string(1, ACK) + Frame(kAnswer));
+    EXPECT_EQ(Get(), ACK);
   });
   EXPECT_EQ(port.Exchange(kRequest), kAnswer);
   device.join();
-  EXPECT_EQ(afterGarbage, std::string(1, kEnq));
+  EXPECT_EQ(afterGarbage, std::string(1, ENQ));
 }
 
 TEST_F(LinkTest, DeviceThatNeverAnswersProperlyIsGivenUpOn) {
@@ -185,11 +188,11 @@ TEST_F(LinkTest, DeviceThatNeverAnswersProperlyIsGivenUpOn) {
   Device([&](PtyDevice& d) {
     std::string bad = Frame(kAnswer);
     bad.back() ^= 1;
-    while (Get(3s) == kEnq) {
-      d.Write(std::string(1, kNak));
+    while (Get(3s) == ENQ) {
+      d.Write(std::string(1, NAK));
       if (d.ReadExactly(kRequest.size(), 5s) != kRequest) break;
       ++deliveries;
-      d.Write(std::string(1, kAck) + bad);
+      d.Write(std::string(1, ACK) + bad);
       Get();  // the NAK
     }
   });
@@ -203,9 +206,9 @@ TEST_F(LinkTest, NoLogFileWhileLoggingIsOff) {
   settings->LogOn = false;
   Device([&](PtyDevice& d) {
     Get();
-    d.Write(std::string(1, kNak));
+    d.Write(std::string(1, NAK));
     d.ReadExactly(kRequest.size(), 5s);
-    d.Write(std::string(1, kAck) + Frame(kAnswer));
+    d.Write(std::string(1, ACK) + Frame(kAnswer));
     Get();
   });
   EXPECT_EQ(port.Exchange(kRequest), kAnswer);
@@ -217,9 +220,9 @@ TEST_F(LinkTest, LogIsReleasedBetweenExchanges) {
   Device([&](PtyDevice& d) {
     for (int i = 0; i < 2; ++i) {
       Get();
-      d.Write(std::string(1, kNak));
+      d.Write(std::string(1, NAK));
       d.ReadExactly(kRequest.size(), 5s);
-      d.Write(std::string(1, kAck) + Frame(kAnswer));
+      d.Write(std::string(1, ACK) + Frame(kAnswer));
       Get();
     }
   });

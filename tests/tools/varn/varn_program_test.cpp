@@ -3,7 +3,7 @@
 // error and the exit status kept apart.
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
-#include "platform/child_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
 #include "tests/support/test_env.h"
 
