@@ -278,7 +278,7 @@ void TfmPage::BuildControls() {
   auto step = [this](int delta) {
     const int value = std::clamp(IntegerText(edtTimeout->text()).value_or(0) + delta, 0, 32767);
     edtTimeout->setText(QString::number(value));
-    emit edtTimeout->textEdited(edtTimeout->text());
+    Q_EMIT edtTimeout->textEdited(edtTimeout->text());
   };
   connect(udUp, &QToolButton::clicked, this, [step] { step(1); });
   connect(udDown, &QToolButton::clicked, this, [step] { step(-1); });
@@ -512,7 +512,7 @@ void TfmPage::BrowseComputer() {
                             QLineEdit::Normal, edtComputerName->text(), &ok);
   if (!ok || name.isEmpty()) return;
   edtComputerName->setText(name);
-  emit edtComputerName->textEdited(name);
+  Q_EMIT edtComputerName->textEdited(name);
 }
 
 void TfmPage::EditParams() {
