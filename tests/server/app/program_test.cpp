@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
 #include "platform/files.h"
 #include "platform/process.h"

@@ -4,6 +4,7 @@
 // another then meets the same server, never one that is just ending).
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
+#include "platform/com_ports.h"
 #include "platform/testing/child_process.h"
 #include "platform/files.h"
 #include "platform/registry.h"
