@@ -10,7 +10,10 @@
 //   app.Shutdown();   // listeners closed, every object released, ports closed
 //
 // In automation mode it also closes when its last VarnSrv object is
-// released, or when no client created one within NoClientLimit. The window
+// released, or when no client created one within NoClientLimit, once no
+// client is connected: it stops listening before it looks, so a client
+// either reaches it and is served to its end or finds nothing and starts
+// the next server (see EndWhenIdle). The window
 // (a later addition) runs on the same loop and calls StartTCP/StopTCP when
 // its settings are applied; ConfirmClose is where its question goes.
 #pragma once
@@ -58,7 +61,7 @@ class TServerApp {
   // the question was answered No (the listener keeps running).
   bool StartTCP();
   bool StopTCP();
-  bool TcpListening() const { return m_tcp != nullptr; }
+  bool TcpListening() const { return m_tcp && m_tcp->Listening(); }
   uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
 
   IEventLoop& Loop() { return m_loop; }
@@ -66,7 +69,11 @@ class TServerApp {
 
  private:
   void Warn(const std::string& text);
-  void LastObjectReleased();  // on the loop's thread
+  // Automation mode, on the loop's thread: ends the run when an end is
+  // wanted and nothing holds the server.
+  void EndWhenIdle();
+  bool Busy();  // an object exists or a connection is open
+  void Watch(remote::TkxSocketDispatcher& listener);
 
   const TStartMode m_mode;
   std::shared_ptr<TServerSettings> m_settings;
@@ -76,6 +83,9 @@ class TServerApp {
   TClients* m_clients = nullptr;
   remote::TkxSocketDispatcher m_local;
   std::unique_ptr<remote::TkxSocketDispatcher> m_tcp;
+  // Automation mode: the last object went, or nobody came in time. Stays
+  // set: the run ends at the first moment nothing holds the server.
+  bool m_endWanted = false;  // loop thread only
 };
 
 }  // namespace varn
