@@ -69,8 +69,13 @@ QTreeWidget* MakeList(const char* name, const QStringList& columns) {
   return list;
 }
 
+// Every column but the last (which stretches) as wide as its widest text,
+// with room to breathe between columns.
 void FitColumns(QTreeWidget* list) {
-  for (int i = 0; i + 1 < list->columnCount(); ++i) list->resizeColumnToContents(i);
+  for (int i = 0; i + 1 < list->columnCount(); ++i) {
+    list->resizeColumnToContents(i);
+    list->setColumnWidth(i, list->columnWidth(i) + 12);
+  }
 }
 
 struct PortRow {

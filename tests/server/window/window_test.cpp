@@ -3,10 +3,13 @@
 // notifications, the settings' buttons, the TCP listener, the close
 // question; Qt's loop behind the timer service; pictures of every page,
 // the tray menu and the about box; the program itself with a display.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -325,6 +328,110 @@ TEST_F(WindowTest, CloseAsksOnlyWhileClientsMaySufferAndOnlyWithWarning) {
   EXPECT_TRUE(form->CloseServer());
   loop.Run();
   EXPECT_EQ(questions.size(), 2);
+}
+
+// Every caption of `window` is at least as wide as it asks to be.
+void ExpectCaptionsFit(QWidget* window, const std::string& what) {
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    if (!label->isVisible() || label->wordWrap()) continue;
+    EXPECT_GE(label->width(), label->sizeHint().width())
+        << what << ": " << label->text().toStdString();
+  }
+  for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+    if (!button->isVisible()) continue;
+    EXPECT_GE(button->width(), button->sizeHint().width())
+        << what << ": " << button->text().toStdString();
+  }
+  for (QTreeWidget* list : window->findChildren<QTreeWidget*>()) {
+    if (!list->isVisible()) continue;
+    for (int c = 0; c < list->columnCount(); ++c) {
+      int needed = list->header()->sectionSizeHint(c);
+      for (int r = 0; r < list->topLevelItemCount(); ++r)
+        needed =
+            std::max(needed, list->fontMetrics().horizontalAdvance(list->topLevelItem(r)->text(c)));
+      EXPECT_GE(list->columnWidth(c), needed) << what << ": column " << c;
+    }
+  }
+}
+
+TEST_F(WindowTest, PagesTrayMenuAndAboutBoxAsPicturesWithEveryCaptionFitting) {
+  SetSetting("AutoUnlock", 1);
+  SetSetting("PortTimeout", 30);
+  StartWithTcp();
+  RemoteClient local(Via::Unix);
+  local.Connect(3817, u"Бухгалтерия предприятия", u"BUH-PC");
+  local.OpenPort(1);
+  RemoteClient remote(Via::Tcp, tcpPort);
+  remote.Connect(24815, u"Кассовое место 2", u"SHOP-KASSA-02");
+  remote.OpenPort(1);
+  remote.LockPort(1);
+  local.OpenPort(7);
+  ASSERT_TRUE(PortRowIs(0, {"COM 1", "занят", "SHOP-KASSA-02", "24815", "Кассовое место 2"}));
+  ASSERT_TRUE(PortRowIs(1, {"COM 7", "свободен", "", "", ""}));
+  ASSERT_TRUE(Pumped([&] { return Find<QLineEdit>("edtClientCount")->text() == "2"; }));
+
+  const char* dirSet = std::getenv("VARN_SCREENSHOT_DIR");
+  const std::string dir = dirSet && *dirSet ? dirSet : env.Dir();
+  auto save = [&](QWidget* w, const std::string& name) {
+    const std::string path = dir + "/VarnSrv-" + name + ".png";
+    const QPixmap picture = w->grab();
+    EXPECT_FALSE(picture.isNull()) << name;
+    EXPECT_TRUE(picture.save(QString::fromStdString(path))) << path;
+  };
+  form->ShowProperties();
+  EXPECT_GE(form->width(), 453);
+  EXPECT_GE(form->height(), 329);
+  auto* pages = Find<QTabWidget>("pcMain");
+  const char* const names[] = {"Parameters", "Ports", "Clients", "Closing"};
+  for (int i = 0; i < pages->count(); ++i) {
+    pages->setCurrentIndex(i);
+    QCoreApplication::processEvents();
+    ExpectCaptionsFit(form.get(), names[i]);
+    save(form.get(), names[i]);
+  }
+  QMenu* menu = form->PopupMenu();
+  menu->popup(QPoint(0, 0));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(menu->defaultAction()->font().bold());
+  EXPECT_EQ(menu->defaultAction()->text(), "&Свойства");
+  save(menu, "TrayMenu");
+  menu->hide();
+  TfmAbout about(form.get());
+  about.show();
+  QCoreApplication::processEvents();
+  ExpectCaptionsFit(&about, "about");
+  EXPECT_EQ(about.findChild<QLabel*>("lblVersion")->text(), "Версия: 1.0.0.1");
+  EXPECT_TRUE(about.findChild<QLabel*>("lblTitle")->font().bold());
+  save(&about, "About");
+}
+
+// The program with a display (offscreen here) shows its window and still
+// ends on a close request; with nobody connected it asks nothing.
+TEST_F(ProgramTest, TheProgramWithAWindowClosesOnACloseRequest) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  setenv("DISPLAY", ":0", 1);  // QT_QPA_PLATFORM=offscreen keeps Qt off it
+  ServerProcess server(env, {}, "windowed");
+  if (display)
+    setenv("DISPLAY", saved.c_str(), 1);
+  else
+    unsetenv("DISPLAY");
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  RemoteClient local(Via::Unix);
+  EXPECT_EQ(local.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  local.Drop();
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      RemoteClient probe(Via::Unix);
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }));
+  const RunResult close = RunProgram(env, {"close"}, "close");
+  EXPECT_EQ(close.status, 0) << close.output;
+  EXPECT_EQ(server.Exit(), 0) << server.Output();
+  EXPECT_FALSE(FileExists(SocketPath()));
 }
 
 TEST(QtEventLoop, RunsTasksInOrderAndTimersOnlyThroughPostedChanges) {
