@@ -16,8 +16,12 @@ constexpr int32_t kNoClientTimer = -1;
 
 }  // namespace
 
-TServerApp::TServerApp(TStartMode mode)
-    : SocketPath(remote::LocalServerSocketPath()), m_mode(mode), m_settings(ServerSettings()) {}
+TServerApp::TServerApp(TStartMode mode, IEventLoop* loop)
+    : SocketPath(remote::LocalServerSocketPath()),
+      m_mode(mode),
+      m_settings(ServerSettings()),
+      m_ownLoop(loop ? nullptr : std::make_unique<TEventLoop>()),
+      m_loop(loop ? *loop : *m_ownLoop) {}
 
 TServerApp::~TServerApp() {
   Shutdown();

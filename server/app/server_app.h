@@ -13,9 +13,9 @@
 // released, or when no client created one within NoClientLimit, once no
 // client is connected: it stops listening before it looks, so a client
 // either reaches it and is served to its end or finds nothing and starts
-// the next server (see EndWhenIdle). The window
-// (a later addition) runs on the same loop and calls StartTCP/StopTCP when
-// its settings are applied; ConfirmClose is where its question goes.
+// the next server (see EndWhenIdle). The window (server/window) gives it
+// Qt's loop, calls StartTCP/StopTCP when its settings are applied and puts
+// its question behind ConfirmClose.
 #pragma once
 
 #include <chrono>
@@ -37,7 +37,9 @@ class TClients;
 
 class TServerApp {
  public:
-  explicit TServerApp(TStartMode mode);
+  // `loop`: the main loop to run on (the window's); none: a TEventLoop of
+  // its own. A loop given must outlive the server.
+  explicit TServerApp(TStartMode mode, IEventLoop* loop = nullptr);
   ~TServerApp();  // Shutdown()
   TServerApp(const TServerApp&) = delete;
   TServerApp& operator=(const TServerApp&) = delete;
@@ -65,6 +67,7 @@ class TServerApp {
   uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
 
   IEventLoop& Loop() { return m_loop; }
+  TStartMode Mode() const { return m_mode; }
   TServerSettings& Settings() { return *m_settings; }
 
  private:
@@ -77,7 +80,8 @@ class TServerApp {
 
   const TStartMode m_mode;
   std::shared_ptr<TServerSettings> m_settings;
-  TEventLoop m_loop;
+  std::unique_ptr<TEventLoop> m_ownLoop;  // when none was given
+  IEventLoop& m_loop;
   TTimers m_timers{m_loop};
   TPorts* m_ports = nullptr;  // acquired for the run (from Start to Shutdown)
   TClients* m_clients = nullptr;
