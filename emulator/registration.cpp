@@ -1,5 +1,6 @@
 #include "emulator/registration.h"
 
+#include "platform/com_ports.h"
 #include "platform/serial.h"
 
 namespace varn::emu {

@@ -19,7 +19,6 @@
 
 namespace varn {
 
-class Registry;
 
 // All values in milliseconds, with the meaning of the Win32 record:
 struct CommTimeouts {
@@ -51,12 +50,5 @@ class ISerialLine {
 // Opens exclusively. EDriverError -3 when another program holds the device
 // or it is not a terminal, -2 when it is missing or not accessible.
 std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path);
-
-// The device path of COM `number`: the `COM<N>` value under the server's
-// Ports key, else /dev/ttyS<N-1>; empty for numbers below 1.
-std::string ComPortPath(int32_t number, const Registry& registry);
-
-// Where the registry keeps port paths, below HKEY_CURRENT_USER.
-inline constexpr const char* kPortsKey = "SOFTWARE\\Kvelta\\Варн\\Сервер\\Ports";
 
 }  // namespace varn

@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -111,6 +112,14 @@ class ListeningSocket {
   // Wakes a blocked Accept; later calls return nullopt at once.
   void Shutdown();
   void Close();
+  // Closes without dropping a client that has connected: the connections
+  // waiting to be accepted are returned for serving. A Unix listener first
+  // refuses every connect still on its way (the caller sees nothing
+  // listening), so none can slip in between; a TCP listener cannot refuse
+  // without resetting its queue, so a handshake that completes in the
+  // instant between the last accept and the close is reset. Not while
+  // another thread is in Accept.
+  std::vector<StreamSocket> CloseKeepingQueued();
 
  private:
   int m_fd = -1;

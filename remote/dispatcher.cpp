@@ -1,5 +1,6 @@
 #include "remote/dispatcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -88,6 +89,7 @@ void TkxSocketDispatcherThread::ClientExecute() {
     m_transport->SetConnected(false);
     m_socketClosed = true;
   }
+  m_closed = true;
   Notify(m_owner.OnClientDisconnected);
   m_finished = true;
 }
@@ -121,26 +123,66 @@ void TkxSocketDispatcher::Open() {
     throw ESocketError(EINVAL, "TCP port " + std::to_string(Port) + " is out of range 0..65535");
   ListeningSocket l = ListeningSocket::ListenTcp(static_cast<uint16_t>(Port), BindAddress);
   m_boundPort = l.Port();
+  m_localPath.clear();
   Start(std::move(l));
 }
 
-void TkxSocketDispatcher::OpenLocal(const std::string& path) {
-  if (m_active) throw std::logic_error("The dispatcher is already listening");
+namespace {
+
+ListeningSocket ListenLocal(const std::string& path) {
   // A folder another user made or can reach would hand him every client.
   const std::string folder = ParentDirectory(path);
   if (!folder.empty()) {
     MakeDirectories(folder, 0700);
     CheckPrivateFolder(folder, "the runtime folder");
   }
-  Start(ListeningSocket::ListenUnix(path));
+  return ListeningSocket::ListenUnix(path);
+}
+
+}  // namespace
+
+void TkxSocketDispatcher::OpenLocal(const std::string& path) {
+  if (m_active) throw std::logic_error("The dispatcher is already listening");
+  ListeningSocket l = ListenLocal(path);
   m_boundPort = 0;
+  m_localPath = path;
+  Start(std::move(l));
+}
+
+void TkxSocketDispatcher::Listen() {
+  if (!m_active) throw std::logic_error("The dispatcher was not opened");
+  if (m_listening) return;
+  Start(m_localPath.empty() ? ListeningSocket::ListenTcp(m_boundPort, BindAddress)
+                            : ListenLocal(m_localPath));
 }
 
 void TkxSocketDispatcher::Start(ListeningSocket listener) {
   m_listener = std::move(listener);
   m_stopping = false;
   m_active = true;
+  m_listening = true;
   m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+void TkxSocketDispatcher::StopAccepting() {
+  {
+    std::lock_guard lock(m_lock);
+    m_stopping = true;
+  }
+  m_stopped.notify_all();
+  m_listener.Shutdown();
+  if (m_acceptThread.joinable()) m_acceptThread.join();
+}
+
+void TkxSocketDispatcher::StopListening() {
+  if (!m_listening) return;
+  StopAccepting();
+  // A client whose connect succeeded is one we serve: cutting it now would
+  // break its first call.
+  std::vector<StreamSocket> queued = m_listener.CloseKeepingQueued();
+  m_listening = false;
+  std::lock_guard lock(m_lock);
+  for (StreamSocket& socket : queued) Adopt(std::move(socket));
 }
 
 void TkxSocketDispatcher::AcceptLoop() {
@@ -155,20 +197,24 @@ void TkxSocketDispatcher::AcceptLoop() {
         return;
       continue;
     }
-    if (!socket) return;  // Close() woke us
+    if (!socket) return;  // StopAccepting() woke us
+    // Even while stopping: Close() stops it with the rest, StopListening()
+    // serves it.
     std::lock_guard lock(m_lock);
-    if (m_stopping) return;
-    ReapFinished();
-    if (m_threads.size() >= MaxConnections) continue;  // the socket closes here
-    auto thread =
-        std::make_unique<TkxSocketDispatcherThread>(*this, std::move(*socket), IdleLimit());
-    try {
-      thread->Start();
-    } catch (const std::system_error&) {
-      continue;  // no thread to be had: this client is turned away
-    }
-    m_threads.push_back(std::move(thread));
+    Adopt(std::move(*socket));
   }
+}
+
+void TkxSocketDispatcher::Adopt(StreamSocket socket) {
+  ReapFinished();
+  if (m_threads.size() >= MaxConnections) return;  // the socket closes here
+  auto thread = std::make_unique<TkxSocketDispatcherThread>(*this, std::move(socket), IdleLimit());
+  try {
+    thread->Start();
+  } catch (const std::system_error&) {
+    return;  // no thread to be had: this client is turned away
+  }
+  m_threads.push_back(std::move(thread));
 }
 
 void TkxSocketDispatcher::ReapFinished() {
@@ -179,19 +225,17 @@ void TkxSocketDispatcher::ReapFinished() {
 size_t TkxSocketDispatcher::ConnectionCount() {
   std::lock_guard lock(m_lock);
   ReapFinished();
-  return m_threads.size();
+  return std::count_if(m_threads.begin(), m_threads.end(),
+                       [](const auto& t) { return !t->Closed(); });
 }
 
 void TkxSocketDispatcher::Close() {
   if (!m_active) return;
-  {
-    std::lock_guard lock(m_lock);
-    m_stopping = true;
+  if (m_listening) {
+    StopAccepting();
+    m_listener.Close();
+    m_listening = false;
   }
-  m_stopped.notify_all();
-  m_listener.Shutdown();
-  if (m_acceptThread.joinable()) m_acceptThread.join();
-  m_listener.Close();
   std::list<std::unique_ptr<TkxSocketDispatcherThread>> threads;
   {
     std::lock_guard lock(m_lock);

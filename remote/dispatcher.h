@@ -17,8 +17,11 @@
 //
 // Close() stops listening, wakes every connection thread (shutting its
 // socket down) and joins them all; every object lent to a client has been
-// released when it returns. One dispatcher listens at one place: the TCP
-// listener and the Unix one are two dispatchers.
+// released when it returns. StopListening() only stops taking new clients:
+// every client that has connected, even one not yet accepted, is served to
+// its end; Listen() takes new ones again at the same place. One dispatcher
+// listens at one place: the TCP listener and the Unix one are two
+// dispatchers.
 //
 // Connection threads run the served calls, the callbacks and the release of
 // a client's objects (their destructors). None of these may call Close() on
@@ -55,6 +58,9 @@ class TkxSocketDispatcherThread final : public ISendDataBlock {
   void Start();
   // From the dispatcher: leave the loop soon (wakes a blocked wait or read).
   void RequestStop();
+  // Closed: its objects are released and its socket is closed (the
+  // disconnect notification may still run).
+  bool Closed() const { return m_closed; }
   bool Finished() const { return m_finished; }
   const std::string& Peer() const { return m_peer; }
 
@@ -71,6 +77,7 @@ class TkxSocketDispatcherThread final : public ISendDataBlock {
   std::chrono::steady_clock::time_point m_lastActivity;
   std::string m_peer;
   std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_closed{false};
   std::atomic<bool> m_finished{false};
   bool m_socketClosed = false;  // under the owner's lock
   std::thread m_thread;
@@ -103,23 +110,36 @@ class TkxSocketDispatcher {
   void Open();                              // TCP on Port
   void OpenLocal(const std::string& path);  // the Unix socket at path
   void Close();
-  bool Active() const { return m_active; }
+  // Only from the thread that opens and closes the dispatcher.
+  void StopListening();
+  // Listens again where it listened before (TCP: on the port it had); the
+  // ESocketError of Open when that place was taken meanwhile.
+  void Listen();
+  bool Active() const { return m_active; }  // from Open until Close
+  bool Listening() const { return m_listening; }
   uint16_t BoundPort() const { return m_boundPort; }
+  // The connections not yet closed: an accepted client counts until its
+  // objects are released and its socket is closed, before
+  // OnClientDisconnected runs for it.
   size_t ConnectionCount();
 
  private:
   friend class TkxSocketDispatcherThread;
   void Start(ListeningSocket listener);
+  void StopAccepting();  // the accept thread ends
   void AcceptLoop();
-  void ReapFinished();  // with m_lock held
+  void Adopt(StreamSocket socket);  // with m_lock held
+  void ReapFinished();              // with m_lock held
 
   std::mutex m_lock;  // the thread list and every connection's socket lifetime
   std::list<std::unique_ptr<TkxSocketDispatcherThread>> m_threads;
   ListeningSocket m_listener;
   std::thread m_acceptThread;
   std::condition_variable m_stopped;
-  bool m_stopping = false;
+  bool m_stopping = false;  // the accept thread is to end
   bool m_active = false;
+  bool m_listening = false;
+  std::string m_localPath;  // the Unix socket's path; empty for TCP
   uint16_t m_boundPort = 0;
   int32_t m_timeoutMinutes = 0;
   std::atomic<int64_t> m_idleLimitMs{0};

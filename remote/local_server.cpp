@@ -15,6 +15,10 @@ std::string LocalServerSocketPath() {
   return RuntimeDirectory() + "/VarnSrv.sock";
 }
 
+std::string LocalServerStartLockPath(const std::string& socketPath) {
+  return socketPath + ".start.lock";
+}
+
 int64_t StartRegisteredServer(const std::string& clsid) {
   std::string program = RegisteredLocalServer(Registry::Default(), clsid).value_or("");
   if (program.empty() && EqualNoCase(clsid, kPortServerClsid)) {
@@ -43,8 +47,9 @@ bool TLocalServerConnector::TryOpen(TkxLocalSocketConnection& conn) {
 void TLocalServerConnector::Open(TkxLocalSocketConnection& conn) {
   conn.Path = SocketPath;
   if (TryOpen(conn)) return;
-  // Whoever holds the lock is starting the server; after it we find it listening.
-  FileLock starting(SocketPath + ".start.lock");
+  // Whoever holds the lock is starting a server, or is a server started on
+  // demand deciding whether to end; after it we find one listening or none.
+  FileLock starting(LocalServerStartLockPath(SocketPath));
   if (TryOpen(conn)) return;
   StartServer();
   const auto deadline = std::chrono::steady_clock::now() + StartLimit;

@@ -26,6 +26,11 @@ namespace varn::remote {
 
 // $VARN_RUNTIME_DIR/VarnSrv.sock (see RuntimeDirectory()).
 std::string LocalServerSocketPath();
+// The start lock beside the socket at `socketPath`: held by a connector
+// that found nothing listening until a server listens, and by a server
+// started on demand while it decides to end, so that the connector starts
+// a new server only once the old one has stopped for good.
+std::string LocalServerStartLockPath(const std::string& socketPath);
 
 // The port server's class (the server's own kVarnSrvClsid).
 inline constexpr const char* kPortServerClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";

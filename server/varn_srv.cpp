@@ -20,61 +20,66 @@ std::atomic<int32_t> g_objectCount{0};
 std::mutex g_lastReleasedLock;  // g_onLastReleased
 std::function<void()> g_onLastReleased;
 
-// The program's version, "%d.%d.%d.%d": major, minor, release, build.
 std::u16string FileVersionText() {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", VARN_VERSION_MAJOR, VARN_VERSION_MINOR,
-                VARN_VERSION_PATCH, VARN_VERSION_TWEAK);
-  return Utf8ToUtf16(text);
+  return Utf8ToUtf16(VarnSrvFileVersion());
 }
 
 }  // namespace
+
+std::string VarnSrvFileVersion() {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", VARN_VERSION_MAJOR, VARN_VERSION_MINOR,
+                VARN_VERSION_PATCH, VARN_VERSION_TWEAK);
+  return text;
+}
 
 const MemberTable<TVarnSrv>& TVarnSrv::Members() {
   using S = TVarnSrv;
   static const MemberTable<S> table{
       {
-      Method<S>(dispid::kOpenPort, "OpenPort",
-                {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}}, VT_I4,
-                "Открыть COM порт",
-                [](S& s, Args a) {
-                  return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
-                }),
-      Method<S>(dispid::kClosePort, "ClosePort", {}, VT_I4, "Закрыть COM порт",
-                [](S& s, Args) { return Variant(s.ClosePort()); }),
-      Method<S>(dispid::kLockPort, "LockPort", {{"PortNumber", VT_I4}}, VT_I4, "Блокировка порта",
-                [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
-      Method<S>(dispid::kUnlockPort, "UnlockPort", {}, VT_I4, "Разблокировка порта",
-                [](S& s, Args) { return Variant(s.UnlockPort()); }),
-      // Byte strings cross one character per byte through cp1251.
-      Method<S>(dispid::kSendData, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
-                [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
-      Get<S>(dispid::kRxData, "RxData", VT_BSTR, "Принятые данные",
-             [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
-      Get<S>(dispid::kFileVersion, "FileVersion", VT_BSTR, "Версия файла",
-             [](S&, Args) { return Variant(FileVersionText()); }),
-      Get<S>(dispid::kResultDescription, "ResultDescription", VT_BSTR, "Описание кода ошибки",
-             [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
-      Get<S>(dispid::kPortOpened, "PortOpened", VT_BOOL, "COM порт открыт",
-             [](S& s, Args) { return Variant(s.PortOpened()); }),
-      Get<S>(dispid::kPortLocked, "PortLocked", VT_BOOL, "Порт блокирован",
-             [](S& s, Args) { return Variant(s.PortLocked()); }),
-      Method<S>(dispid::kAdminUnlockPort, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
-                "Разблокировка порта администратором",
-                [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
-      Method<S>(dispid::kAdminUnlockPorts, "AdminUnlockPorts", {}, VT_I4,
-                "Разблокировка портов администратором",
-                [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
-      Method<S>(dispid::kConnect, "Connect",
-                {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}}, VT_I4, "",
-                [](S& s, Args a) {
-                  return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
-                                           Utf16ToUtf8(a[2].RawString())));
-                }),
-      Get<S>(dispid::kInput, "Input", VT_BSTR, "",
-             [](S& s, Args) { return Variant(s.PortText(true)); }),
-      Get<S>(dispid::kOutput, "Output", VT_BSTR, "",
-             [](S& s, Args) { return Variant(s.PortText(false)); }),
+          Method<S>(dispid::kOpenPort, "OpenPort",
+                    {{"PortNumber", VT_I4}, {"BaudRate", VT_I4}, {"Timeout", VT_I4}}, VT_I4,
+                    "Открыть COM порт",
+                    [](S& s, Args a) {
+                      return Variant(s.OpenPort(a[0].ToInt32(), a[1].ToInt32(), a[2].ToInt32()));
+                    }),
+          Method<S>(dispid::kClosePort, "ClosePort", {}, VT_I4, "Закрыть COM порт",
+                    [](S& s, Args) { return Variant(s.ClosePort()); }),
+          Method<S>(dispid::kLockPort, "LockPort", {{"PortNumber", VT_I4}}, VT_I4,
+                    "Блокировка порта",
+                    [](S& s, Args a) { return Variant(s.LockPort(a[0].ToInt32())); }),
+          Method<S>(dispid::kUnlockPort, "UnlockPort", {}, VT_I4, "Разблокировка порта",
+                    [](S& s, Args) { return Variant(s.UnlockPort()); }),
+          // Byte strings cross one character per byte through cp1251.
+          Method<S>(
+              dispid::kSendData, "SendData", {{"TxData", VT_BSTR}}, VT_I4, "Передать данные",
+              [](S& s, Args a) { return Variant(s.SendData(Utf16ToCp1251(a[0].RawString()))); }),
+          Get<S>(dispid::kRxData, "RxData", VT_BSTR, "Принятые данные",
+                 [](S& s, Args) { return Variant(Cp1251ToUtf16(s.m_rxData)); }),
+          Get<S>(dispid::kFileVersion, "FileVersion", VT_BSTR, "Версия файла",
+                 [](S&, Args) { return Variant(FileVersionText()); }),
+          Get<S>(dispid::kResultDescription, "ResultDescription", VT_BSTR, "Описание кода ошибки",
+                 [](S& s, Args) { return Variant(Utf8ToUtf16(s.m_resultDescription)); }),
+          Get<S>(dispid::kPortOpened, "PortOpened", VT_BOOL, "COM порт открыт",
+                 [](S& s, Args) { return Variant(s.PortOpened()); }),
+          Get<S>(dispid::kPortLocked, "PortLocked", VT_BOOL, "Порт блокирован",
+                 [](S& s, Args) { return Variant(s.PortLocked()); }),
+          Method<S>(dispid::kAdminUnlockPort, "AdminUnlockPort", {{"PortNumber", VT_I4}}, VT_I4,
+                    "Разблокировка порта администратором",
+                    [](S& s, Args a) { return Variant(s.AdminUnlockPort(a[0].ToInt32())); }),
+          Method<S>(dispid::kAdminUnlockPorts, "AdminUnlockPorts", {}, VT_I4,
+                    "Разблокировка портов администратором",
+                    [](S& s, Args) { return Variant(s.AdminUnlockPorts()); }),
+          Method<S>(dispid::kConnect, "Connect",
+                    {{"AAppPID", VT_I4}, {"AAppName", VT_BSTR}, {"ACompName", VT_BSTR}}, VT_I4, "",
+                    [](S& s, Args a) {
+                      return Variant(s.Connect(a[0].ToInt32(), Utf16ToUtf8(a[1].RawString()),
+                                               Utf16ToUtf8(a[2].RawString())));
+                    }),
+          Get<S>(dispid::kInput, "Input", VT_BSTR, "",
+                 [](S& s, Args) { return Variant(s.PortText(true)); }),
+          Get<S>(dispid::kOutput, "Output", VT_BSTR, "",
+                 [](S& s, Args) { return Variant(s.PortText(false)); }),
       },
       {"IVarnSrv", kVarnSrvDoc, "VarnSrv", kVarnSrvDoc}};
   return table;

@@ -103,6 +103,10 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
   std::string m_resultDescription;       // UTF-8
 };
 
+// The program's version, "%d.%d.%d.%d" (major, minor, release, build): the
+// FileVersion property and the about box.
+std::string VarnSrvFileVersion();
+
 // Adds VarnSrv to the class table (by CLSID and ProgID).
 void RegisterVarnSrvClass();
 

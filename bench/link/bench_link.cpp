@@ -13,6 +13,7 @@
 
 #include "bench/bench_util.h"
 #include "emulator/minimal_responder.h"
+#include "platform/com_ports.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "protocol/commands.h"

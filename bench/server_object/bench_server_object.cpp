@@ -16,6 +16,7 @@
 
 #include "bench/bench_util.h"
 #include "emulator/emulated_device.h"
+#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"

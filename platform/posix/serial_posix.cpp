@@ -16,7 +16,6 @@
 #include "platform/errors.h"
 #include "platform/posix/line_speed_linux.h"
 #include "platform/posix/os_error.h"
-#include "platform/registry.h"
 #include "platform/serial.h"
 
 namespace varn {
@@ -195,12 +194,6 @@ std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
   }
   ioctl(fd, TIOCEXCL);
   return std::make_unique<PosixSerialLine>(fd);
-}
-
-std::string ComPortPath(int32_t number, const Registry& registry) {
-  if (number < 1) return {};
-  if (auto path = registry.ReadString(kPortsKey, "COM" + std::to_string(number))) return *path;
-  return "/dev/ttyS" + std::to_string(number - 1);
 }
 
 }  // namespace varn

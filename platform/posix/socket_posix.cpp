@@ -406,6 +406,31 @@ void ListeningSocket::Shutdown() {
   }
 }
 
+std::vector<StreamSocket> ListeningSocket::CloseKeepingQueued() {
+  std::vector<StreamSocket> queued;
+  if (m_fd < 0) return queued;
+  // A shut-down Unix listener refuses connects (ECONNREFUSED) but keeps its
+  // queue; on TCP the same call would reset the queue.
+  if (!m_path.empty()) ::shutdown(m_fd, SHUT_RD);
+  const int flags = ::fcntl(m_fd, F_GETFL);
+  if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
+  for (;;) {
+    const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // fails harmlessly on Unix
+      queued.push_back(StreamSocket(fd));
+      continue;
+    }
+    // A client that gave up while queued (ECONNABORTED) is skipped; EAGAIN:
+    // the queue is empty; anything else ends the taking.
+    if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+    break;
+  }
+  Close();
+  return queued;
+}
+
 void ListeningSocket::Close() {
   if (m_fd >= 0 && !m_path.empty()) ::unlink(m_path.c_str());
   CloseFd(m_fd);

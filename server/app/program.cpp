@@ -28,28 +28,38 @@ int Fail(const std::string& text) {
   return 1;
 }
 
-int RunServer(const TStartOptions& options) {
+int RunServer(const TStartOptions& options, const TFaceFactory& makeFace) {
   // Before any thread starts, so that every thread inherits the blocked
   // signals and only the watcher below takes them.
   TerminationSignals signals;
   IgnoreBrokenPipes();
-  TServerApp app(options.mode);
+  // Made before the server, which runs on its loop, and gone after it.
+  std::unique_ptr<IServerFace> face;
+  if (makeFace && !RunsHeadless(options)) face = makeFace(options);
+  TServerApp app(options.mode, face ? &face->Loop() : nullptr);
   app.IdleLimit = options.idleLimit;
   app.OnWarning = Say;
   // Why a port could not be opened: the clients only get -2 or -3.
   SetDiagnosticSink(Say);
-  // No window is built yet, so the server runs headless with or without a
-  // display (RunsHeadless is where the window will branch off). Headless,
-  // nobody can be asked: a close drops the clients without a question.
+  // Headless, nobody can be asked: a close drops the clients without a
+  // question. The window asks (and may be told No).
+  if (face) face->Attach(app);
   app.Start();
+  if (face) face->Started();
   std::atomic<bool> done{false};
   std::thread watcher([&] {
     while (!done)
-      if (signals.Wait(std::chrono::milliseconds(200))) app.Close();
+      if (signals.Wait(std::chrono::milliseconds(200))) {
+        if (face)
+          face->CloseRequested();
+        else
+          app.Close();
+      }
   });
   app.Run();
   done = true;
   watcher.join();
+  if (face) face->Detach();
   app.Shutdown();
   SetDiagnosticSink(nullptr);
   return 0;
@@ -78,7 +88,7 @@ bool RequestClose(const std::string& socketPath) {
   return true;
 }
 
-int VarnSrvMain(const std::vector<std::string>& args) {
+int VarnSrvMain(const std::vector<std::string>& args, const TFaceFactory& face) {
   TStartOptions options;
   try {
     options = ParseCommandLine(args);
@@ -108,7 +118,7 @@ int VarnSrvMain(const std::vector<std::string>& args) {
   }
   if (registryOnly) return 0;
   try {
-    return RunServer(options);
+    return RunServer(options, face);
   } catch (const std::exception& e) {
     return Fail(e.what());
   }

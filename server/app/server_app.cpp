@@ -1,5 +1,8 @@
 #include "server/app/server_app.h"
 
+#include <optional>
+
+#include "platform/files.h"
 #include "remote/local_server.h"
 #include "server/clients.h"
 #include "server/ports.h"
@@ -13,8 +16,12 @@ constexpr int32_t kNoClientTimer = -1;
 
 }  // namespace
 
-TServerApp::TServerApp(TStartMode mode)
-    : SocketPath(remote::LocalServerSocketPath()), m_mode(mode), m_settings(ServerSettings()) {}
+TServerApp::TServerApp(TStartMode mode, IEventLoop* loop)
+    : SocketPath(remote::LocalServerSocketPath()),
+      m_mode(mode),
+      m_settings(ServerSettings()),
+      m_ownLoop(loop ? nullptr : std::make_unique<TEventLoop>()),
+      m_loop(loop ? *loop : *m_ownLoop) {}
 
 TServerApp::~TServerApp() {
   Shutdown();
@@ -29,14 +36,19 @@ void TServerApp::Start() {
   m_ports->UpdateTimers();
   RegisterVarnSrvClass();
   if (m_mode == TStartMode::Automation) {
-    SetOnLastVarnSrvReleased([this] { m_loop.Post([this] { LastObjectReleased(); }); });
+    auto wantEnd = [this] {
+      m_endWanted = true;
+      EndWhenIdle();
+    };
+    SetOnLastVarnSrvReleased([this, wantEnd] { m_loop.Post(wantEnd); });
     // Whoever started us may have gone before it connected.
-    m_loop.Post([this] {
-      m_loop.StartTimer(kNoClientTimer, NoClientLimit, [this] {
+    m_loop.Post([this, wantEnd] {
+      m_loop.StartTimer(kNoClientTimer, NoClientLimit, [this, wantEnd] {
         m_loop.StopTimer(kNoClientTimer);
-        if (VarnSrvObjectCount() == 0) m_loop.Quit();
+        wantEnd();
       });
     });
+    Watch(m_local);
   }
   // The local socket first: it is what makes this the one server of the
   // user, and a second start fails here without touching the TCP port.
@@ -49,9 +61,51 @@ void TServerApp::Start() {
     StopTCP();
 }
 
-void TServerApp::LastObjectReleased() {
-  // A client may have come in since the release was posted.
-  if (VarnSrvObjectCount() == 0) m_loop.Quit();
+void TServerApp::Watch(remote::TkxSocketDispatcher& listener) {
+  // A client that leaves may be the last thing the server waited for.
+  listener.OnClientDisconnected = [this](const std::string&) {
+    m_loop.Post([this] { EndWhenIdle(); });
+  };
+}
+
+bool TServerApp::Busy() {
+  return VarnSrvObjectCount() > 0 || m_local.ConnectionCount() > 0 ||
+         (m_tcp && m_tcp->ConnectionCount() > 0);
+}
+
+void TServerApp::EndWhenIdle() {
+  // Looking first and closing the listener afterwards would let a client in
+  // between, only to cut it off. So the listeners stop first (a client that
+  // connected is kept and served), under the start lock, and then we look:
+  // a client arriving meanwhile finds nothing listening and waits on the
+  // lock. Still idle: the run ends, and that client starts the next server.
+  // Someone got in: listen again and serve on; no other server can have
+  // started, as that takes the lock. So no client needs to retry: one that
+  // reached us is served, one that did not finds nothing listening, which
+  // already makes it start a server.
+  if (!m_endWanted || Busy()) return;
+  std::optional<FileLock> starting;
+  try {
+    starting.emplace(remote::LocalServerStartLockPath(SocketPath));
+  } catch (const std::exception&) {
+    // No lock file to be had: no connector can start a server there either.
+  }
+  m_local.StopListening();
+  if (m_tcp) m_tcp->StopListening();
+  if (!Busy()) {
+    m_loop.Quit();
+    return;
+  }
+  for (remote::TkxSocketDispatcher* listener : {&m_local, m_tcp.get()}) {
+    if (!listener) continue;
+    try {
+      listener->Listen();
+    } catch (const std::exception& e) {
+      // Taken meanwhile (by a server the user started): the clients we
+      // have are served, and the run ends after them.
+      Warn(std::string(e.what()) + "; the server ends after its connected clients");
+    }
+  }
 }
 
 void TServerApp::Run() {
@@ -85,6 +139,7 @@ bool TServerApp::StartTCP() {
     if (port < 1 || port > 65535)
       throw std::runtime_error("TCP port " + std::to_string(port) + " is outside 1..65535");
     auto listener = std::make_unique<remote::TkxSocketDispatcher>();
+    if (m_mode == TStartMode::Automation) Watch(*listener);
     listener->Port = port;
     listener->SetTimeout(0);
     listener->SetIdleLimit(IdleLimit);

@@ -10,9 +10,12 @@
 //   app.Shutdown();   // listeners closed, every object released, ports closed
 //
 // In automation mode it also closes when its last VarnSrv object is
-// released, or when no client created one within NoClientLimit. The window
-// (a later addition) runs on the same loop and calls StartTCP/StopTCP when
-// its settings are applied; ConfirmClose is where its question goes.
+// released, or when no client created one within NoClientLimit, once no
+// client is connected: it stops listening before it looks, so a client
+// either reaches it and is served to its end or finds nothing and starts
+// the next server (see EndWhenIdle). The window (server/window) gives it
+// Qt's loop, calls StartTCP/StopTCP when its settings are applied and puts
+// its question behind ConfirmClose.
 #pragma once
 
 #include <chrono>
@@ -34,7 +37,9 @@ class TClients;
 
 class TServerApp {
  public:
-  explicit TServerApp(TStartMode mode);
+  // `loop`: the main loop to run on (the window's); none: a TEventLoop of
+  // its own. A loop given must outlive the server.
+  explicit TServerApp(TStartMode mode, IEventLoop* loop = nullptr);
   ~TServerApp();  // Shutdown()
   TServerApp(const TServerApp&) = delete;
   TServerApp& operator=(const TServerApp&) = delete;
@@ -58,24 +63,33 @@ class TServerApp {
   // the question was answered No (the listener keeps running).
   bool StartTCP();
   bool StopTCP();
-  bool TcpListening() const { return m_tcp != nullptr; }
+  bool TcpListening() const { return m_tcp && m_tcp->Listening(); }
   uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
 
   IEventLoop& Loop() { return m_loop; }
+  TStartMode Mode() const { return m_mode; }
   TServerSettings& Settings() { return *m_settings; }
 
  private:
   void Warn(const std::string& text);
-  void LastObjectReleased();  // on the loop's thread
+  // Automation mode, on the loop's thread: ends the run when an end is
+  // wanted and nothing holds the server.
+  void EndWhenIdle();
+  bool Busy();  // an object exists or a connection is open
+  void Watch(remote::TkxSocketDispatcher& listener);
 
   const TStartMode m_mode;
   std::shared_ptr<TServerSettings> m_settings;
-  TEventLoop m_loop;
+  std::unique_ptr<TEventLoop> m_ownLoop;  // when none was given
+  IEventLoop& m_loop;
   TTimers m_timers{m_loop};
   TPorts* m_ports = nullptr;  // acquired for the run (from Start to Shutdown)
   TClients* m_clients = nullptr;
   remote::TkxSocketDispatcher m_local;
   std::unique_ptr<remote::TkxSocketDispatcher> m_tcp;
+  // Automation mode: the last object went, or nobody came in time. Stays
+  // set: the run ends at the first moment nothing holds the server.
+  bool m_endWanted = false;  // loop thread only
 };
 
 }  // namespace varn

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "platform/com_ports.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 

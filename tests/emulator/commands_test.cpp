@@ -1,6 +1,5 @@
 // The command set end to end: requests through TPort::Exchange to the
 // emulator on a pty, answers checked byte by byte against their layouts.
-#include <png.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "emulator/font.h"
 #include "tests/emulator/emulator_fixture.h"
+#include "tests/support/paper_png.h"
 
 namespace varn::emu {
 namespace {
@@ -15,27 +15,7 @@ namespace {
 using test::Bytes;
 using ::testing::HasSubstr;
 
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<uint8_t> gray;
-  bool Ink(int x, int y) const { return gray[static_cast<size_t>(y * width + x)] < 128; }
-};
-
-Picture ReadPng(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Picture p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) {
-    ADD_FAILURE() << "not a PNG: " << path << ": " << image.message;
-    return p;
-  }
-  image.format = PNG_FORMAT_GRAY;
-  p.width = static_cast<int>(image.width);
-  p.height = static_cast<int>(image.height);
-  p.gray.resize(PNG_IMAGE_SIZE(image));
-  EXPECT_TRUE(png_image_finish_read(&image, nullptr, p.gray.data(), 0, nullptr)) << image.message;
-  return p;
-}
+using Picture = test::PaperPng;
 
 TEST_F(EmulatorTest, StatusAndDeviceTypeAnswers) {
   EmulatorOptions o;
@@ -130,7 +110,7 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   dots[39] = '\x80';
   EXPECT_EQ(Error(Request(cmd::LoadLineDataEx, Bytes({0x2C, 0x01}) + dots)), 0);
   EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0x2C, 0x01, 0x2C, 0x01}))), 0);
-  const Picture one = ReadPng(o.paperPngPath);
+  const Picture one = test::ReadPaperPng(o.paperPngPath);
   ASSERT_EQ(one.width, TPaper::kPngWidth);
   ASSERT_EQ(one.height, 1);
   EXPECT_TRUE(one.Ink(TPaper::kMargin, 0));
@@ -143,7 +123,7 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   EXPECT_EQ(Error(Request(cmd::Draw, Bytes({0, 2}))), 0);
   EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("ЖЖЖ", 40))), 0);
   EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({0x7B, 0, 0, 0, 0}))), 0);
-  const Picture all = ReadPng(o.paperPngPath);
+  const Picture all = test::ReadPaperPng(o.paperPngPath);
   const FontMetrics& f1 = *FindFont(1);
   ASSERT_GT(all.height, 1 + 3 + f1.charHeight);
   for (int x = TPaper::kMargin; x < TPaper::kMargin + kPrintWidth; ++x)
@@ -165,7 +145,7 @@ TEST_F(EmulatorTest, ThePictureKeepsOnlyTheRecentPaper) {
   o.paperPngPath = env.Path("paper.png");
   Start(o);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Error(Request(cmd::FeedDocument, Bytes({0x02, 255}))), 0);
-  EXPECT_EQ(ReadPng(o.paperPngPath).height, static_cast<int>(TPaper::kMaxRows));
+  EXPECT_EQ(test::ReadPaperPng(o.paperPngPath).height, static_cast<int>(TPaper::kMaxRows));
 }
 
 TEST_F(EmulatorTest, PaperThatCannotBeWritten) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "emulator/emulated_device.h"
+#include "platform/com_ports.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "platform/text.h"

@@ -1,5 +1,6 @@
 // The varn-emu program's parts: its command line, its fault list, and its
 // registration as COM N.
+#include "platform/com_ports.h"
 #include "emulator/registration.h"
 #include "tests/emulator/emulator_fixture.h"
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -231,6 +232,34 @@ TEST_P(SocketTest, ClosingTheDispatcherEndsEveryConnectionAndReleasesItsObjects)
   EXPECT_EQ(test::g_liveSamples, baseline);  // released before Close returned
   for (auto& c : conns) EXPECT_THROW(Sum(*c->ServerObject(), 1, 1), ESocketConnectionError);
   EXPECT_THROW(Connection(), ESocketError);  // nobody listens any more
+}
+
+TEST_P(SocketTest, StoppingListeningKeepsEveryClientThatConnectedAndRefusesTheNext) {
+  auto served = Connection();
+  // Connected, accepted or still queued: kept all the same.
+  std::vector<StreamSocket> waiting;
+  for (int i = 0; i < 5; ++i) waiting.push_back(Raw());
+  const uint16_t port = dispatcher.BoundPort();
+  dispatcher.StopListening();
+  EXPECT_FALSE(dispatcher.Listening());
+  EXPECT_TRUE(dispatcher.Active());
+  EXPECT_EQ(dispatcher.ConnectionCount(), 6u);
+  for (StreamSocket& s : waiting) EXPECT_FALSE(s.WaitReadable(0us)) << "closed by the server";
+  EXPECT_EQ(Sum(*served->ServerObject(), 40, 2), 42);
+  try {
+    Connection();
+    ADD_FAILURE() << "connected while not listening";
+  } catch (const ESocketError& e) {
+    EXPECT_TRUE(e.NothingListens()) << e.what();  // a local client may start a server
+  }
+  waiting.clear();
+  EXPECT_TRUE(Eventually([&] { return dispatcher.ConnectionCount() == 1; }));
+
+  dispatcher.Listen();  // at the same place
+  EXPECT_TRUE(dispatcher.Listening());
+  EXPECT_EQ(dispatcher.BoundPort(), port);
+  EXPECT_EQ(Sum(*Connection()->ServerObject(), 1, 2), 3);
+  EXPECT_EQ(Sum(*served->ServerObject(), 2, 2), 4);
 }
 
 TEST_P(SocketTest, ClientsCallAtTheSameTime) {

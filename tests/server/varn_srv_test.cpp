@@ -9,6 +9,7 @@
 
 #include "emulator/emulated_device.h"
 #include "emulator/minimal_responder.h"
+#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
 #include "platform/event_loop.h"
 #include "platform/pty.h"

@@ -1,5 +1,7 @@
 #include "tests/support/test_env.h"
 
+#include "platform/testing/child_process.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -78,6 +80,16 @@ std::string ReadFileOrEmpty(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+ShellRun RunShell(const TempEnv& env, const std::string& commandLine) {
+  const std::string out = env.Path("run.out"), err = env.Path("run.err");
+  ChildProcess p("/bin/sh", {"-c", commandLine + " >" + out + " 2>" + err}, env.Path("sh.out"));
+  ShellRun r;
+  r.status = p.Wait(kPatience);
+  r.out = ReadFileOrEmpty(out);
+  r.err = ReadFileOrEmpty(err);
+  return r;
 }
 
 }  // namespace varn::test

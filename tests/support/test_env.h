@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -59,6 +60,14 @@ std::string ErrorAnswerBlock(std::string_view text);
 
 std::string Bytes(std::initializer_list<int> values);
 std::string ReadFileOrEmpty(const std::string& path);
+
+// A shell command line run to its end (at most kPatience) in `env`: its exit
+// status, standard output and standard error apart, as a script sees them.
+struct ShellRun {
+  std::optional<int> status;
+  std::string out, err;
+};
+ShellRun RunShell(const TempEnv& env, const std::string& commandLine);
 
 // The message of the `E` that `f` raises: "no error" when it raises none,
 // and another error propagates.

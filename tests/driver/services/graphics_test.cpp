@@ -1,7 +1,6 @@
 // Pictures end to end: a bitmap file through the driver object, the port
 // server started on demand and the emulated device onto its paper (text
 // and PNG), and the same from the varn command line.
-#include <png.h>
 
 #include <fstream>
 #include <regex>
@@ -11,6 +10,7 @@
 #include "protocol/frame.h"
 #include "tests/driver/core/driver_fixture.h"
 #include "tests/driver/services/bmp_writer.h"
+#include "tests/support/paper_png.h"
 
 namespace varn::test {
 namespace {
@@ -20,27 +20,7 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Result = std::pair<int32_t, std::string>;
 
-struct Png {
-  int width = 0, height = 0;
-  std::vector<uint8_t> gray;
-  bool Ink(int x, int y) const { return gray[static_cast<size_t>(y * width + x)] < 128; }
-};
-
-Png ReadPng(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Png p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) {
-    ADD_FAILURE() << "not a PNG: " << path << ": " << image.message;
-    return p;
-  }
-  image.format = PNG_FORMAT_GRAY;
-  p.width = static_cast<int>(image.width);
-  p.height = static_cast<int>(image.height);
-  p.gray.resize(PNG_IMAGE_SIZE(image));
-  EXPECT_TRUE(png_image_finish_read(&image, nullptr, p.gray.data(), 0, nullptr)) << image.message;
-  return p;
-}
+using Png = PaperPng;
 
 // The texts of the log's lines that name a loading method or its result.
 std::vector<std::string> LoadLines(const std::string& log) {
@@ -119,10 +99,10 @@ TEST_F(GraphicsTest, APictureIsLoadedRowByRowAndPrinted) {
               ElementsAre("LoadBitmapEx: 0", "LoadBMP: 0"));
 
   // Draw prints the range the load left (1..6): the whole picture, dot for dot.
-  const int before = ReadFileOrEmpty(png).empty() ? 0 : ReadPng(png).height;
+  const int before = ReadFileOrEmpty(png).empty() ? 0 : ReadPaperPng(png).height;
   EXPECT_EQ(drv.Call(u"Draw"), 0);
   EXPECT_THAT(Paper(), HasSubstr("[graphics] 1..6\n"));
-  const Png paper = ReadPng(png);
+  const Png paper = ReadPaperPng(png);
   ASSERT_EQ(paper.height, before + 6);
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 320; ++x)
@@ -184,7 +164,7 @@ TEST_F(GraphicsTest, FromTheCommandLine) {
   EXPECT_THAT(ReadFileOrEmpty(out), HasSubstr("LoadBitmap: 0\n"));
   EXPECT_THAT(ReadFileOrEmpty(out), HasSubstr("Draw: 0\n"));
   EXPECT_THAT(Paper(), HasSubstr("[graphics] 1..2\n"));
-  const Png paper = ReadPng(png);
+  const Png paper = ReadPaperPng(png);
   ASSERT_EQ(paper.height, 2);
   for (int y = 0; y < 2; ++y) {  // both rows: the left half black
     EXPECT_TRUE(paper.Ink(emu::TPaper::kMargin, y));

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "driver/services/search.h"
+#include "platform/com_ports.h"
 #include "platform/serial.h"
 #include "tests/driver/core/driver_fixture.h"
 

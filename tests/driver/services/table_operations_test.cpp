@@ -9,6 +9,7 @@
 #include "driver/services/operations.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
+#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"

@@ -3,8 +3,8 @@
 // takes the descriptions from the cache, and Ctrl+C in the middle of a read.
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
-#include "platform/testing/child_process.h"
 #include "platform/process_info.h"
+#include "platform/testing/child_process.h"
 #include "remote/local_server.h"
 #include "tests/support/test_env.h"
 
@@ -16,10 +16,7 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct VarnRun {
-  std::optional<int> status;
-  std::string out, err;
-};
+using VarnRun = ShellRun;
 
 class VarnTablesTest : public ::testing::Test {
  protected:
@@ -44,15 +41,7 @@ class VarnTablesTest : public ::testing::Test {
     com1 = std::make_unique<emu::TComRegistration>(1, device->SlavePath());
   }
   VarnRun Varn(const std::string& args) {
-    const std::string out = env.Path("varn.out"), err = env.Path("varn.err");
-    ChildProcess p("/bin/sh",
-                   {"-c", std::string(VARN_PROGRAM) + " " + args + " >" + out + " 2>" + err},
-                   env.Path("sh.out"));
-    VarnRun r;
-    r.status = p.Wait(kPatience);
-    r.out = ReadFileOrEmpty(out);
-    r.err = ReadFileOrEmpty(err);
-    return r;
+    return RunShell(env, std::string(VARN_PROGRAM) + " " + args);
   }
 
   TempEnv env;

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/com_ports.h"
 #include "remote/errors.h"
 #include "tests/server/app/server_process.h"
 

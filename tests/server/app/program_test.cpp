@@ -3,7 +3,10 @@
 // mode, the close request, signals, and the one-server-per-user socket.
 #include <filesystem>
 #include <functional>
+#include <set>
+#include <thread>
 
+#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -382,6 +385,50 @@ TEST_F(ProgramTest, AutomationModeEndsAfterTheLastRelease) {
   const bool ended = Eventually([&] { return !ProcessIsRunning(*pid); });
   if (!ended) TerminateProcess(*pid);
   EXPECT_TRUE(ended) << "still running after its last object was released";
+  EXPECT_FALSE(FileExists(SocketPath()));
+}
+
+// Drivers coming and going back to back against a server started on
+// demand, as runs of a command line do: a driver that reaches a server is
+// served to its end, even one that comes just as that server saw its last
+// object go; a driver that comes after it stopped listening starts the
+// next one. The pauses between runs and the time each uses its connection
+// vary, so that arrivals fall before, into and after a server's ending.
+TEST_F(ProgramTest, DriversComingAndGoingBackToBackAreNeverCutOff) {
+  ASSERT_EQ(RunProgram(env, {"/RegServer"}).status, 0);
+  std::vector<std::string> failures;
+  std::set<int64_t> servers;
+  for (int run = 0; run < 15; ++run) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(run % 3 * 3));
+    const auto use = run % 2 == 1 ? 250ms : 0ms;
+    try {
+      auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
+      conn->ServerGUID = kVarnSrvClsid;
+      remote::TLocalServerConnector connector;
+      connector.ServerGUID = kVarnSrvClsid;
+      connector.Open(*conn);
+      if (const auto pid = UnixSocketListenerProcessId(SocketPath())) servers.insert(*pid);
+      RemoteClient c(std::move(conn));
+      auto expectOk = [](const Outcome& o) {
+        if (o != Outcome{0, kOk}) throw std::runtime_error(std::to_string(o.code) + " " + o.text);
+      };
+      expectOk(c.Connect(run, u"varn", u"SHOP-2"));
+      expectOk(c.OpenPort(1));
+      const auto until = std::chrono::steady_clock::now() + use;
+      do {
+        expectOk(c.SendData(kRequest));
+      } while (std::chrono::steady_clock::now() < until);
+    } catch (const std::exception& e) {
+      failures.push_back("run " + std::to_string(run) + ": " + e.what());
+    }
+  }
+  EXPECT_THAT(failures, ::testing::IsEmpty());
+  // Every server started on the way ended with its last object.
+  for (int64_t pid : servers) {
+    const bool ended = Eventually([&] { return !ProcessIsRunning(pid); });
+    if (!ended) TerminateProcess(pid);
+    EXPECT_TRUE(ended) << pid << " still runs";
+  }
   EXPECT_FALSE(FileExists(SocketPath()));
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "emulator/minimal_responder.h"
+#include "platform/com_ports.h"
 #include "platform/posix/testing/held_output.h"
 #include "platform/registry.h"
 #include "protocol/frame.h"

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/com_ports.h"
 #include "platform/pty.h"
 #include "platform/registry.h"
 #include "protocol/frame.h"

@@ -4,10 +4,11 @@
 // another then meets the same server, never one that is just ending).
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
-#include "platform/testing/child_process.h"
+#include "platform/com_ports.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
 #include "remote/local_server.h"
 #include "tests/support/test_env.h"
@@ -17,10 +18,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-struct VarnRun {
-  std::optional<int> status;
-  std::string out, err;
-};
+using VarnRun = ShellRun;
 
 class VarnAddInSearchTest : public ::testing::Test {
  protected:
@@ -33,15 +31,7 @@ class VarnAddInSearchTest : public ::testing::Test {
     EXPECT_EQ(server.Wait(kPatience), 0) << ReadFileOrEmpty(env.Path("server.out"));
   }
   VarnRun Varn(const std::string& args) {
-    const std::string out = env.Path("varn.out"), err = env.Path("varn.err");
-    ChildProcess p("/bin/sh",
-                   {"-c", std::string(VARN_PROGRAM) + " " + args + " >" + out + " 2>" + err},
-                   env.Path("sh.out"));
-    VarnRun r;
-    r.status = p.Wait(kPatience);
-    r.out = ReadFileOrEmpty(out);
-    r.err = ReadFileOrEmpty(err);
-    return r;
+    return RunShell(env, std::string(VARN_PROGRAM) + " " + args);
   }
   // The emulator as COM `com`; COM numbers not taken by one lead nowhere.
   emu::EmulatedDevice& Device(int com, emu::EmulatorOptions o = {}) {

@@ -12,23 +12,12 @@ namespace {
 
 using ::testing::HasSubstr;
 
-struct VarnRun {
-  std::optional<int> status;
-  std::string out, err;
-};
+using VarnRun = ShellRun;
 
 class VarnProgramTest : public ::testing::Test {
  protected:
   VarnRun Varn(const std::string& args) {
-    const std::string out = env.Path("varn.out"), err = env.Path("varn.err");
-    ChildProcess p("/bin/sh",
-                   {"-c", std::string(VARN_PROGRAM) + " " + args + " >" + out + " 2>" + err},
-                   env.Path("sh.out"));
-    VarnRun r;
-    r.status = p.Wait(kPatience);
-    r.out = ReadFileOrEmpty(out);
-    r.err = ReadFileOrEmpty(err);
-    return r;
+    return RunShell(env, std::string(VARN_PROGRAM) + " " + args);
   }
 
   TempEnv env;
