@@ -1,0 +1,2 @@
+// The graphics page's picture conversions (to be built).
+#pragma once

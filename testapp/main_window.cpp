@@ -1,0 +1,1 @@
+#include "testapp/main_window.h"

@@ -1,0 +1,2 @@
+// TfmMain: the test program's main window (to be built).
+#pragma once

@@ -1,0 +1,1 @@
+#include "testapp/saved_inputs.h"

@@ -1,0 +1,2 @@
+// The page inputs saved between runs (to be built).
+#pragma once
