@@ -1,6 +1,7 @@
 #include "testapp/page_controls.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
@@ -80,6 +81,13 @@ QComboBox* NewBaudList(const QString& name) {
   for (const char* rate : {"2400", "4800", "9600", "19200", "38400", "57600", "115200"})
     cb->addItem(rate);
   return cb;
+}
+
+QLabel* NewLabel(const QString& name, const QString& text, QWidget* buddy) {
+  auto* l = new QLabel(text);
+  l->setObjectName(name);
+  if (buddy) l->setBuddy(buddy);
+  return l;
 }
 
 QString Num(int64_t v) {

@@ -13,6 +13,7 @@
 #include "testapp/page.h"
 
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 namespace varn::testapp {
@@ -57,6 +58,8 @@ class TCallPage : public TPage {
 QComboBox* NewComList(const QString& name);
 // "2400" .. "115200": the entry index is the baud-rate code.
 QComboBox* NewBaudList(const QString& name);
+// A label named `name` for `buddy`.
+QLabel* NewLabel(const QString& name, const QString& text, QWidget* buddy = nullptr);
 // The text of a driver value for the memos.
 QString Num(int64_t v);
 
