@@ -236,6 +236,8 @@ void TfmMain::AfterCallHandler(TPage&) {
                         .arg(m_driver.Text(u"ResultCodeDescription")));
   m_input->setText(m_driver.Text(u"ECRInput"));
   m_output->setText(m_driver.Text(u"ECROutput"));
+  // The beginning of a long exchange is what is read first.
+  for (QLineEdit* e : {m_time, m_result, m_input, m_output}) e->setCursorPosition(0);
 }
 
 void TfmMain::ShowAbout() {
