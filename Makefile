@@ -30,6 +30,7 @@ bench: build
 	$(BUILD)/bin/bench_remote_server
 	$(BUILD)/bin/bench_driver
 	$(BUILD)/bin/bench_tables
+	$(BUILD)/bin/bench_testapp
 
 clean:
 	rm -rf build
