@@ -252,6 +252,14 @@ TEST_F(FrameTest, AboutStateConnectionAndPrintingPages) {
     EXPECT_TRUE(lines.contains("Версия сервера: " + testapp::TestVersion()));
   }
 
+  // "Настройка свойств" opens the driver's own settings.
+  QString properties;
+  {
+    OnModal dialog([&](QWidget* d) { properties = d->windowTitle(); });
+    Click(*w, "btnProperties");
+  }
+  EXPECT_FALSE(properties.isEmpty());
+
   QWidget& conn = Page(*w, 0);
   EXPECT_FALSE(Field(*w, "edtComputerName").isEmpty());
   Click(conn, "btnServerConnect");
