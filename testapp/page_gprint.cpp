@@ -1,30 +1,33 @@
 // Печать графики: printing a range of the device's graphics lines, and
 // loading a picture file into them by the driver's own loading.
 #include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
 
-#include "testapp/form_controls.h"
 #include "testapp/graphics.h"
+#include "testapp/page_controls.h"
 #include "testapp/pages.h"
 
 namespace varn::testapp {
 namespace {
 
-class TfmGPrint : public TPage {
+class TfmGPrint : public TCallPage {
  public:
-  TfmGPrint(QWidget* owner, TDriver& driver) : TPage(owner, driver) {
+  TfmGPrint(QWidget* owner, TDriver& driver) : TCallPage(owner, driver) {
     setObjectName("fmGPrint");
-    m_first = NumberEdit(this, "edtFirstLineNumber", 1);
-    m_last = NumberEdit(this, "edtLastLineNumber", 200);
+    m_first = new TUpDownEdit("edtFirstLineNumber", "1", 0, 32767);
+    m_last = new TUpDownEdit("edtLastLineNumber", "200", 0, 32767);
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 8, 8, 8);
-    grid->addWidget(Caption(this, "Номер первой строки:", m_first), 0, 0);
+    grid->addWidget(NewLabel("lblFirstLineNumber", "Номер первой строки:", m_first), 0, 0);
     grid->addWidget(m_first, 0, 1);
-    grid->addWidget(Caption(this, "Номер последней строки:", m_last), 1, 0);
+    grid->addWidget(NewLabel("lblLastLineNumber", "Номер последней строки:", m_last), 1, 0);
     grid->addWidget(m_last, 1, 1);
-    int row = 0;
+    // The buttons in a column under the fields, as wide as the two.
+    int row = 2;
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
-      grid->addWidget(ActionButton(this, name, text, std::move(onClick)), row++, 2);
+      grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 0, 1, 2);
     };
     add("btnDraw", "Печать картинки", [this] { Draw(); });
     add("btnDrawEx", "Расширенная печать", [this] { DrawEx(); });
@@ -33,52 +36,40 @@ class TfmGPrint : public TPage {
         [this] { LoadBitmap(u"LoadBitmapEx"); });
     add("btnLoadBMP", "LoadBMP", [this] { LoadBMP(); });
     grid->setRowStretch(row, 1);
-    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
   }
   static QString PageTitle() { return "Печать графики"; }
 
  private:
   void Draw() {
-    RunCall([&] {
-      SetRange();
-      BeforeCall();
-      Driver().Call(u"Draw");
-      AfterCall();
-    });
+    SetRange();
+    CallDriver(u"Draw");
   }
 
   // The range is set inside the timed part here.
   void DrawEx() {
-    RunCall([&] {
-      BeforeCall();
-      SetRange();
-      Driver().Call(u"DrawEx");
-      AfterCall();
-    });
+    BeforeCall();
+    SetRange();
+    Driver().Call(u"DrawEx");
+    AfterCall();
   }
 
   // The range the driver left is shown whether the load went well or not.
   void LoadBitmap(const std::u16string& method) {
     const QString path = ChoosePicture(this);
     if (path.isEmpty()) return;
-    RunCall([&] {
-      BeforeCall();
-      Driver().Call(method, {Variant(path.toStdU16String())});
-      AfterCall();
-      m_last->setText(QString::number(Driver().Int(u"LastLineNumber")));
-      m_first->setText(QString::number(Driver().Int(u"FirstLineNumber")));
-    });
+    BeforeCall();
+    Driver().Call(method, {Variant(path.toStdU16String())});
+    AfterCall();
+    m_last->SetText(Num(Driver().Int(u"LastLineNumber")));
+    m_first->SetText(Num(Driver().Int(u"FirstLineNumber")));
   }
 
   void LoadBMP() {
     const QString path = ChoosePicture(this);
     if (path.isEmpty()) return;
-    RunCall([&] {
-      Driver().Set(u"FileName", path);
-      BeforeCall();
-      Driver().Call(u"LoadBMP");
-      AfterCall();
-    });
+    Driver().Set(u"FileName", path);
+    CallDriver(u"LoadBMP");
   }
 
   void SetRange() {
@@ -86,8 +77,8 @@ class TfmGPrint : public TPage {
     Driver().Set(u"LastLineNumber", ToInt(m_last->text()));
   }
 
-  QLineEdit* m_first;
-  QLineEdit* m_last;
+  TUpDownEdit* m_first;
+  TUpDownEdit* m_last;
 };
 
 }  // namespace

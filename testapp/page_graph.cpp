@@ -5,12 +5,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <algorithm>
 #include <stdexcept>
 
 #include "platform/text.h"
-#include "testapp/form_controls.h"
 #include "testapp/graphics.h"
+#include "testapp/page_controls.h"
 #include "testapp/pages.h"
 
 namespace varn::testapp {
@@ -20,9 +21,9 @@ namespace {
 constexpr int kLoadLines = 200;
 constexpr int kLoadLinesEx = 1200;
 
-class TfmGraph : public TPage {
+class TfmGraph : public TCallPage {
  public:
-  TfmGraph(QWidget* owner, TDriver& driver) : TPage(owner, driver) {
+  TfmGraph(QWidget* owner, TDriver& driver) : TCallPage(owner, driver) {
     setObjectName("fmGraph");
     m_image = new QLabel(this);
     m_image->setObjectName("Image");
@@ -39,7 +40,7 @@ class TfmGraph : public TPage {
     grid->addWidget(m_image, 0, 0, 7, 1);
     int row = 0;
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
-      grid->addWidget(ActionButton(this, name, text, std::move(onClick)), row++, 1);
+      grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 1);
     };
     add("btnOpen", "Открыть файл", [this] { OpenFile(); });
     add("btnMonochrome1", "Монохромизировать1", [this] { Convert(&Monochrome1); });
@@ -58,61 +59,51 @@ class TfmGraph : public TPage {
   void OpenFile() {
     const QString path = ChoosePicture(this);
     if (path.isEmpty()) return;
-    RunCall([&] {
-      BeforeCall();
-      QImage picture(path);
-      if (picture.isNull()) throw std::runtime_error("Bitmap image is not valid");
-      m_picture = picture;
-      ShowPicture();
-      AfterCall();
-    });
+    BeforeCall();
+    QImage picture(path);
+    if (picture.isNull()) throw std::runtime_error("Bitmap image is not valid");
+    m_picture = picture;
+    ShowPicture();
+    AfterCall();
   }
 
   // The picture changes in place; the progress bar shows while it works.
   void Convert(QImage (*convert)(const QImage&, const Progress&)) {
     if (m_picture.isNull()) return;
-    RunCall([&] {
-      Working working(*m_progress);
-      m_picture = convert(m_picture, [&](int position, int maximum) {
-        m_progress->setMaximum(maximum);
-        m_progress->setValue(std::min(position, maximum));
-      });
-      ShowPicture();
+    Working working(*m_progress);
+    m_picture = convert(m_picture, [&](int position, int maximum) {
+      m_progress->setMaximum(maximum);
+      m_progress->setValue(std::min(position, maximum));
     });
+    ShowPicture();
   }
 
   // One line per call; a refused line asks whether to go on.
   void LoadLines(const std::u16string& method, int limit) {
     if (m_picture.isNull()) return;
-    RunCall([&] {
-      const int n = std::min(m_picture.height(), limit);
-      Working working(*m_progress);
-      m_progress->setRange(0, n);
-      BeforeCall();
-      for (int y = 0; y < n; ++y) {
-        Driver().Set(u"LineNumber", y);
-        Driver().Set(u"LineData", LineText(y));
-        const int32_t result = Driver().Call(method);
-        m_progress->setValue(y + 1);
-        if (result != 0 && !GoOn()) break;
-      }
-      AfterCall();
-    });
+    const int n = std::min(m_picture.height(), limit);
+    Working working(*m_progress);
+    m_progress->setRange(0, n);
+    BeforeCall();
+    for (int y = 0; y < n; ++y) {
+      Driver().Set(u"LineNumber", y);
+      Driver().Set(u"LineData", LineText(y));
+      const int32_t result = Driver().Call(method);
+      m_progress->setValue(y + 1);
+      if (result != 0 && !GoOn()) break;
+    }
+    AfterCall();
   }
 
   void LoadAtOnce() {
     if (m_picture.isNull()) return;
-    RunCall([&] {
-      const int n = std::min(m_picture.height(), kLoadLinesEx);
-      std::string bytes;
-      bytes.reserve(static_cast<size_t>(n) * kLineBytes);
-      for (int y = 0; y < n; ++y) bytes += LineData(m_picture, y);
-      Driver().Set(u"LineData", QString::fromStdU16String(Cp1251ToUtf16(bytes)));
-      Driver().Set(u"LineNumber", 0);
-      BeforeCall();
-      Driver().Call(u"WideLoadLineData");
-      AfterCall();
-    });
+    const int n = std::min(m_picture.height(), kLoadLinesEx);
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(n) * kLineBytes);
+    for (int y = 0; y < n; ++y) bytes += LineData(m_picture, y);
+    Driver().Set(u"LineData", QString::fromStdU16String(Cp1251ToUtf16(bytes)));
+    Driver().Set(u"LineNumber", 0);
+    CallDriver(u"WideLoadLineData");
   }
 
   bool GoOn() {

@@ -1,56 +1,62 @@
 // Устройства: the driver's logical devices through its buffer properties.
 #include <QApplication>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 
-#include "testapp/form_controls.h"
+#include "testapp/page_controls.h"
 #include "testapp/pages.h"
 
 namespace varn::testapp {
 namespace {
 
-class TfmLD : public TPage {
+class TfmLD : public TCallPage {
  public:
-  TfmLD(QWidget* owner, TDriver& driver) : TPage(owner, driver) {
+  TfmLD(QWidget* owner, TDriver& driver) : TCallPage(owner, driver) {
     setObjectName("fmLD");
-    m_index = NumberEdit(this, "edtLDIndex", 0);
-    m_count = TextEdit(this, "edtLDCount", "", 64);
+    m_index = Edit("edtLDIndex", "0", 64);
+    m_count = Edit("edtLDCount", "", 64);
     m_count->setReadOnly(true);
-    m_baudRate = BaudRateList(this, "cbBaudRate");
-    m_comNumber = ComPortList(this, "cbComNumber");
-    m_number = NumberEdit(this, "edtLDNumber", 1);
-    m_name = TextEdit(this, "edtLDName", "");
-    m_timeout = NumberEdit(this, "edtTimeout", 100);
-    m_computer = TextEdit(this, "edtComputerName", "");
-    auto* browse = ActionButton(this, "btnComputerName", "...", [this] { BrowseComputer(); });
+    m_baudRate = NewBaudList("cbBaudRate");
+    m_comNumber = NewComList("cbComNumber");
+    m_number = Edit("edtLDNumber", "1", 64);
+    m_name = Edit("edtLDName", "");
+    m_timeout = Edit("edtTimeout", "100", 64);
+    m_computer = Edit("edtComputerName", "");
+    auto* browse = new QPushButton("...");
+    browse->setObjectName("btnComputerName");
+    connect(browse, &QPushButton::clicked, this, [this] { BrowseComputer(); });
     browse->setFixedWidth(24);
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 8, 8, 8);
     int row = 0;
-    const auto field = [&](const QString& caption, QWidget* input) {
-      grid->addWidget(Caption(this, caption, input), row, 0);
+    const auto field = [&](const char* name, const QString& caption, QWidget* input) {
+      grid->addWidget(NewLabel(name, caption, input), row, 0);
       grid->addWidget(input, row++, 1);
     };
-    field("Индекс:", m_index);
-    field("Количество:", m_count);
-    field("Скорость:", m_baudRate);
-    field("\u0421OM порт:", m_comNumber);  // the first letter is the Cyrillic Es
-    field("Номер:", m_number);
-    field("Название:", m_name);
-    field("Таймаут:", m_timeout);
+    field("lblLDIndex", "Индекс:", m_index);
+    field("lblLDCount", "Количество:", m_count);
+    field("lblBaudRate", "Скорость:", m_baudRate);
+    field("lblComNumber", "\u0421OM порт:", m_comNumber);  // the first letter is the Cyrillic Es
+    field("lblLDNumber", "Номер:", m_number);
+    field("lblLDName", "Название:", m_name);
+    field("lblTimeout", "Таймаут:", m_timeout);
     auto* computer = new QHBoxLayout;
     computer->setSpacing(2);
     computer->addWidget(m_computer);
     computer->addWidget(browse);
-    grid->addWidget(Caption(this, "Компьютер:", m_computer), row, 0);
+    grid->addWidget(NewLabel("lblComputerName", "Компьютер:", m_computer), row, 0);
     grid->addLayout(computer, row++, 1);
     grid->setRowStretch(8, 1);
 
     row = 0;
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
-      grid->addWidget(ActionButton(this, name, text, std::move(onClick)), row++, 2);
+      grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 2);
     };
     add("btnAddLD", "Добавить ЛУ", [this] { Run([&] { PutLDFields(); }, u"AddLD", true); });
     add("btnDeleteLD", "Удалить ЛУ", [this] { Run([&] { SetNumber(); }, u"DeleteLD", true); });
@@ -81,13 +87,16 @@ class TfmLD : public TPage {
  private:
   // Sets, the call, and on this page the fields shown whatever the result.
   void Run(const std::function<void()>& sets, const std::u16string& method, bool show) {
-    RunCall([&] {
-      if (sets) sets();
-      BeforeCall();
-      Driver().Call(method);
-      AfterCall();
-      if (show) ShowLDFields();
-    });
+    if (sets) sets();
+    CallDriver(method);
+    if (show) ShowLDFields();
+  }
+
+  QLineEdit* Edit(const char* name, const QString& text, int width = 0) {
+    auto* e = new QLineEdit(text);
+    e->setObjectName(name);
+    if (width > 0) e->setFixedWidth(width);
+    return e;
   }
 
   void SetNumber() { Driver().Set(u"LDNumber", ToInt(m_number->text())); }
@@ -102,11 +111,11 @@ class TfmLD : public TPage {
 
   void ShowLDFields() {
     m_name->setText(Driver().Text(u"LDName"));
-    m_number->setText(QString::number(Driver().Int(u"LDNumber")));
+    m_number->setText(Num(Driver().Int(u"LDNumber")));
     m_comNumber->setCurrentIndex(Driver().Int(u"LDComNumber") - 1);
     m_baudRate->setCurrentIndex(Driver().Int(u"LDBaudrate"));
-    m_count->setText(QString::number(Driver().Int(u"LDCount")));
-    m_index->setText(QString::number(Driver().Int(u"LDIndex")));
+    m_count->setText(Num(Driver().Int(u"LDCount")));
+    m_index->setText(Num(Driver().Int(u"LDIndex")));
   }
 
   void BrowseComputer() {

@@ -1,10 +1,13 @@
 // Таблицы: the device's settings tables, their structure, and reading and
 // writing one field of one row.
 #include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <limits>
 
-#include "testapp/form_controls.h"
+#include "testapp/page_controls.h"
 #include "testapp/pages.h"
 
 namespace varn::testapp {
@@ -26,36 +29,37 @@ int32_t LeadingInteger(const QString& text) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
-class TfmTable : public TPage {
+class TfmTable : public TCallPage {
  public:
-  TfmTable(QWidget* owner, TDriver& driver) : TPage(owner, driver) {
+  TfmTable(QWidget* owner, TDriver& driver) : TCallPage(owner, driver) {
     setObjectName("fmTable");
-    m_table = NumberEdit(this, "edtTableNumber", 1);
-    m_field = NumberEdit(this, "edtFieldNumber", 1);
-    m_row = NumberEdit(this, "edtRowNumber", 1);
-    m_value = TextEdit(this, "edtValue", "0123456789012345678901234567890123456789");
-    m_memo = new QPlainTextEdit(this);
+    m_table = new TUpDownEdit("edtTableNumber", "1", 0, 255);
+    m_field = new TUpDownEdit("edtFieldNumber", "1", 0, 255);
+    m_row = new TUpDownEdit("edtRowNumber", "1", 0, 255);
+    m_value = new QLineEdit("0123456789012345678901234567890123456789");
+    m_value->setObjectName("edtValue");
+    m_memo = new QPlainTextEdit;
     m_memo->setObjectName("Memo");
     m_memo->setReadOnly(true);
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 8, 8, 8);
-    grid->addWidget(Caption(this, "Номер таблицы:", m_table), 0, 0);
+    grid->addWidget(NewLabel("lblTableNumber", "Номер таблицы:", m_table), 0, 0);
     grid->addWidget(m_table, 0, 1);
-    grid->addWidget(Caption(this, "Номер поля:", m_field), 1, 0);
+    grid->addWidget(NewLabel("lblFieldNumber", "Номер поля:", m_field), 1, 0);
     grid->addWidget(m_field, 1, 1);
-    grid->addWidget(Caption(this, "Номер ряда:", m_row), 2, 0);
+    grid->addWidget(NewLabel("lblRowNumber", "Номер ряда:", m_row), 2, 0);
     grid->addWidget(m_row, 2, 1);
     int row = 0;
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
-      grid->addWidget(ActionButton(this, name, text, std::move(onClick)), row++, 2);
+      grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 2);
     };
     add("btnGetTableStruct", "Получить структуру таблицы", [this] { GetTableStruct(); });
     add("btnGetFieldStruct", "Получить структуру поля", [this] { GetFieldStruct(); });
     add("btnReadTable", "Прочитать таблицу", [this] { ReadTable(); });
     add("btnWriteTable", "Записать таблицу", [this] { WriteTable(); });
     add("btnInitTable", "Инициализировать таблицы", [this] { InitTable(); });
-    grid->addWidget(Caption(this, "Значение:", m_value), row, 0);
+    grid->addWidget(NewLabel("lblValue", "Значение:", m_value), row, 0);
     grid->addWidget(m_value, row++, 1, 1, 2);
     grid->addWidget(m_memo, row, 0, 1, 3);
     grid->setRowStretch(row, 1);
@@ -136,22 +140,17 @@ class TfmTable : public TPage {
   // Every button starts with an empty memo.
   void Run(const std::function<void()>& body) {
     m_memo->clear();
-    RunCall(body);
+    body();
   }
 
-  int32_t Call(const std::u16string& method) {
-    BeforeCall();
-    const int32_t result = Driver().Call(method);
-    AfterCall();
-    return result;
-  }
+  int32_t Call(const std::u16string& method) { return CallDriver(method); }
 
-  QString Number(const std::u16string& property) { return QString::number(Driver().Int(property)); }
+  QString Number(const std::u16string& property) { return Num(Driver().Int(property)); }
   void Line(const QString& text) { m_memo->appendPlainText(text); }
 
-  QLineEdit* m_table;
-  QLineEdit* m_field;
-  QLineEdit* m_row;
+  TUpDownEdit* m_table;
+  TUpDownEdit* m_field;
+  TUpDownEdit* m_row;
   QLineEdit* m_value;
   QPlainTextEdit* m_memo;
 };

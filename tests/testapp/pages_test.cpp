@@ -9,13 +9,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -23,6 +23,8 @@
 
 #include "testapp/driver.h"
 #include "testapp/graphics.h"
+#include "testapp/main_window.h"
+#include "testapp/page_controls.h"
 #include "testapp/pages.h"
 #include "tests/driver/core/driver_fixture.h"
 #include "tests/support/paper_png.h"
@@ -32,7 +34,6 @@ namespace {
 
 using testapp::TDriver;
 using testapp::TPage;
-using testapp::TPageClass;
 using ::testing::HasSubstr;
 
 constexpr char kTitle[] = "Тест драйвера Варн";
@@ -85,27 +86,30 @@ class Boxes {
   QTimer m_timer;
 };
 
-// A page in a data panel of the main window's size, with the call
-// notifications counted and the outcome kept as the main window shows it.
-struct Shown {
-  Shown(TPageClass cls, TDriver& driver) {
-    window.setObjectName("fmMain");
-    auto* panel = new QWidget(&window);
-    panel->setObjectName("pnlData");
-    panel->setFixedSize(405, 305);
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    page = cls.Create(panel, driver);
-    layout->addWidget(page);
-    window.setFixedSize(405, 305);
-    page->OnBeforeCall = [this](TPage&) { ++before; };
-    page->OnAfterCall = [this](TPage& p) {
-      ++after;
-      result = QString("(%1) %2")
-                   .arg(p.Driver().Int(u"ResultCode"))
-                   .arg(p.Driver().Text(u"ResultCodeDescription"));
-    };
-    window.show();
+// The program's main window on one of its pages, found by list index as a
+// click on the page list shows it; the call notifications of every page are
+// counted, and the outcome is read where the window shows it.
+struct Program {
+  Program() {
+    main.show();
+    for (int i = 0; i < main.Pages().Count(); ++i) {
+      TPage* p = main.Pages().Item(i)->Page;
+      p->OnBeforeCall = [this, shown = p->OnBeforeCall](TPage& page) {
+        ++before;
+        shown(page);
+      };
+      p->OnAfterCall = [this, shown = p->OnAfterCall](TPage& page) {
+        ++after;
+        shown(page);
+      };
+    }
+  }
+  // Shows page `index` (its list line clicked) and works on it from now on.
+  Program& On(int index) {
+    main.findChild<QListWidget*>("ListBox")->setCurrentRow(index);
+    EXPECT_EQ(main.PageIndex(), index);
+    page = main.CurrentPage();
+    return *this;
   }
   template <class W = QWidget>
   W* Find(const char* name) {
@@ -114,19 +118,33 @@ struct Shown {
     return w;
   }
   void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-  void Type(const char* edit, const QString& text) { Find<QLineEdit>(edit)->setText(text); }
-  QString Text(const char* edit) { return Find<QLineEdit>(edit)->text(); }
+  // Into a text field or a number field with its up-down.
+  void Type(const char* field, const QString& text) {
+    QWidget* w = Find(field);
+    if (auto* upDown = dynamic_cast<testapp::TUpDownEdit*>(w))
+      upDown->SetText(text);
+    else
+      static_cast<QLineEdit*>(w)->setText(text);
+  }
+  QString Text(const char* field) { return Find(field)->property("text").toString(); }
   QString Memo() { return Find<QPlainTextEdit>("Memo")->toPlainText(); }
+  // "(code) text" of the last call.
+  QString Result() { return main.findChild<QLineEdit*>("edtResult")->text(); }
+  TDriver& Driver() { return main.Driver(); }
   void Screenshot(const char* name) {
-    if (const char* dir = std::getenv("VARN_SCREENSHOTS"))
-      window.grab().save(QString("%1/VarnTest-%2.png").arg(dir, name));
+    if (const char* dir = std::getenv("VARN_SCREENSHOTS")) {
+      QApplication::processEvents();
+      main.grab().save(QString("%1/VarnTest-%2.png").arg(dir, name));
+    }
   }
 
-  QWidget window;
+  testapp::TfmMain main;
   TPage* page = nullptr;
   int before = 0, after = 0;
-  QString result;
 };
+
+// Page indexes in the list.
+constexpr int kPrint = 4, kGraph = 5, kGPrint = 6, kTable = 7, kLD = 8;
 
 class PagesTest : public DriverTest {
  protected:
@@ -294,9 +312,8 @@ const auto kAllBlack = [](int, int) { return true; };
 
 TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   StartWithPicture();
-  TDriver driver;
-  Shown graph(testapp::GraphPage(), driver);
-  Shown print(testapp::GPrintPage(), driver);
+  Program program;
+  Program& graph = program.On(kGraph);
   Boxes boxes;
 
   // Without a picture the buttons do nothing; a cancelled dialog neither.
@@ -306,14 +323,15 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   testapp::PictureChooser = [](QWidget*) { return QString(); };
   graph.Click("btnOpen");
   EXPECT_EQ(graph.before, 0);
-  EXPECT_FALSE(driver.Created());
 
   // The device's lines are printed back to see what reached them.
   const auto printed = [&](int lines) {
     const int top = PaperHeight();
-    print.Type("edtFirstLineNumber", "0");
-    print.Type("edtLastLineNumber", QString::number(lines - 1));
-    print.Click("btnDrawEx");
+    program.On(kGPrint);
+    program.Type("edtFirstLineNumber", "0");
+    program.Type("edtLastLineNumber", QString::number(lines - 1));
+    program.Click("btnDrawEx");
+    program.On(kGraph);
     EXPECT_THAT(Paper(), HasSubstr("[graphics] 0.." + std::to_string(lines - 1) + "\n"));
     return PaperRows(top, lines);
   };
@@ -325,7 +343,7 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
     // Opening is one call, a whole loading another.
     EXPECT_EQ(graph.before, before + 2) << button;
     EXPECT_EQ(graph.after, after + 2) << button;
-    EXPECT_EQ(graph.result, "(0) Ошибок нет.") << button;
+    EXPECT_EQ(graph.Result(), "(0) Ошибок нет.") << button;
     EXPECT_FALSE(graph.Find<QProgressBar>("ProgressBar")->isVisible());
   };
 
@@ -333,7 +351,7 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   const QImage black = Picture(320, 250, kAllBlack);
   loaded("black.bmp", black, "btnLoadLineData");
   EXPECT_EQ(graph.Find<QLabel>("Image")->pixmap().size(), QSize(320, 250));
-  EXPECT_EQ(driver.Int(u"LineNumber"), 199);
+  EXPECT_EQ(graph.Driver().Int(u"LineNumber"), 199);
   std::vector<std::string> rows = printed(250);
   EXPECT_EQ(std::vector(rows.begin(), rows.begin() + 200), Rows(black, 200));
   EXPECT_EQ(std::vector(rows.begin() + 200, rows.end()), std::vector(50, std::string(320, '.')));
@@ -344,7 +362,7 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   const QImage left = Picture(320, 250, pattern);
   loaded("wide.bmp", Picture(400, 250, [&](int x, int y) { return x >= 320 || pattern(x, y); }),
          "btnLoadLineDataEx");
-  EXPECT_EQ(driver.Int(u"LineNumber"), 249);
+  EXPECT_EQ(graph.Driver().Int(u"LineNumber"), 249);
   EXPECT_EQ(printed(250), Rows(left, 250));
 
   // "Загрузка 1 командой" as well, the 40 bytes of each line joined in
@@ -374,9 +392,9 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
 TEST_F(PagesTest, GraphicsPageAsksWhetherToGoOnAfterARefusedLine) {
   // A port with no device behind it refuses every line at once.
   registry.WriteString("SOFTWARE\\Kvelta\\Варн\\Сервер\\Ports", "COM9", env.Path("no-tty"));
-  TDriver driver;
-  Shown graph(testapp::GraphPage(), driver);
-  driver.Set(u"ComNumber", 9);
+  Program graph;
+  graph.On(kGraph);
+  graph.Driver().Set(u"ComNumber", 9);
   Choose(Save("black.bmp", Picture(320, 250, kAllBlack)));
   graph.Click("btnOpen");
 
@@ -390,10 +408,10 @@ TEST_F(PagesTest, GraphicsPageAsksWhetherToGoOnAfterARefusedLine) {
     EXPECT_EQ(box.icon, QMessageBox::Warning);
     EXPECT_EQ(box.buttons, QMessageBox::Yes | QMessageBox::No);
   }
-  EXPECT_EQ(driver.Int(u"LineNumber"), 1);
+  EXPECT_EQ(graph.Driver().Int(u"LineNumber"), 1);
   EXPECT_EQ(graph.before, 2);
   EXPECT_EQ(graph.after, 2);
-  EXPECT_EQ(graph.result, "(-2) СOM порт не доступен");
+  EXPECT_EQ(graph.Result(), "(-2) СOM порт не доступен");
   EXPECT_TRUE(graph.Find<QPushButton>("btnLoadLineDataEx")->isEnabled());
 
   // One command has nothing to go on with: no question.
@@ -404,8 +422,8 @@ TEST_F(PagesTest, GraphicsPageAsksWhetherToGoOnAfterARefusedLine) {
 
 TEST_F(PagesTest, GraphicsPrintingPage) {
   StartWithPicture();
-  TDriver driver;
-  Shown page(testapp::GPrintPage(), driver);
+  Program page;
+  page.On(kGPrint);
   Boxes boxes;
   EXPECT_EQ(page.Text("edtFirstLineNumber"), "1");
   EXPECT_EQ(page.Text("edtLastLineNumber"), "200");
@@ -421,7 +439,7 @@ TEST_F(PagesTest, GraphicsPrintingPage) {
   Choose(halvesPath);
   page.Type("edtFirstLineNumber", "7");
   page.Click("btnLoadBitmap");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
   EXPECT_EQ(page.Text("edtFirstLineNumber"), "1");
   EXPECT_EQ(page.Text("edtLastLineNumber"), "3");
   // The driver puts the picture where that range prints it.
@@ -438,15 +456,15 @@ TEST_F(PagesTest, GraphicsPrintingPage) {
   page.Type("edtFirstLineNumber", "7");
   page.Type("edtLastLineNumber", "9");
   page.Click("btnLoadBitmapEx");
-  EXPECT_THAT(U8(page.result), ::testing::StartsWith("(-8) "));
+  EXPECT_THAT(U8(page.Result()), ::testing::StartsWith("(-8) "));
   EXPECT_EQ(page.Text("edtFirstLineNumber"), "1");
   EXPECT_EQ(page.Text("edtLastLineNumber"), "3");
 
   // LoadBMP loads the file set as FileName; DrawEx prints the typed range.
   Choose(halvesPath);
   page.Click("btnLoadBMP");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
-  EXPECT_EQ(U8(driver.Text(u"FileName")), halvesPath);
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
+  EXPECT_EQ(U8(page.Driver().Text(u"FileName")), halvesPath);
   page.Type("edtFirstLineNumber", "2");
   page.Type("edtLastLineNumber", "3");
   top = PaperHeight();
@@ -473,8 +491,8 @@ TEST_F(PagesTest, GraphicsPrintingPage) {
 
 TEST_F(PagesTest, TablesPageReadsAndWritesTheDevicesFields) {
   StartDevice();
-  TDriver driver;
-  Shown page(testapp::TablePage(), driver);
+  Program page;
+  page.On(kTable);
   Boxes boxes;
   EXPECT_EQ(page.Text("edtValue"), "0123456789012345678901234567890123456789");
   EXPECT_TRUE(page.Find<QPlainTextEdit>("Memo")->isReadOnly());
@@ -535,10 +553,10 @@ TEST_F(PagesTest, TablesPageReadsAndWritesTheDevicesFields) {
   at("99", "1", "1");
   page.Click("btnReadTable");
   EXPECT_EQ(page.Memo(), "");
-  EXPECT_FALSE(page.result.startsWith("(0)")) << U8(page.result);
+  EXPECT_FALSE(page.Result().startsWith("(0)")) << U8(page.Result());
   // The tables back to their defaults.
   page.Click("btnInitTable");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
   at("1", "3", "1");
   page.Click("btnReadTable");
   EXPECT_EQ(page.Text("edtValue"), "4");
@@ -554,11 +572,10 @@ TEST_F(PagesTest, TablesPageReadsAndWritesTheDevicesFields) {
 }
 
 TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
-  TDriver driver;
-  EXPECT_FALSE(driver.Created());
-  Shown page(testapp::LDPage(), driver);
+  Program page;
+  page.On(kLD);
   // Made with the page, which shows the driver's buffer: one default device.
-  EXPECT_TRUE(driver.Created());
+  EXPECT_TRUE(page.Driver().Created());
   EXPECT_EQ(page.Text("edtLDCount"), "1");
   EXPECT_EQ(page.Text("edtLDIndex"), "0");
   EXPECT_TRUE(page.Find<QLineEdit>("edtLDCount")->isReadOnly());
@@ -582,12 +599,12 @@ TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
   page.Type("edtLDIndex", "5");
   page.Type("edtLDCount", "?");
   page.Click("btnAddLD");
-  EXPECT_EQ(page.result, "(-9) Параметр вне диапазона.");
+  EXPECT_EQ(page.Result(), "(-9) Параметр вне диапазона.");
   EXPECT_EQ(page.Text("edtLDCount"), "1");
   EXPECT_EQ(page.Text("edtLDIndex"), "0");
-  driver.Set(u"LDTCPPort", 211);
+  page.Driver().Set(u"LDTCPPort", 211);
   page.Click("btnAddLD");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
   EXPECT_EQ(page.Text("edtLDCount"), "2");
   EXPECT_EQ(page.Text("edtLDIndex"), "1");
   EXPECT_EQ(page.Text("edtLDNumber"), "2");
@@ -606,17 +623,17 @@ TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
   page.Type("edtTimeout", "250");
   page.Type("edtLDCount", "?");
   page.Click("btnSetParamLD");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
   EXPECT_EQ(page.Text("edtLDCount"), "?");
   page.Click("btnGetParamLD");
   EXPECT_EQ(U8(page.Text("edtLDName")), "Касса Б");
-  EXPECT_EQ(driver.Int(u"LDTimeout"), 250);
+  EXPECT_EQ(page.Driver().Int(u"LDTimeout"), 250);
 
   // The active device's settings become the driver's.
   page.Click("btnSetActiveLD");
-  EXPECT_EQ(driver.Int(u"ComNumber"), 3);
-  EXPECT_EQ(driver.Int(u"BaudRate"), 6);
-  EXPECT_EQ(driver.Int(u"Timeout"), 250);
+  EXPECT_EQ(page.Driver().Int(u"ComNumber"), 3);
+  EXPECT_EQ(page.Driver().Int(u"BaudRate"), 6);
+  EXPECT_EQ(page.Driver().Int(u"Timeout"), 250);
   page.Type("edtLDNumber", "1");
   page.Click("btnGetActiveLD");
   EXPECT_EQ(page.Text("edtLDNumber"), "2");
@@ -626,7 +643,7 @@ TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
   page.Type("edtLDNumber", "7");
   page.Type("edtLDCount", "?");
   page.Click("btnDeleteLD");
-  EXPECT_EQ(page.result, "(-9) Параметр вне диапазона.");
+  EXPECT_EQ(page.Result(), "(-9) Параметр вне диапазона.");
   EXPECT_EQ(page.Text("edtLDCount"), "2");
   // Deleting the device shown moves to the new last one.
   page.Type("edtLDNumber", "2");
@@ -635,9 +652,9 @@ TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
   EXPECT_EQ(page.Text("edtLDIndex"), "0");
   EXPECT_EQ(U8(page.Text("edtLDName")), "Устройство №1");
   page.Click("btnGetActiveLD");
-  EXPECT_EQ(page.result, "(-9) Параметр вне диапазона.");
+  EXPECT_EQ(page.Result(), "(-9) Параметр вне диапазона.");
   page.Click("btnGetCountLD");
-  EXPECT_EQ(page.result, "(0) Ошибок нет.");
+  EXPECT_EQ(page.Result(), "(0) Ошибок нет.");
   EXPECT_EQ(page.Text("edtLDCount"), "1");
   EXPECT_EQ(page.before, 12);
   EXPECT_EQ(page.after, 12);
