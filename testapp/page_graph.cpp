@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <algorithm>
 #include <stdexcept>
 
@@ -28,8 +29,12 @@ class TfmGraph : public TCallPage {
     m_image = new QLabel(this);
     m_image->setObjectName("Image");
     m_image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_image->setFrameShape(QFrame::StyledPanel);
-    m_image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    // A picture bigger than the area is scrolled, as the device's 320 dots
+    // are wider than the page has room for beside the buttons.
+    auto* area = new QScrollArea;
+    area->setObjectName("ImageArea");
+    area->setWidget(m_image);
+    area->setWidgetResizable(true);
     m_progress = new QProgressBar(this);
     m_progress->setObjectName("ProgressBar");
     m_progress->setTextVisible(false);
@@ -37,7 +42,7 @@ class TfmGraph : public TCallPage {
 
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 8, 8, 8);
-    grid->addWidget(m_image, 0, 0, 7, 1);
+    grid->addWidget(area, 0, 0, 7, 1);
     int row = 0;
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
       grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 1);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -227,6 +228,23 @@ std::vector<std::string> Dots(const QImage& p) {
   return rows;
 }
 
+// A small picture in grays: a shaded band, a frame and a name, for the
+// threshold conversion to make black and white.
+QImage Logo() {
+  QImage p(320, 96, QImage::Format_RGB32);
+  p.fill(Qt::white);
+  QPainter g(&p);
+  QLinearGradient shade(0, 0, 320, 0);
+  shade.setColorAt(0, QColor(20, 20, 20));
+  shade.setColorAt(1, QColor(240, 240, 240));
+  g.fillRect(0, 0, 320, 16, shade);
+  g.setPen(QPen(QColor(60, 60, 60), 3));
+  g.drawRect(2, 22, 315, 71);
+  g.setFont(QFont("DejaVu Sans", 30, QFont::Bold));
+  g.drawText(QRect(0, 22, 320, 72), Qt::AlignCenter, "ВАРН");
+  return p;
+}
+
 TEST(Graphics, LineDataTakesExactBlackOfTheLeft320Dots) {
   // Dot x is bit x mod 8 of byte x div 8; near-black is not black.
   QImage p = Picture(320, 2, [](int x, int y) { return y == 0 && (x == 0 || x == 9 || x == 319); });
@@ -373,6 +391,9 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
          "btnWideLoadLineData");
   EXPECT_EQ(printed(250), Rows(Picture(320, 250, other), 250));
   EXPECT_TRUE(boxes.seen.empty());
+  Choose(Save("logo.bmp", Logo()));
+  graph.Click("btnOpen");
+  graph.Click("btnMonochrome1");
   graph.Screenshot("Graph");
 
   // A conversion changes the picture shown, in place, with no driver call.
@@ -658,6 +679,66 @@ TEST_F(PagesTest, LogicalDevicesPageShowsTheBufferAfterEveryCall) {
   EXPECT_EQ(page.Text("edtLDCount"), "1");
   EXPECT_EQ(page.before, 12);
   EXPECT_EQ(page.after, 12);
+}
+
+TEST_F(PagesTest, AReceiptPrintedThroughThePages) {
+  StartWithPicture();
+  Program program;
+  Boxes boxes;
+
+  // Text, bold and font lines and a bar code from the printing page.
+  program.On(kPrint);
+  program.Type("edtStringForPrinting", "ООО «Ромашка», касса 1");
+  program.Click("btnPrintString");
+  program.Type("edtStringForPrinting", "ЧЕК № 17");
+  program.Click("btnPrintWideString");
+  program.Type("edtFontType", "3");
+  program.Type("edtStringForPrinting", "Хлеб ржаной        1 x 45.00");
+  program.Click("btnPrintStringWithFont");
+  program.Type("edtBarcode", "460123456789");
+  program.Click("btnPrintBarCode");
+  EXPECT_EQ(program.Result(), "(0) Ошибок нет.");
+
+  // A picture: opened and made black and white on the graphics page,
+  // loaded line by line, printed from the graphics printing page.
+  program.On(kGraph);
+  Choose(Save("logo.bmp", Logo()));
+  program.Click("btnOpen");
+  program.Click("btnMonochrome1");
+  const QImage mono = program.Find<QLabel>("Image")->pixmap().toImage();
+  program.Click("btnLoadLineData");
+  program.On(kGPrint);
+  program.Type("edtFirstLineNumber", "0");
+  program.Type("edtLastLineNumber", "95");
+  const int top = PaperHeight();
+  program.Click("btnDraw");
+  program.On(kPrint);
+  program.Type("edtStringQuantity", "2");
+  program.Click("btnFeedDocument");
+  EXPECT_EQ(program.Result(), "(0) Ошибок нет.");
+  EXPECT_TRUE(boxes.seen.empty());
+
+  EXPECT_EQ(Paper(),
+            "ООО «Ромашка», касса 1\n"
+            "[bold] ЧЕК № 17\n"
+            "[font 3] Хлеб ржаной        1 x 45.00\n"
+            "[barcode] 460123456789\n"
+            "[graphics] 0..95\n"
+            "\n\n");
+  // On the paper's picture: ink in the text and bar code above, the
+  // picture dot for dot, then the fed blank lines.
+  const PaperPng paper = ReadPaperPng(png);
+  const auto inked = [&](int from, int to) {
+    int n = 0;
+    for (int y = from; y < to; ++y)
+      for (int x = 0; x < paper.width; ++x) n += paper.Ink(x, y);
+    return n;
+  };
+  EXPECT_GT(inked(0, top), 1000);
+  EXPECT_EQ(PaperRows(top, 96), Rows(mono, 96));
+  EXPECT_GT(inked(top, top + 96), 1000);
+  EXPECT_GT(paper.height, top + 96);
+  EXPECT_EQ(inked(top + 96, paper.height), 0);
 }
 
 }  // namespace
