@@ -439,6 +439,16 @@ TEST_F(PagesTest, GraphicsPageAsksWhetherToGoOnAfterARefusedLine) {
   graph.Click("btnWideLoadLineData");
   EXPECT_EQ(boxes.seen.size(), 2u);
   EXPECT_EQ(graph.after, 3);
+
+  // A file that is no picture: the error, and the picture stays.
+  const std::string junk = env.Path("junk.bmp");
+  std::ofstream(junk) << "no picture";
+  Choose(junk);
+  graph.Click("btnOpen");
+  ASSERT_EQ(boxes.seen.size(), 3u);
+  EXPECT_EQ(U8(boxes.seen[2].text), "Bitmap image is not valid");
+  EXPECT_EQ(boxes.seen[2].icon, QMessageBox::Critical);
+  EXPECT_EQ(graph.Find<QLabel>("Image")->pixmap().size(), QSize(320, 250));
 }
 
 TEST_F(PagesTest, GraphicsPrintingPage) {
