@@ -2,6 +2,7 @@
 // library, VarnSrv and the emulator: the tables list and editor with the
 // progress window of their background reads, the picture loader and the
 // device search.
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -16,6 +17,7 @@
 #include "driver/gui/picture.h"
 #include "driver/gui/tables.h"
 #include "driver/services/operations.h"
+#include "emulator/paper.h"
 #include "platform/com_ports.h"
 #include "tests/driver/gui/gui_test.h"
 #include "tests/driver/services/bmp_writer.h"
@@ -215,6 +217,113 @@ TEST_F(DialogsTest, StoppingATablesReadThenEditingATable) {
   EXPECT_EQ(refusedCaption, "Драйвер Варн");
   EXPECT_EQ(keptText, "20000");
   EXPECT_EQ(DeviceValue(other, 4, 1, 1), 2000);
+}
+
+// A 330 x 250 picture: shown whole, written as 200 lines of its left 320
+// dots with the bar running, and printed as lines 1 to 200.
+TEST_F(DialogsTest, APictureIsShownWrittenWithProgressAndTestPrinted) {
+  emu::EmulatorOptions o;
+  o.paperPngPath = env.Path("paper.png");
+  StartDevice(o);
+  const TestPicture picture = MakePicture(330, 250, {kWhite, kBlack}, [](int x, int y) {
+    return x >= 316 || (x / 10 + y / 10) % 2 == 0;
+  });
+  const std::string file = env.Path("logo.bmp");
+  std::ofstream(file, std::ios::binary) << EncodeBmp(picture, {24});
+
+  Driver drv;
+  gui::TfmPicture dialog(nullptr, drv.Object());
+  dialog.show();
+  auto* download = Find<QPushButton>(dialog, "btnDownload");
+  auto* print = Find<QPushButton>(dialog, "btnTestPrint");
+  EXPECT_FALSE(download->isEnabled());
+  EXPECT_FALSE(print->isEnabled());
+  dialog.OpenFile(QString::fromStdString(file));
+  const QPixmap shown = Find<QLabel>(dialog, "Image")->pixmap();
+  EXPECT_EQ(shown.size(), QSize(330, 250));
+  const QImage image = shown.toImage();
+  EXPECT_EQ(image.pixelColor(5, 5), Qt::black);
+  EXPECT_EQ(image.pixelColor(15, 5), Qt::white);
+  EXPECT_EQ(image.pixelColor(325, 249), Qt::black);
+  EXPECT_TRUE(download->isEnabled());
+  Screenshot(&dialog, "TfmPicture");
+
+  std::vector<int> positions;
+  bool busyButtons = false;
+  auto* bar = Find<QProgressBar>(dialog, "ProgressBar");
+  QObject::connect(bar, &QProgressBar::valueChanged, [&](int value) {
+    positions.push_back(value);
+    busyButtons = busyButtons || download->isEnabled() || print->isEnabled();
+  });
+  OnModal errors;
+  QTest::mouseClick(download, Qt::LeftButton);
+  EXPECT_EQ(errors.text, "");
+  // Up by rows to 100 (y * 100 / 199 moves on every other row), then back to 0.
+  ASSERT_EQ(positions.size(), 101u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end() - 1));
+  EXPECT_EQ(positions[0], 1);
+  EXPECT_EQ(positions[99], 100);
+  EXPECT_EQ(positions[100], 0);
+  EXPECT_FALSE(busyButtons);
+  EXPECT_TRUE(download->isEnabled());
+
+  QTest::mouseClick(print, Qt::LeftButton);
+  EXPECT_EQ(errors.text, "");
+  EXPECT_THAT(Paper(), HasSubstr("[graphics] 1..200\n"));
+  const PaperPng paper = ReadPaperPng(env.Path("paper.png"));
+  ASSERT_EQ(paper.height, 200);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 320; ++x)
+      ASSERT_EQ(paper.Ink(emu::TPaper::kMargin + x, y), picture.Dark(x, y)) << x << ", " << y;
+}
+
+// The emulator at 9600 on COM2, every other port missing: the search from
+// the page finds it, and a double-click makes it the page's and the
+// driver's port and rate.
+TEST_F(DialogsTest, ASearchFromThePageFindsTheDeviceAndTheChoiceComesBack) {
+  for (int n = 1; n <= 32; ++n)
+    registry.WriteString(kPortsKey, "COM" + std::to_string(n), env.Path("no-such-port"));
+  emu::EmulatorOptions o;
+  o.baudCode = 2;
+  StartDevice(o, 2);
+  Driver drv;
+  gui::TfmPage page;
+  page.SetObjects({&drv.Object()});
+  page.Activate(nullptr);
+
+  QStringList found;
+  bool started = false;
+  Modals search([&](QWidget* w) {
+    if (w->objectName() != "TfmFind") return false;
+    auto* list = Find<QTreeWidget>(*w, "ListView");
+    auto* start = Find<QPushButton>(*w, "btnStart");
+    if (!started) {
+      EXPECT_FALSE(Find<QPushButton>(*w, "btnStop")->isEnabled());
+      QTest::mouseClick(start, Qt::LeftButton);
+      started = true;
+      EXPECT_TRUE(Find(*w, "Animate")->isVisible());
+      return false;
+    }
+    if (!start->isEnabled()) return false;  // still searching
+    EXPECT_FALSE(Find(*w, "Animate")->isVisible());
+    EXPECT_EQ(list->topLevelItemCount(), 32);
+    QTreeWidgetItem* com2 = list->topLevelItem(1);
+    for (int c = 0; c < 3; ++c) found << com2->text(c);
+    EXPECT_EQ(list->topLevelItem(5)->text(2), "-2: СOM порт не доступен");
+    list->setCurrentItem(com2);
+    Screenshot(w, "TfmFind");
+    DoubleClick(list->viewport(), list->visualItemRect(com2).center());
+    return true;
+  });
+  QTest::mouseClick(Find<QPushButton>(page, "btnFind"), Qt::LeftButton);
+  EXPECT_EQ(found.join("|"), "СOM2|9600|ФР Варн");
+  EXPECT_EQ(Find<QComboBox>(page, "cbComNumber")->currentIndex(), 1);
+  EXPECT_EQ(Find<QComboBox>(page, "cbBaudRate")->currentIndex(), 2);
+  EXPECT_EQ(drv.Int(u"ComNumber"), 2);
+  EXPECT_EQ(drv.Int(u"BaudRate"), 2);
+  QTest::mouseClick(Find<QPushButton>(page, "btnCheck"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLineEdit>(page, "edtResult")->text(), "0: Ошибок нет.");
+  page.Deactivate();
 }
 
 }  // namespace

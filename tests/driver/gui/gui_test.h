@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
@@ -36,6 +37,14 @@ inline void Type(QWidget* w, const QString& text) {
     QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
     QApplication::sendEvent(w, &release);
   }
+}
+
+// A double-click as the mouse makes it: press, release, double-click,
+// release (QTest's own sends the double-click alone).
+inline void DoubleClick(QWidget* w, QPoint at) {
+  QTest::mouseClick(w, Qt::LeftButton, {}, at);
+  QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+  QTest::mouseRelease(w, Qt::LeftButton, {}, at);
 }
 
 // Eventually, with Qt's events processed meanwhile (the workers post to the
