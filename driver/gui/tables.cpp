@@ -141,6 +141,8 @@ TfmTable::TfmTable(QWidget* owner, IDispatch& drv, TTable& table)
   Grid->setColumnCount(7);
   Grid->setHorizontalHeaderLabels({"Ряд", "Поле", "Название", "Тип", "Мин.", "Макс.", "Значение"});
   Grid->verticalHeader()->hide();
+  // Rows as high as their value editors, no higher.
+  Grid->verticalHeader()->setDefaultSectionSize(QLineEdit().sizeHint().height());
   Grid->setSelectionMode(QAbstractItemView::NoSelection);
   Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TFields& fields = table.Fields();
