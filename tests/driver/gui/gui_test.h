@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "driver/gui/gui_common.h"
@@ -98,12 +99,28 @@ class OnModal {
   Modals m_modals;
 };
 
+// One QApplication for the whole binary, offscreen, destroyed at the end
+// (so that what Qt and fontconfig hold is freed: clean under LeakSanitizer).
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    gui::SetWindowsFont();
+  }
+  void TearDown() override { m_app.reset(); }
+
+ private:
+  int m_argc = 1;
+  char m_name[16] = "drv_gui_test";
+  char* m_argv[2] = {m_name, nullptr};
+  std::unique_ptr<QApplication> m_app;
+};
+inline auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
 class GuiTest : public DriverTest {
  protected:
-  GuiTest() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gui::EnsureApplication();
-  }
   template <class W = QWidget>
   static W* Find(QWidget& parent, const char* name) {
     W* w = parent.findChild<W*>(name);
