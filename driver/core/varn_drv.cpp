@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
+#include "platform/dynamic_library.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/connection.h"
@@ -36,6 +38,46 @@ std::optional<double> OleDate(int day, int month, int year) {
   const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   const int64_t unixDays = int64_t{era} * 146097 + doe - 719468;
   return static_cast<double>(unixDays + 25569);
+}
+
+// The window library's entry point (driver/gui/gui_entry.cpp).
+using ShowPropertiesEntry = int32_t (*)(IDispatch* driver, char* text, size_t size);
+
+bool DisplayAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+// The windows live in libVarnDrvGui.so beside this library, loaded the first
+// time one is needed, so hosts that never open one never load Qt. A missing
+// display is found before loading it: without one, Qt would end the process.
+ShowPropertiesHook LoadWindowLibrary() {
+  if (!DisplayAvailable())
+    throw EDriverError(-8,
+                       "Окно свойств недоступно: нет дисплея (DISPLAY, WAYLAND_DISPLAY и "
+                       "QT_QPA_PLATFORM не заданы).");
+  std::string dir = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
+  dir = dir.substr(0, dir.find_last_of('/') + 1);
+  ShowPropertiesEntry entry = nullptr;
+  try {
+    entry = DynamicLibrary::Load(dir + kWindowLibraryName)
+                .Function<ShowPropertiesEntry>("VarnDrvGuiShowProperties");
+  } catch (const std::exception& e) {
+    throw EDriverError(
+        -8, std::string("Окно свойств недоступно: библиотека окон драйвера не загружена (") +
+                e.what() + ").");
+  }
+  if (!entry)
+    throw EDriverError(-8, "Окно свойств недоступно: в библиотеке окон драйвера нет точки входа.");
+  return [entry](IDispatch& driver) {
+    char text[1024] = "";
+    const int32_t code = entry(&driver, text, sizeof text);
+    if (code != 0) throw EDriverError(code, text);
+    return code;
+  };
 }
 
 std::string FileVersionText() {
@@ -142,9 +184,16 @@ int32_t TVarnDrv::ShowProperties() {
     std::lock_guard lock(g_hookLock);
     hook = g_showProperties;
   }
-  if (!hook)
-    return SetResult(-8, "Окно свойств недоступно: библиотека окон драйвера не загружена.");
-  return hook(*this);
+  try {
+    if (!hook) {
+      hook = LoadWindowLibrary();
+      std::lock_guard lock(g_hookLock);
+      if (!g_showProperties) g_showProperties = hook;
+    }
+    return hook(*this);
+  } catch (...) {
+    return HandleError(std::current_exception());
+  }
 }
 
 // --- setters with rules --------------------------------------------------------------

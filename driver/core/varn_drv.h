@@ -39,7 +39,11 @@ inline constexpr const char* kIVarnDrv3Iid = "{2DFBF0B4-D23A-4632-BB00-3885F1CBE
 inline constexpr const char* kIVarnDrv4Iid = "{7162EE36-6DE2-445D-BA92-085BC6213996}";  // 129
 inline constexpr const char* kDriverParamKey = "SOFTWARE\\Kvelta\\Варн\\Драйвер\\Param";
 
-// Filled by the window library when it is loaded; returns a result code.
+// The library with the driver's windows, beside the driver's own.
+inline constexpr const char* kWindowLibraryName = "libVarnDrvGui.so";
+// What ShowProperties runs: set in-process by a host that has the windows
+// linked, else the window library's entry point once it is loaded. Returns a
+// result code; raises EDriverError for a window that could not be shown.
 using ShowPropertiesHook = std::function<int32_t(IDispatch& driver)>;
 void SetShowPropertiesHook(ShowPropertiesHook hook);
 

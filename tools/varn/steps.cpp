@@ -8,9 +8,9 @@
 
 #include "driver/services/log_file.h"
 #include "platform/text.h"
-#include "tools/varn/tables_command.h"
 #include "tools/varn/addin_steps.h"
 #include "tools/varn/search_command.h"
+#include "tools/varn/tables_command.h"
 
 namespace varn::tool {
 namespace {
@@ -20,6 +20,7 @@ const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] tables [--refresh]
        varn [--json] --1c STEP... | list
        varn [--json] search [--use]
+       varn properties
        varn --help
 
 Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
@@ -49,6 +50,9 @@ answers, showing the rows live on a terminal, and prints one line per device
 found: port, baud rate, description. The driver's settings stay as they
 were, unless --use makes the first device found the driver's port and rate.
 Ctrl+C stops the search after the exchange under way.
+
+properties opens the driver's settings window (ShowProperties) on a desktop;
+without a display or without the window library it tells why and ends with 1.
 
 Exit status: 0 when every call returned 0 and no step failed; 1 when a call
 returned non-zero or a step failed (every step still runs); 2 for a mistake
@@ -539,6 +543,21 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
       return RunSearch(words.subspan(1), create, json, out, err);
     } catch (const EUsageError& e) {
       return usage(e.what());
+    }
+  }
+  if (words[0] == "properties") {
+    // The driver's settings window, on a desktop: its result line only.
+    if (words.size() > 1 || addIn || json) return usage("properties takes nothing beside it");
+    try {
+      DispatchPtr drv = create();
+      const int32_t code = CallMethod(*drv, u"ShowProperties").ToInt32();
+      if (code != 0)
+        err << "varn: " << code << ": "
+            << Utf16ToUtf8(GetProperty(*drv, u"ResultCodeDescription").ToString()) << std::endl;
+      return code == 0 ? kExitOk : kExitFailed;
+    } catch (const std::exception& e) {
+      err << "varn: " << e.what() << std::endl;
+      return kExitFailed;
     }
   }
   const bool list = words[0] == "list";
