@@ -1,4 +1,4 @@
-# The two entry points of a fresh Debian 12 machine:
+# The entry points of a fresh Debian 12 machine:
 #   make run    bootstrap, build, run the main job
 #   make test   bootstrap, build, run every test
 #   make varntest  bootstrap, build, VarnTest on the emulator as COM1

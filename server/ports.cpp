@@ -70,6 +70,19 @@ void TPorts::UnlockAll() {
   for (auto& p : m_items) p->Unlock();
 }
 
+void TPorts::CloseAll() {
+  std::vector<TPort*> ports;
+  {
+    std::lock_guard lock(m_stateLock);
+    for (auto& p : m_items) ports.push_back(p.get());
+  }
+  // Ports stay listed while the list lives: safe without the state lock.
+  for (TPort* p : ports) {
+    std::lock_guard exchange(p->ExchangeLock());
+    if (p->Opened()) p->Close();
+  }
+}
+
 void TPorts::UpdateTimers() {
   std::lock_guard lock(m_stateLock);
   for (auto& p : m_items) p->UpdateTimer();

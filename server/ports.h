@@ -59,6 +59,9 @@ class TPorts {
 
   // These take the lock themselves.
   void UnlockAll();
+  // Closes every open device, each under its exchange lock (an exchange in
+  // progress ends first).
+  void CloseAll();
   void UpdateTimers();  // after AutoUnlock or PortTimeout changed
 
  private:

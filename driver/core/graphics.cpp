@@ -13,26 +13,6 @@ constexpr int kLineDots = 320;  // 40 bytes
 constexpr int kLoadBitmapRows = 200;
 constexpr int kLoadBitmapExRows = 1200;
 
-uint8_t ReverseBits(uint8_t b) {
-  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-
-// LineData of row y: ⌈w / 8⌉ bytes. A black pixel is a 0 bit in the row and
-// a set bit is a dot, hence the inversion; the device counts dots from bit
-// 0, the row from bit 7, hence the mirroring. Dots past w stay clear, so
-// the end of the last byte never prints.
-std::string LineBytes(const TMonoBitmap& bitmap, int y, int w) {
-  const size_t n = (static_cast<size_t>(w) + 7) / 8;
-  std::string line(n, '\0');
-  const uint8_t* row = bitmap.Row(y);
-  for (size_t k = 0; k < n; ++k)
-    line[k] = static_cast<char>(ReverseBits(static_cast<uint8_t>(~row[k])));
-  if (w % 8 != 0) line[n - 1] = static_cast<char>(line[n - 1] & ((1 << (w % 8)) - 1));
-  return line;
-}
-
 int32_t LoadFile(TVarnDrv& d, const std::u16string& fileName, const char* loadName,
                  int32_t (TVarnDrv::*load)(), int rowLimit) {
   try {
@@ -82,7 +62,7 @@ int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,
     // prints exactly the picture; loaded to 0..h-1, Draw would drop its
     // top row and print a line the load never wrote.
     m_lineNumber = y + 1;
-    m_lineData = LineBytes(bitmap, y, w);
+    m_lineData = DeviceLineBytes(bitmap, y, w);
     result = RunMethod(loadName, load);
     if (result != 0) break;
   }

@@ -60,8 +60,12 @@ void EnsureApplication() {
   static char name[] = "VarnDrv";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
-  app->setFont(QFont("DejaVu Sans", 9));
   app->setQuitOnLastWindowClosed(false);
+  SetWindowsFont();
+}
+
+void SetWindowsFont() {
+  QApplication::setFont(QFont("DejaVu Sans", 9));
 }
 
 }  // namespace varn::gui

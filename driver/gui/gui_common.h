@@ -46,7 +46,10 @@ void ShowError(QWidget* parent, const QString& text);
 QString CurrentErrorText();
 
 // A QApplication when the host has none (the driver's hosts usually do
-// not); the font is DejaVu Sans, the system font of the target systems.
+// not), with the windows' font.
 void EnsureApplication();
+// The windows' font: DejaVu Sans, the system font of the target systems
+// (for a host or test that makes its own QApplication).
+void SetWindowsFont();
 
 }  // namespace varn::gui

@@ -29,7 +29,8 @@ TfmLog::TfmLog() {
   lblFileName = new QLabel("Файл:");
   edtFileName = new QLineEdit;
   edtFileName->setObjectName("edtFileName");
-  edtFileName->setMinimumWidth(260);
+  // Room for a usual log path (~/.local/state/varn/VarnDrv.log and longer).
+  edtFileName->setMinimumWidth(edtFileName->fontMetrics().averageCharWidth() * 48);
   btnFileName = new QToolButton;
   btnFileName->setObjectName("btnFileName");
   btnFileName->setText("...");
@@ -48,6 +49,7 @@ TfmLog::TfmLog() {
 
 void TfmLog::Load() {
   edtFileName->setText(Driver().Text(u"LogFileName"));
+  edtFileName->setCursorPosition(0);
   chbLogEnabled->setChecked(Driver().Bool(u"LogEnabled"));
   UpdateEnabling();
 }

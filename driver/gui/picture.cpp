@@ -19,13 +19,11 @@
 namespace varn::gui {
 namespace {
 
-constexpr int kRows = 200;
-
-uint8_t ReverseBits(uint8_t b) {
-  uint8_t r = 0;
-  for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | (((b >> i) & 1) << (7 - i)));
-  return r;
-}
+constexpr int kRows = 200;  // LoadLineData's part of the line memory
+constexpr int kLineDots = 320;
+// What the dialog keeps of a picture to show it: bounded, since a small
+// compressed file may claim any size.
+constexpr TBitmapLimits kShownLimits{4096, 4096};
 
 // ServerConnect, LockPort, Connect checked; on the way out Disconnect and
 // UnlockPort for whatever had succeeded.
@@ -87,7 +85,7 @@ TfmPicture::TfmPicture(QWidget* owner, IDispatch& drv) : QDialog(owner), m_drv(d
   buttons->addWidget(btnDownload);
   buttons->addWidget(btnTestPrint);
   buttons->addStretch();
-  auto* btnClose = new QPushButton("Закрыть");
+  btnClose = new QPushButton("Закрыть");
   btnClose->setObjectName("btnClose");
   buttons->addWidget(btnClose);
   layout->addLayout(buttons);
@@ -104,15 +102,23 @@ TfmPicture::TfmPicture(QWidget* owner, IDispatch& drv) : QDialog(owner), m_drv(d
 TfmPicture::~TfmPicture() = default;
 
 void TfmPicture::Guard(const std::function<void()>& action) {
+  // The writes let the window process its messages: no second action may
+  // start meanwhile.
+  const bool loaded = m_bitmap != nullptr;
+  for (auto* b : {btnOpen, btnDownload, btnTestPrint, btnClose}) b->setEnabled(false);
   try {
     action();
   } catch (...) {
     ShowError(this, CurrentErrorText());
   }
+  btnOpen->setEnabled(true);
+  btnClose->setEnabled(true);
+  btnDownload->setEnabled(loaded || m_bitmap);
+  btnTestPrint->setEnabled(loaded || m_bitmap);
 }
 
 void TfmPicture::OpenFile(const QString& file) {
-  m_bitmap = std::make_shared<TMonoBitmap>(LoadBmpFile(U8(file), TBitmapLimits{1 << 16, 1 << 16}));
+  m_bitmap = std::make_shared<TMonoBitmap>(LoadBmpFile(U8(file), kShownLimits));
   const TMonoBitmap& b = *m_bitmap;
   QImage image(b.width, b.height, QImage::Format_Mono);
   image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
@@ -127,17 +133,15 @@ void TfmPicture::Download() {
   if (!m_bitmap) return;
   const TMonoBitmap& b = *m_bitmap;
   const int h = std::min(b.height, kRows);
-  const int w = std::min(b.width, 320);
-  const size_t bytes = (static_cast<size_t>(w) + 7) / 8;
+  const int w = std::min(b.width, kLineDots);
   TDrv d(m_drv);
   {
     TDeviceSession session(d);
     for (int y = 0; y < h; ++y) {
-      std::string line(bytes, '\0');
-      for (size_t k = 0; k < bytes; ++k)
-        line[k] = static_cast<char>(ReverseBits(static_cast<uint8_t>(~b.Row(y)[k])));
-      d.Set(u"LineNumber", y);
-      PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(line)));
+      // Row y to line y + 1, as the driver's own loading does, so that the
+      // test print of lines 1 to h prints exactly the picture.
+      d.Set(u"LineNumber", y + 1);
+      PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(DeviceLineBytes(b, y, w))));
       d.Check(u"LoadLineData");
       ProgressBar->setValue(h > 1 ? y * 100 / (h - 1) : 100);
       QApplication::processEvents();

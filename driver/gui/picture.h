@@ -37,6 +37,7 @@ class TfmPicture : public QDialog {
   QPushButton* btnOpen;
   QPushButton* btnDownload;
   QPushButton* btnTestPrint;
+  QPushButton* btnClose;
 };
 
 }  // namespace varn::gui

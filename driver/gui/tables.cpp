@@ -141,6 +141,8 @@ TfmTable::TfmTable(QWidget* owner, IDispatch& drv, TTable& table)
   Grid->setColumnCount(7);
   Grid->setHorizontalHeaderLabels({"Ряд", "Поле", "Название", "Тип", "Мин.", "Макс.", "Значение"});
   Grid->verticalHeader()->hide();
+  // Rows as high as their value editors, no higher.
+  Grid->verticalHeader()->setDefaultSectionSize(QLineEdit().sizeHint().height());
   Grid->setSelectionMode(QAbstractItemView::NoSelection);
   Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TFields& fields = table.Fields();
@@ -177,6 +179,7 @@ TfmTable::TfmTable(QWidget* owner, IDispatch& drv, TTable& table)
       if (Grid->cellWidget(r, kValueColumn) == now) Grid->setCurrentCell(r, kValueColumn);
   });
   layout->addWidget(Grid, 1);
+  Grid->viewport()->installEventFilter(this);
   btnClose = new QPushButton("Закрыть");
   btnClose->setObjectName("btnClose");
   btnClose->setDefault(true);
@@ -236,9 +239,11 @@ void TfmTable::FitColumns() {
   if (rest > 0) Grid->setColumnWidth(kValueColumn, Grid->columnWidth(kValueColumn) + rest);
 }
 
-void TfmTable::resizeEvent(QResizeEvent* event) {
-  QDialog::resizeEvent(event);
-  FitColumns();
+bool TfmTable::eventFilter(QObject* watched, QEvent* event) {
+  // The grid's client area has its final size only once the scroll bars
+  // are settled: the last column follows it from there.
+  if (watched == Grid->viewport() && event->type() == QEvent::Resize) FitColumns();
+  return QDialog::eventFilter(watched, event);
 }
 
 void ShowTablesDialog(QWidget* owner, IDispatch& drv) {

@@ -41,7 +41,7 @@ class TfmTable : public QDialog {
   bool WriteRow(int row, bool force);
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FitColumns();

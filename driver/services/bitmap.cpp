@@ -334,4 +334,22 @@ TMonoBitmap LoadBmpFile(const std::string& path, TBitmapLimits limits) {
   }
 }
 
+namespace {
+uint8_t ReverseBits(uint8_t b) {
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+}  // namespace
+
+std::string DeviceLineBytes(const TMonoBitmap& bitmap, int y, int w) {
+  const size_t n = (static_cast<size_t>(w) + 7) / 8;
+  std::string line(n, '\0');
+  const uint8_t* row = bitmap.Row(y);
+  for (size_t k = 0; k < n; ++k)
+    line[k] = static_cast<char>(ReverseBits(static_cast<uint8_t>(~row[k])));
+  if (w % 8 != 0) line[n - 1] = static_cast<char>(line[n - 1] & ((1 << (w % 8)) - 1));
+  return line;
+}
+
 }  // namespace varn

@@ -60,6 +60,13 @@ inline constexpr size_t kMaxBitmapFileBytes = 64u << 20;
 // both messages name the file.
 TMonoBitmap LoadBmpFile(const std::string& path, TBitmapLimits limits);
 
+// The device's graphics line for row y of the picture, its left w dots:
+// ⌈w / 8⌉ bytes. A black pixel is a 0 bit in the row and a set bit is a
+// dot, hence the inversion; the device counts dots from bit 0, the row from
+// bit 7, hence the mirroring. Dots past w stay clear, so the end of the last
+// byte never prints.
+std::string DeviceLineBytes(const TMonoBitmap& bitmap, int y, int w);
+
 // Nearest of black and white by luminance (ITU-R BT.601 weights).
 inline bool IsDark(uint8_t r, uint8_t g, uint8_t b) {
   return 299u * r + 587u * g + 114u * b < 127500u;

@@ -93,6 +93,10 @@ void TServerApp::EndWhenIdle() {
   m_local.StopListening();
   if (m_tcp) m_tcp->StopListening();
   if (!Busy()) {
+    // A port a client left open (it moved on to another) is let go while
+    // the start lock is held: the next server, which starts only after it,
+    // can open it at once instead of finding it taken by this ending one.
+    m_ports->CloseAll();
     m_loop.Quit();
     return;
   }

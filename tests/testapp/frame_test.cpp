@@ -81,20 +81,28 @@ class OnModal {
   QWidget* m_seen = nullptr;
 };
 
-class FrameTest : public DriverTest {
- protected:
-  static void SetUpTestSuite() {
+// One QApplication for the whole binary, offscreen, gone before the end.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "testapp_frame_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
     QApplication::setFont(QFont("DejaVu Sans", 9));
     // Closing a main window ends a test's loop, never the test program.
     QApplication::setQuitOnLastWindowClosed(false);
-    (void)app;
   }
+  void TearDown() override { m_app.reset(); }
 
+ private:
+  int m_argc = 1;
+  char m_name[24] = "testapp_frame_test";
+  char* m_argv[2] = {m_name, nullptr};
+  std::unique_ptr<QApplication> m_app;
+};
+[[maybe_unused]] auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class FrameTest : public DriverTest {
+ protected:
   std::unique_ptr<TfmMain> NewMain() {
     auto w = std::make_unique<TfmMain>();
     w->show();

@@ -1,6 +1,5 @@
-// The property page and the dialogs it opens, offscreen, on the real driver
-// library and VarnSrv. With VARN_SCREENSHOTS set to a folder, every window
-// is saved there as VarnDrv-<window>.png.
+// The property page, the frame, the logical-devices and parameters dialogs
+// and the control, offscreen, on the real driver library and VarnSrv.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -21,59 +20,14 @@
 #include "driver/gui/page.h"
 #include "driver/gui/params.h"
 #include "driver/gui/property_frame.h"
-#include "tests/driver/core/driver_fixture.h"
+#include "tests/driver/gui/gui_test.h"
 
 namespace varn::test {
 namespace {
 
 using gui::TfmPage;
 
-void Screenshot(QWidget* w, const char* name) {
-  const char* dir = std::getenv("VARN_SCREENSHOTS");
-  if (!dir) return;
-  w->adjustSize();
-  w->grab().save(QString("%1/VarnDrv-%2.png").arg(dir, name));
-}
-
-// Runs `inspect` on the next modal window to appear, then closes it (as
-// Escape does); the text of a message box is kept.
-class OnModal {
- public:
-  explicit OnModal(std::function<void(QWidget*)> inspect = {}) : m_inspect(std::move(inspect)) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-      QWidget* w = QApplication::activeModalWidget();
-      if (!w || w == m_seen) return;
-      m_seen = w;
-      if (auto* box = qobject_cast<QMessageBox*>(w)) {
-        text = box->text();
-        caption = box->windowTitle();
-      }
-      if (m_inspect) m_inspect(w);
-      static_cast<QDialog*>(w)->reject();
-    });
-    m_timer.start(20);
-  }
-  QString text, caption;
-
- private:
-  std::function<void(QWidget*)> m_inspect;
-  QTimer m_timer;
-  QWidget* m_seen = nullptr;
-};
-
-class PageTest : public DriverTest {
- protected:
-  PageTest() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    gui::EnsureApplication();
-  }
-  template <class W = QWidget>
-  W* Find(QWidget& parent, const char* name) {
-    W* w = parent.findChild<W*>(name);
-    EXPECT_TRUE(w) << name;
-    return w;
-  }
-};
+class PageTest : public GuiTest {};
 
 // A page whose Activate/Apply are reachable (they are the frame's calls).
 class TestPage : public TfmPage {
@@ -202,6 +156,7 @@ TEST_F(PageTest, LogicalDevicesFrameParamsAndControl) {
   drv.Set(u"LogEnabled", Variant(true));
   gui::TfmParams params(nullptr, drv.Object());
   Screenshot(&params, "TfmParams");
+  Screenshot(Find(params, "TfmLog"), "TfmLog");
   auto* log = params.findChild<QCheckBox*>("chbLogEnabled");
   ASSERT_TRUE(log);
   EXPECT_TRUE(log->isChecked());
