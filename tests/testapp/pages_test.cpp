@@ -39,16 +39,26 @@ using ::testing::HasSubstr;
 
 constexpr char kTitle[] = "Тест драйвера Варн";
 
-void EnsureApplication() {
-  if (QApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "VarnTest";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  app->setFont(QFont("DejaVu Sans", 9));
-  app->setApplicationDisplayName(kTitle);
-  app->setQuitOnLastWindowClosed(false);
-}
+// One QApplication for the whole binary, offscreen, gone before the end
+// (so that nothing of Qt's is left for the leak check).
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    QApplication::setFont(QFont("DejaVu Sans", 9));
+    QApplication::setApplicationDisplayName(kTitle);
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void TearDown() override { m_app.reset(); }
+
+ private:
+  int m_argc = 1;
+  char m_name[24] = "testapp_pages_test";
+  char* m_argv[2] = {m_name, nullptr};
+  std::unique_ptr<QApplication> m_app;
+};
+[[maybe_unused]] auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::string U8(const QString& s) {
   return s.toStdString();
@@ -149,10 +159,6 @@ constexpr int kPrint = 4, kGraph = 5, kGPrint = 6, kTable = 7, kLD = 8;
 
 class PagesTest : public DriverTest {
  protected:
-  PagesTest() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    EnsureApplication();
-  }
   ~PagesTest() override { testapp::PictureChooser = nullptr; }
 
   void StartWithPicture() {
