@@ -226,7 +226,8 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
     EXPECT_EQ(Field(*w, "edtBarcode"), "4601234567893");  // 13 again, restored whole
     EXPECT_EQ(Find<QWidget>(*w->CurrentPage(), "edtFontType")->property("text").toString(), "3");
     EXPECT_EQ(Find<QComboBox>(*w, "cbCOMNumber")->currentIndex(), 4);
-    EXPECT_EQ(Find<QComboBox>(*w, "cbBaudRate")->currentIndex(), 1);
+    // The devices page has a list of that name too.
+    EXPECT_EQ(Find<QComboBox>(*Find<QWidget>(*w, "fmParams"), "cbBaudRate")->currentIndex(), 1);
     EXPECT_TRUE(Find<QCheckBox>(*w, "chbStopOnError")->isChecked());
     EXPECT_THROW(w->ShowPage(11), std::out_of_range);
   }
@@ -269,7 +270,7 @@ TEST_F(FrameTest, AboutStateConnectionAndPrintingPages) {
   EXPECT_FALSE(properties.isEmpty());
 
   QWidget& conn = Page(*w, 0);
-  EXPECT_FALSE(Field(*w, "edtComputerName").isEmpty());
+  EXPECT_FALSE(Find<QLineEdit>(conn, "edtComputerName")->text().isEmpty());
   Click(conn, "btnServerConnect");
   EXPECT_TRUE(Field(*w, "edtResult").startsWith("(0) ")) << U8(Field(*w, "edtResult"));
   EXPECT_TRUE(w->Driver().Bool(u"ServerConnected"));
