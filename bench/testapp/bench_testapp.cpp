@@ -4,7 +4,11 @@
 // per second; beside it, the same driver object called in a bare loop with
 // Connect and with GetECRStatus (bench_driver's call), no window at all.
 //
-//   build/default/bin/bench_testapp [--hidden] [seconds of the page's run, default 10]
+// With --line the emulator keeps to a 115200-baud line (each byte it sends
+// takes 10 bit times), as bench_driver's second figure does: there the
+// device, not the page, sets the pace.
+//
+//   build/default/bin/bench_testapp [--hidden] [--line] [seconds of the page's run, default 10]
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -42,12 +46,26 @@ W* Find(QWidget& parent, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool hidden = argc > 1 && std::string(argv[1]) == "--hidden";
-  const double seconds = argc > 1 + hidden ? std::atof(argv[1 + hidden]) : 10.0;
+  bool hidden = false, line = false;
+  double seconds = 10.0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--hidden")
+      hidden = true;
+    else if (arg == "--line")
+      line = true;
+    else
+      seconds = std::atof(argv[i]);
+  }
   bench::TempFolder folder;
   Registry reg = Registry::Default();
   RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
-  emu::EmulatedDevice device(emu::EmulatorOptions{});  // 4800 baud set, bytes at once
+  emu::EmulatorOptions options;  // 4800 baud set, bytes at once
+  if (line) {
+    options.baudCode = 6;
+    options.faults.lineSpeed = true;
+  }
+  emu::EmulatedDevice device(options);
   emu::TComRegistration com1(1, device.SlavePath());
 
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -56,6 +74,7 @@ int main(int argc, char** argv) {
   // Shown, every figure and outcome field is painted after each command;
   // with --hidden the loop runs without painting.
   if (!hidden) w.show();
+  w.Driver().Set(u"BaudRate", options.baudCode);
   Find<QListWidget>(w, "ListBox")->setCurrentRow(10);
   QWidget& page = *w.CurrentPage();
   auto* stop = Find<QPushButton>(page, "btnStop");
