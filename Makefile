@@ -1,10 +1,11 @@
-# The two entry points of a fresh Debian 12 machine:
+# The entry points of a fresh Debian 12 machine:
 #   make run    bootstrap, build, run the main job
 #   make test   bootstrap, build, run every test
+#   make varntest  bootstrap, build, VarnTest on the emulator as COM1
 PRESET ?= default
 BUILD := build/$(PRESET)
 
-.PHONY: run test build bootstrap bench clean
+.PHONY: run test build bootstrap bench clean varntest
 
 bootstrap:
 	@scripts/bootstrap
@@ -16,6 +17,9 @@ build: bootstrap
 run: build
 	tools/run-demo.sh $(BUILD)
 
+varntest: build
+	tools/run-varntest.sh $(BUILD)
+
 test: build
 	ctest --preset $(PRESET)
 
@@ -26,6 +30,7 @@ bench: build
 	$(BUILD)/bin/bench_remote_server
 	$(BUILD)/bin/bench_driver
 	$(BUILD)/bin/bench_tables
+	$(BUILD)/bin/bench_testapp
 
 clean:
 	rm -rf build

@@ -1,0 +1,52 @@
+#include "testapp/page.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+namespace varn::testapp {
+
+TPage::TPage(QWidget* owner, TDriver& driver) : QWidget(owner), m_driver(driver) {}
+
+void TPage::BeforeCall() {
+  if (OnBeforeCall) OnBeforeCall(*this);
+}
+
+void TPage::AfterCall() {
+  if (OnAfterCall) OnAfterCall(*this);
+}
+
+void TPage::RunCall(const std::function<void()>& body) {
+  // Only the buttons enabled now come back: a button the page keeps
+  // disabled (a stop button while idle) stays so.
+  std::vector<QAbstractButton*> disabled;
+  for (QAbstractButton* b : findChildren<QAbstractButton*>()) {
+    if (b->isEnabled() && b->metaObject()->className() == QStringLiteral("QPushButton")) {
+      b->setEnabled(false);
+      disabled.push_back(b);
+    }
+  }
+  QString failure;
+  try {
+    body();
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  } catch (...) {
+    failure = "Unknown failure";
+  }
+  for (QAbstractButton* b : disabled) b->setEnabled(true);
+  if (!failure.isEmpty())
+    QMessageBox::critical(window(), QApplication::applicationDisplayName(), failure);
+}
+
+int32_t TPage::ToInt(const QString& text) {
+  bool ok = false;
+  const int32_t v = text.trimmed().toInt(&ok);
+  if (!ok) throw std::invalid_argument("'" + text.toStdString() + "' is not a valid integer value");
+  return v;
+}
+
+}  // namespace varn::testapp

@@ -1,0 +1,76 @@
+// Команда: any frame, typed as hexadecimal bytes, sent as it is.
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <stdexcept>
+#include <string>
+
+#include "platform/text.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+#include "testapp/command_text.h"
+#include "testapp/page_controls.h"
+#include "testapp/pages.h"
+
+namespace varn::testapp {
+
+std::string ParseCommandText(const QString& text) {
+  // Cut at each single blank: two blanks in a row leave an empty token.
+  const QString s = text.trimmed() + ' ';
+  std::string bytes;
+  qsizetype from = 0;
+  while (from < s.size()) {
+    const qsizetype blank = s.indexOf(' ', from);
+    const QString token = s.mid(from, blank - from);
+    if (token.size() < 1 || token.size() > 2)
+      throw std::invalid_argument("Недопустимый символ в строке");
+    bool ok = true;
+    for (const QChar c : token) ok = ok && QString("0123456789ABCDEFabcdef").contains(c);
+    if (!ok)
+      throw std::invalid_argument("'$" + token.toStdString() + "' is not a valid integer value");
+    bytes += static_cast<char>(token.toInt(nullptr, 16));
+    from = blank + 1;
+  }
+  return bytes;
+}
+
+namespace {
+
+// The beep (0x13) with the operator password, framed with its check byte.
+QString SampleCommand() {
+  return QString::fromStdString(HexDump(protocol::Frame(protocol::Request(protocol::cmd::Beep))));
+}
+
+class TfmCommand : public TCallPage {
+ public:
+  TfmCommand(QWidget* owner, TDriver& driver) : TCallPage(owner, driver) {
+    setObjectName("fmCommand");
+    m_command = new QLineEdit(SampleCommand());
+    m_command->setObjectName("edtCommand");
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(NewLabel("lblCommand", "Команда:", m_command), 0, 0);
+    grid->addWidget(m_command, 0, 1);
+    grid->addWidget(AddButton("btnExecute", "Выполнить",
+                              [this] {
+                                const std::string bytes = ParseCommandText(m_command->text());
+                                Driver().Set(u"TransferBytes", Variant(Cp1251ToUtf16(bytes)));
+                                CallDriver(u"ExchangeBytes");
+                              }),
+                    1, 1, Qt::AlignLeft);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+  }
+  static QString PageTitle() { return "Команда"; }
+
+ private:
+  QLineEdit* m_command;
+};
+
+}  // namespace
+
+TPageClass CommandPage() {
+  return PageClassOf<TfmCommand>();
+}
+
+}  // namespace varn::testapp
