@@ -32,6 +32,7 @@
 #include "testapp/page_controls.h"
 #include "testapp/saved_inputs.h"
 #include "tests/driver/core/driver_fixture.h"
+#include "tests/support/qt_test.h"
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -49,57 +50,10 @@ std::string U8(const QString& s) {
 }
 
 void Screenshot(QWidget& w, const char* name) {
-  const char* dir = std::getenv("VARN_SCREENSHOTS");
-  if (!dir) return;
-  QApplication::processEvents();
-  w.grab().save(QString("%1/VarnTest-%2.png").arg(dir, name));
+  test::Screenshot(w, "VarnTest", name);
 }
 
-// Runs `inspect` on the next modal window to appear, then closes it (as
-// Escape does); the text and caption of a message box are kept.
-class OnModal {
- public:
-  explicit OnModal(std::function<void(QWidget*)> inspect = {}) : m_inspect(std::move(inspect)) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-      QWidget* w = QApplication::activeModalWidget();
-      if (!w || w == m_seen) return;
-      m_seen = w;
-      if (auto* box = qobject_cast<QMessageBox*>(w)) {
-        text = box->text();
-        caption = box->windowTitle();
-      }
-      if (m_inspect) m_inspect(w);
-      static_cast<QDialog*>(w)->reject();
-    });
-    m_timer.start(20);
-  }
-  QString text, caption;
-
- private:
-  std::function<void(QWidget*)> m_inspect;
-  QTimer m_timer;
-  QWidget* m_seen = nullptr;
-};
-
-// One QApplication for the whole binary, offscreen, gone before the end.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    m_app = std::make_unique<QApplication>(m_argc, m_argv);
-    QApplication::setFont(QFont("DejaVu Sans", 9));
-    // Closing a main window ends a test's loop, never the test program.
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { m_app.reset(); }
-
- private:
-  int m_argc = 1;
-  char m_name[24] = "testapp_frame_test";
-  char* m_argv[2] = {m_name, nullptr};
-  std::unique_ptr<QApplication> m_app;
-};
-[[maybe_unused]] auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const g_qt = AddQtEnvironment("testapp_frame_test");
 
 class FrameTest : public DriverTest {
  protected:

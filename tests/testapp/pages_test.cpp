@@ -29,6 +29,7 @@
 #include "testapp/pages.h"
 #include "tests/driver/core/driver_fixture.h"
 #include "tests/support/paper_png.h"
+#include "tests/support/qt_test.h"
 
 namespace varn::test {
 namespace {
@@ -39,26 +40,8 @@ using ::testing::HasSubstr;
 
 constexpr char kTitle[] = "Тест драйвера Варн";
 
-// One QApplication for the whole binary, offscreen, gone before the end
-// (so that nothing of Qt's is left for the leak check).
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    m_app = std::make_unique<QApplication>(m_argc, m_argv);
-    QApplication::setFont(QFont("DejaVu Sans", 9));
-    QApplication::setApplicationDisplayName(kTitle);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { m_app.reset(); }
-
- private:
-  int m_argc = 1;
-  char m_name[24] = "testapp_pages_test";
-  char* m_argv[2] = {m_name, nullptr};
-  std::unique_ptr<QApplication> m_app;
-};
-[[maybe_unused]] auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const g_qt =
+    AddQtEnvironment("testapp_pages_test", [] { QApplication::setApplicationDisplayName(kTitle); });
 
 std::string U8(const QString& s) {
   return s.toStdString();
@@ -142,12 +125,7 @@ struct Program {
   // "(code) text" of the last call.
   QString Result() { return main.findChild<QLineEdit*>("edtResult")->text(); }
   TDriver& Driver() { return main.Driver(); }
-  void Screenshot(const char* name) {
-    if (const char* dir = std::getenv("VARN_SCREENSHOTS")) {
-      QApplication::processEvents();
-      main.grab().save(QString("%1/VarnTest-%2.png").arg(dir, name));
-    }
-  }
+  void Screenshot(const char* name) { test::Screenshot(main, "VarnTest", name); }
 
   testapp::TfmMain main;
   TPage* page = nullptr;

@@ -24,27 +24,12 @@
 #include "server/window/fmu_main.h"
 #include "server/window/qt_event_loop.h"
 #include "tests/server/app/server_process.h"
+#include "tests/support/qt_test.h"
 
 namespace varn::test {
 namespace {
 
-// One QApplication for the whole binary, offscreen: no display needed.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    m_app = std::make_unique<QApplication>(m_argc, m_argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void TearDown() override { m_app.reset(); }
-
- private:
-  int m_argc = 1;
-  char m_name[16] = "window_test";
-  char* m_argv[2] = {m_name, nullptr};
-  std::unique_ptr<QApplication> m_app;
-};
-[[maybe_unused]] auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const g_qt = AddQtEnvironment("server_window_test");
 
 // Polls `done` while the main loop's posted work runs.
 template <class F>
@@ -370,7 +355,7 @@ TEST_F(WindowTest, PagesTrayMenuAndAboutBoxAsPicturesWithEveryCaptionFitting) {
   ASSERT_TRUE(PortRowIs(1, {"COM 7", "свободен", "", "", ""}));
   ASSERT_TRUE(Pumped([&] { return Find<QLineEdit>("edtClientCount")->text() == "2"; }));
 
-  const char* dirSet = std::getenv("VARN_SCREENSHOT_DIR");
+  const char* dirSet = std::getenv("VARN_SCREENSHOTS");
   const std::string dir = dirSet && *dirSet ? dirSet : env.Dir();
   auto save = [&](QWidget* w, const std::string& name) {
     const std::string path = dir + "/VarnSrv-" + name + ".png";
