@@ -3,22 +3,15 @@
 # registry, `varn` prints a short receipt through the driver (which starts
 # the port server VarnSrv on demand), both end, and the paper is shown.
 set -euo pipefail
+source "$(dirname "$0")/emulator-env.sh"
 build=$(cd "${1:?usage: run-demo.sh BUILD_DIR}" && pwd)
 out="$build/emu-demo"
 rm -rf "$out"
-mkdir -p "$out"
-mkdir -m 700 "$out/run"
-export VARN_REGISTRY="$out/registry.reg" VARN_LOG_DIR="$out" VARN_RUNTIME_DIR="$out/run"
-
-"$build/bin/varn-emu" --com 1 --state "$out/state.txt" \
-  --paper "$out/paper.txt" --paper-png "$out/paper.png" &
-emu=$!
+varn_private_env "$out"
+emu=""
 trap 'kill -TERM "$emu" 2>/dev/null || true' EXIT
-# The emulator is ready once COM1 is registered.
-for _ in $(seq 100); do
-  grep -q '"COM1"' "$VARN_REGISTRY" 2>/dev/null && break
-  sleep 0.1
-done
+varn_start_emulator "$build" --state "$out/state.txt" \
+  --paper "$out/paper.txt" --paper-png "$out/paper.png"
 
 set -x
 "$build/bin/varn" \

@@ -9,37 +9,28 @@ if [ "${1:-}" != --inner ]; then
   exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inner "$@"
 fi
 shift
+source "$(dirname "$0")/emulator-env.sh"
 build=$(cd "${1:?usage: shoot-properties.sh BUILD_DIR OUT.png}" && pwd)
 png=$(realpath -m "${2:?usage: shoot-properties.sh BUILD_DIR OUT.png}")
 out=$(mktemp -d)
-mkdir -m 700 "$out/run"
-export VARN_REGISTRY="$out/registry.reg" VARN_LOG_DIR="$out" VARN_RUNTIME_DIR="$out/run"
+varn_private_env "$out"
 unset QT_QPA_PLATFORM
-
-"$build/bin/varn-emu" --com 1 &
-emu=$!
+emu=""
 varn=""
 cleanup() {
   [ -n "$varn" ] && kill -TERM "$varn" 2>/dev/null
-  kill -TERM "$emu" 2>/dev/null
+  [ -n "$emu" ] && kill -TERM "$emu" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$out"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do
-  grep -q '"COM1"' "$VARN_REGISTRY" 2>/dev/null && break
-  sleep 0.1
-done
+varn_start_emulator "$build"
 
 "$build/bin/varn" properties &
 varn=$!
-title="Свойства: Варн"
-for _ in $(seq 200); do
-  xwininfo -root -tree 2>/dev/null | grep -q "\"$title\"" && break
-  sleep 0.1
-done
+id=$(varn_wait_window "Свойства: Варн")
 sleep 1  # let it paint
-geometry=$(xwininfo -name "$title" | awk '
+geometry=$(xwininfo -id "$id" | awk '
   /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
   /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "%dx%d+%d+%d", w, h, x, y}')
 import -window root -crop "$geometry" +repage "$png"

@@ -4,38 +4,27 @@
 # Needs xvfb, x11-utils and imagemagick (scripts/bootstrap installs them).
 #   tools/varntest-xvfb.sh build/default [OUT.png]
 set -euo pipefail
+tools=$(cd "$(dirname "$0")" && pwd)
+source "$tools/emulator-env.sh"
 build=$(cd "${1:?usage: varntest-xvfb.sh BUILD_DIR [OUT.png]}" && pwd)
 png=$(realpath -m "${2:-docs/screenshots/VarnTest-xvfb.png}")
 work=$(mktemp -d)
-mkdir -m 700 "$work/run"
-export VARN_REGISTRY="$work/registry.reg" VARN_LOG_DIR="$work" VARN_RUNTIME_DIR="$work/run"
-
-"$build/bin/varn-emu" --com 1 --paper "$work/paper.txt" &
-emu=$!
+varn_private_env "$work"
+emu=""
 trap 'kill -TERM "$emu" 2>/dev/null || true; wait "$emu" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  grep -q '"COM1"' "$VARN_REGISTRY" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q '"COM1"' "$VARN_REGISTRY" 2>/dev/null || { echo "the emulator did not start" >&2; exit 1; }
+varn_start_emulator "$build" --paper "$work/paper.txt"
 
 # Inside the virtual display: start the program, wait for its window to be
-# mapped, let it paint, grab the window, end the program.
+# shown, let it paint, grab the window, end the program.
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   set -euo pipefail
+  source "$3/emulator-env.sh"
   "$1/bin/VarnTest" &
   app=$!
-  id=""
-  for _ in $(seq 200); do
-    id=$(xwininfo -root -tree 2>/dev/null | awk "/\"Тест драйвера Варн / { print \$1; exit }")
-    [ -n "$id" ] && xwininfo -id "$id" | grep -q "IsViewable" && break
-    id=""
-    sleep 0.1
-  done
-  [ -n "$id" ] || { echo "varntest-xvfb: no window" >&2; kill "$app"; exit 1; }
-  sleep 1
+  id=$(varn_wait_window "Тест драйвера Варн ") || { kill "$app"; exit 1; }
+  sleep 1  # let it paint
   import -window "$id" "$2"
   kill "$app"
   wait "$app" || true
-' bash "$build" "$png"
+' bash "$build" "$png" "$tools"
 echo "$png"
