@@ -89,7 +89,7 @@ std::string UsageText() {
          "  -Embedding      started for a client: end when the last object goes\n"
          "  /RegServer      register the class (LocalServer32 = this program) and end\n"
          "  /UnregServer    remove the registration and end\n"
-         "  close           ask the running server to close\n"
+         "  close           ask the running server to close (exit code 1 when none runs)\n"
          "  --headless      no window (also without a display)\n";
 }
 

@@ -100,8 +100,11 @@ int VarnSrvMain(const std::vector<std::string>& args, const TFaceFactory& face) 
     return 0;
   }
   if (options.close) {
+    // A script that closes a server that is not there learns it.
+    const std::string socket = remote::LocalServerSocketPath();
     try {
-      RequestClose(remote::LocalServerSocketPath());
+      if (!RequestClose(socket))
+        return Fail("no server is running (nobody listens at " + socket + "); nothing to close");
     } catch (const std::exception& e) {
       return Fail(e.what());
     }

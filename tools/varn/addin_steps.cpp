@@ -69,6 +69,38 @@ VARTYPE PutType(const std::vector<MemberInfo>* info, const std::string& name) {
   return VT_VARIANT;  // text, or hex: bytes
 }
 
+// The adapter's names of its methods or its properties, both languages,
+// spelled as the interface spells them where it can tell.
+std::vector<std::string> AdapterNames(ILanguageExtender& lang, const std::vector<MemberInfo>* info,
+                                      bool methods) {
+  std::vector<std::string> names;
+  int32_t count = 0;
+  methods ? lang.GetNMethods(count) : lang.GetNProps(count);
+  for (int32_t i = 0; i < count; ++i)
+    for (int32_t language : {0, 1}) {
+      std::u16string name;
+      methods ? lang.GetMethodName(i, language, name) : lang.GetPropName(i, language, name);
+      if (name.empty()) continue;
+      std::string spelled = Spelling(info, name);
+      if (info && language == 1)
+        for (const auto& m : *info)
+          if (EqualNoCase(Utf8ToUtf16(m.help), name)) spelled = m.help;
+      names.push_back(std::move(spelled));
+    }
+  return names;
+}
+
+// "unknown name", with the adapter's name nearest to it: of the step's kind
+// first, then of the other.
+EUsageError UnknownName(ILanguageExtender& lang, const std::vector<MemberInfo>* info,
+                        const Step& s) {
+  const bool call = s.kind == StepKind::Call;
+  std::string near = NearestName(s.name, AdapterNames(lang, info, call));
+  if (near.empty()) near = NearestName(s.name, AdapterNames(lang, info, !call));
+  return EUsageError("unknown name \"" + s.name + "\"" +
+                     (near.empty() ? "" : "; did you mean " + near + "?"));
+}
+
 void Resolve(ILanguageExtender& lang, const std::vector<MemberInfo>* info,
              std::vector<Step>& steps) {
   for (Step& s : steps) {
@@ -82,7 +114,7 @@ void Resolve(ILanguageExtender& lang, const std::vector<MemberInfo>* info,
     else if (prop >= 0)
       lang.GetPropName(prop, 0, upper);
     else
-      throw EUsageError("unknown name \"" + s.name + "\"");
+      throw UnknownName(lang, info, s);
     s.name = Spelling(info, upper);
 
     if (s.kind == StepKind::Call) {

@@ -1,16 +1,24 @@
 #include "tools/varn/steps.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <map>
 
 #include "driver/services/log_file.h"
+#include "platform/errors.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "tools/varn/addin_steps.h"
 #include "tools/varn/search_command.h"
 #include "tools/varn/tables_command.h"
+
+#ifndef VARN_VERSION
+#error "the build passes the project's version as VARN_VERSION"
+#endif
 
 namespace varn::tool {
 namespace {
@@ -21,6 +29,7 @@ const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] --1c STEP... | list
        varn [--json] search [--use]
        varn properties
+       varn [--json] --version
        varn --help
 
 Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
@@ -36,14 +45,21 @@ Creates one driver object (VarnDrv.VarnDrv) and runs the steps on it, in order:
                      it with ResultCode -30
 
 Names are the interface's, in any case; the Russian help string is accepted
-too. Values: text as it is, "hex:02 01 FC FD" for bytes, booleans 1/0/true/
-false, integers in decimal. A word after a call's method is its argument
-unless it is a step word (write ./get for a file called get).
+too; a name that is not there gets the nearest one offered ("did you mean
+PrintString?"). Values: text as it is, "hex:02 01 FC FD" for bytes, booleans
+1/0/true/false, integers in decimal. A word after a call's method is its
+argument unless it is a step word (write ./get for a file called get).
+Dates print as dd.mm.yyyy (with hh:mm:ss when there is a time of day).
 
-  --json   one JSON array instead of lines, an object per step
-  --1c     runs the steps as 1C:Enterprise does, through the driver's add-in
-           interfaces (names found by FindMethod/FindProp, calls by number;
-           methods take no argument); list shows the add-in's numbering
+  --json     one JSON array instead of lines, an object per step; dates in
+             ISO 8601 ("2023-06-14", "2023-06-14T06:30:00"). A mistake in the
+             command line, or a driver that cannot be made, prints one object
+             instead: {"error":"...","status":2} (or 1)
+  --1c       runs the steps as 1C:Enterprise does, through the driver's add-in
+             interfaces (names found by FindMethod/FindProp, calls by number;
+             methods take no argument); list shows the add-in's numbering
+  --version  prints "varn VERSION" and the driver's "VarnDrv VERSION" (with
+             --json {"varn":"...","driver":"..."}, null for a driver not found)
 
 search finds on which port (COM1..COM32) and at which baud rate a device
 answers, showing the rows live on a terminal, and prints one line per device
@@ -59,10 +75,21 @@ returned non-zero or a step failed (every step still runs); 2 for a mistake
 in the command line (then nothing runs). Failures are told on stderr.
 GetFreeLDNumber returns a number, not a result, and never fails.
 search: 0 when a device was found, 1 when none was or it was stopped.
+
+After a call returns -2 or -3 (the port could not be opened) or -4 (no answer
+from the device), one line on stderr tells where the port server wrote why
+($VARN_LOG_DIR/VarnSrv.err, default ~/.local/state/varn/VarnSrv.err), for -4
+with the advice to try varn search.
 )";
 
 bool IsStepWord(const std::string& w) {
   return w == "set" || w == "get" || w == "call";
+}
+
+// "; did you mean X?" for the candidate nearest to `typed`, or "".
+std::string Suggestion(std::string_view typed, std::span<const std::string> candidates) {
+  const std::string near = NearestName(typed, candidates);
+  return near.empty() ? std::string() : "; did you mean " + near + "?";
 }
 
 MemberKind KindOf(StepKind k) {
@@ -88,7 +115,19 @@ const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string
       byHelp.push_back(&m);
   }
   const auto& found = byName.empty() ? byHelp : byName;
-  if (found.empty()) throw EUsageError("unknown name \"" + name + "\"");
+  if (found.empty()) {
+    // A member of the step's kind first: "get PrintStrin" hardly means the method.
+    std::vector<std::string> ofKind, all;
+    for (const auto& m : members)
+      for (const std::string* n : {&m.name, &m.help}) {
+        if (n->empty()) continue;
+        if (m.kind == KindOf(step)) ofKind.push_back(*n);
+        all.push_back(*n);
+      }
+    std::string hint = Suggestion(name, ofKind);
+    if (hint.empty()) hint = Suggestion(name, all);
+    throw EUsageError("unknown name \"" + name + "\"" + hint);
+  }
   for (const MemberInfo* m : found)
     if (m->kind == KindOf(step)) return *m;
   const MemberInfo& other = *found.front();
@@ -160,10 +199,20 @@ std::string JsonValue(const Variant& value) {
     case VT_R8:
       return std::isfinite(v.RawReal()) ? LogValueText(v) : "null";
     case VT_DATE:
+      return JsonDate(v.RawReal());
     case VT_BSTR:
       return JsonString(LogValueText(v));
     default:
       return "null";
+  }
+}
+
+// A property of the object's own, or `fallback` when it has none.
+Variant PropertyOr(IDispatch& obj, const std::u16string& name, Variant fallback) {
+  try {
+    return GetProperty(obj, name);
+  } catch (const std::exception&) {
+    return fallback;
   }
 }
 
@@ -203,12 +252,23 @@ class Report {
     m_err << "varn: " << s.name << ": " << error << std::endl;
     if (m_json) Object(s, R"(,"error":)" + JsonString(error));
   }
+  // Where the port server tells why, once a run: every later call on the
+  // same port fails for the same reason.
+  void Hint(IDispatch& obj, int32_t code) {
+    if (m_hinted) return;
+    const std::string line = ReasonHint(obj, code);
+    if (line.empty()) return;
+    m_hinted = true;
+    m_out.flush();
+    m_err << line << std::endl;
+  }
 
  private:
   bool m_json;
   std::ostream& m_out;
   std::ostream& m_err;
   bool m_first = true;
+  bool m_hinted = false;
 };
 
 // False when the step failed; `nonZero` set when a call returned non-zero.
@@ -258,6 +318,12 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
           report.Line("ResultCode", LogValueText(code));
           report.Line("ResultCodeDescription", LogValueText(text));
         }
+      }
+      try {
+        const Variant& outcome = hasOutcome ? code : value;
+        if (!outcome.Deref().IsEmpty()) report.Hint(obj, outcome.ToInt32());
+      } catch (const EVariantError&) {
+        // no number, no port failure to point at
       }
       return true;
     }
@@ -334,6 +400,91 @@ std::string JsonString(std::string_view text) {
   return r + '"';
 }
 
+std::string JsonDate(double date) {
+  // The driver log's bounds and rounding, so both forms name the same moment.
+  if (!(date >= -657434.0 && date < 2958466.0)) {
+    if (!std::isfinite(date)) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", date);
+    return buf;
+  }
+  // Days from 30.12.1899; the fraction is the time of day, also before that date.
+  auto days = static_cast<int64_t>(date);
+  int64_t seconds = std::llround(std::fabs(date - static_cast<double>(days)) * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    ++days;
+  }
+  using namespace std::chrono;
+  const year_month_day ymd{sys_days{1899y / December / 30} + std::chrono::days{days}};
+  char buf[48];
+  int n = std::snprintf(buf, sizeof buf, "\"%.4d-%.2u-%.2u", static_cast<int>(ymd.year()),
+                        static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  if (seconds != 0)
+    n += std::snprintf(buf + n, sizeof buf - n, "T%.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
+                       static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  std::snprintf(buf + n, sizeof buf - n, "\"");
+  return buf;
+}
+
+std::string NearestName(std::string_view typed, std::span<const std::string> candidates) {
+  std::u16string t = Utf8ToUtf16(typed);
+  for (char16_t& c : t) c = FoldCase(c);
+  // A slip or two in a short name, at most three in a long one: a name
+  // further off is a guess that misleads more than it helps.
+  const size_t limit = std::min<size_t>(3, 1 + t.size() / 4);
+  std::string best;
+  size_t bestDistance = limit + 1;
+  std::vector<size_t> row;
+  for (const std::string& candidate : candidates) {
+    std::u16string c = Utf8ToUtf16(candidate);
+    // The lengths alone bound the distance; a long word costs nothing more.
+    if ((c.size() > t.size() ? c.size() - t.size() : t.size() - c.size()) >= bestDistance) continue;
+    for (char16_t& ch : c) ch = FoldCase(ch);
+    // Edit distance with adjacent swaps counted as one slip.
+    const size_t w = c.size() + 1;
+    row.assign(3 * w, 0);
+    size_t* prev2 = row.data();
+    size_t* prev = prev2 + w;
+    size_t* cur = prev + w;
+    for (size_t j = 0; j < w; ++j) prev[j] = j;
+    for (size_t i = 1; i <= t.size(); ++i) {
+      cur[0] = i;
+      for (size_t j = 1; j < w; ++j) {
+        const size_t cost = t[i - 1] == c[j - 1] ? 0 : 1;
+        cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
+        if (i > 1 && j > 1 && t[i - 1] == c[j - 2] && t[i - 2] == c[j - 1])
+          cur[j] = std::min(cur[j], prev2[j - 2] + 1);
+      }
+      std::swap(prev2, prev);
+      std::swap(prev, cur);
+    }
+    if (prev[w - 1] < bestDistance) {
+      bestDistance = prev[w - 1];
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+std::string ReasonHint(IDispatch& obj, int32_t code) {
+  if (code != rc::kPortUnavailable && code != rc::kPortBusy && code != rc::kNoLink) return {};
+  std::string line = "varn: the port server tells why in ";
+  // Another computer's server keeps them in its own log folder.
+  const int32_t type = PropertyOr(obj, u"ConnectionType", Variant(0)).ToInt32();
+  if (type == 0) {
+    line += LogDirectory() + "/VarnSrv.err";
+  } else {
+    const bool byAddress = type == 1 && PropertyOr(obj, u"UseIPAddress", Variant(false)).ToBool();
+    const std::string host = Utf16ToUtf8(
+        PropertyOr(obj, byAddress ? u"IPAddress" : u"ComputerName", Variant(u"")).ToString());
+    line += "VarnSrv.err in the log folder of " + (host.empty() ? "the server's computer" : host);
+  }
+  if (code == rc::kNoLink)
+    line += "; varn search finds on which port and at which baud rate a device answers";
+  return line;
+}
+
 std::vector<Step> SplitSteps(std::span<const std::string> words) {
   std::vector<Step> steps;
   for (size_t i = 0; i < words.size();) {
@@ -357,9 +508,12 @@ std::vector<Step> SplitSteps(std::span<const std::string> words) {
         s.text = words[i++];
         s.hasText = true;
       }
+    } else if (word.starts_with("-")) {
+      throw EUsageError("\"" + word + "\" is an option: options go before the steps");
     } else {
-      throw EUsageError("unknown step \"" + word +
-                        "\" (steps: set NAME=VALUE, get NAME, call METHOD [ARG])");
+      static const std::vector<std::string> kWords{"set", "get", "call"};
+      throw EUsageError("unknown step \"" + word + "\"" + Suggestion(word, kWords) +
+                        " (steps: set NAME=VALUE, get NAME, call METHOD [ARG])");
     }
     steps.push_back(std::move(s));
   }
@@ -516,11 +670,21 @@ void PrintMemberList(const std::vector<MemberInfo>& members, bool json, std::ost
 
 int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
                    std::ostream& out, std::ostream& err) {
-  const auto usage = [&](const std::string& message) {
-    err << "varn: " << message << "\n(varn --help shows the usage)" << std::endl;
-    return kExitUsage;
+  // A script that asked for JSON parses what comes out even when the line
+  // is wrong, also with --json in the wrong place.
+  const bool wantsJson = std::ranges::find(args, std::string("--json")) != args.end();
+  const auto failed = [&](const std::string& message, int status) {
+    if (wantsJson)
+      out << R"({"error":)" << JsonString(message) << R"(,"status":)" << status << "}\n"
+          << std::flush;
+    err << "varn: " << message;
+    if (status == kExitUsage) err << "\n(varn --help shows the usage)";
+    err << std::endl;
+    return status;
   };
-  bool json = false, addIn = false;
+  const auto usage = [&](const std::string& message) { return failed(message, kExitUsage); };
+  static const std::vector<std::string> kOptions{"--json", "--1c", "--help", "--version"};
+  bool json = false, addIn = false, version = false;
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     if (args[i] == "--json") {
@@ -530,13 +694,38 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     } else if (args[i] == "--help" || args[i] == "-h") {
       out << kUsage;
       return kExitOk;
+    } else if (args[i] == "--version") {
+      version = true;
     } else {
-      return usage("unknown option \"" + args[i] + "\"");
+      return usage("unknown option \"" + args[i] + "\"" + Suggestion(args[i], kOptions));
     }
+  }
+  if (version) {
+    if (i < args.size()) return usage("--version takes nothing beside it");
+    // The driver's own version too: the two are installed apart.
+    std::string driver;
+    try {
+      if (DispatchPtr drv = create())
+        driver = Utf16ToUtf8(GetProperty(*drv, u"FileVersion").ToString());
+    } catch (const std::exception& e) {
+      err << "varn: the driver's version: " << e.what() << std::endl;
+    }
+    if (json)
+      out << R"({"varn":")" VARN_VERSION R"(","driver":)"
+          << (driver.empty() ? "null" : JsonString(driver)) << "}\n";
+    else
+      out << "varn " VARN_VERSION "\n" << (driver.empty() ? "" : "VarnDrv " + driver + "\n");
+    return kExitOk;
   }
   const auto words = args.subspan(i);
   if (words.empty()) return usage("no steps");
-  if (words[0] == "tables") return RunTablesCommand(words.subspan(1), create, json, out, err);
+  if (words[0] == "tables") {
+    try {
+      return RunTablesCommand(words.subspan(1), create, json, out, err);
+    } catch (const EUsageError& e) {
+      return usage(e.what());
+    }
+  }
   if (words[0] == "search") {
     if (addIn) return usage("--1c does not apply to search");
     try {
@@ -573,8 +762,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
   try {
     obj = create();
   } catch (const std::exception& e) {
-    err << "varn: " << e.what() << std::endl;
-    return kExitFailed;
+    return failed(e.what(), kExitFailed);
   }
   if (addIn && obj) {
     try {
@@ -584,10 +772,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     }
   }
   const auto* info = obj ? dynamic_cast<const ITypeInfoSource*>(obj.get()) : nullptr;
-  if (!info) {
-    err << "varn: the object gives no type information" << std::endl;
-    return kExitFailed;
-  }
+  if (!info) return failed("the object gives no type information", kExitFailed);
   if (list) {
     PrintMemberList(info->TypeInfo(), json, out);
     return kExitOk;

@@ -75,4 +75,18 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
 // `text` as a JSON string, quotes included (UTF-8 passes through).
 std::string JsonString(std::string_view text);
 
+// An automation date in ISO 8601 for JSON, quotes included: "2023-06-14", or
+// "2023-06-14T06:30:00" with a time of day; outside years 100..9999 the
+// number itself (null when it is none).
+std::string JsonDate(double date);
+
+// The candidate nearest to `typed` (letters compared without case, as names
+// are), or "" when none is near enough to be a slip of the keyboard.
+std::string NearestName(std::string_view typed, std::span<const std::string> candidates);
+
+// After a call returned -2 or -3 (the port could not be opened) or -4 (no
+// answer): the line that says where the port server wrote why, "" for any
+// other code. It reads `obj`'s connection settings when it has them.
+std::string ReasonHint(IDispatch& obj, int32_t code);
+
 }  // namespace varn::tool

@@ -175,11 +175,7 @@ int RunTablesCommand(std::span<const std::string> args, const std::function<Disp
                      bool json, std::ostream& out, std::ostream& err) {
   bool refresh = false;
   for (const std::string& a : args) {
-    if (a != "--refresh") {
-      err << "varn: tables takes only --refresh (\"" << a << "\" given)"
-          << "\n(varn --help shows the usage)" << std::endl;
-      return kExitUsage;
-    }
+    if (a != "--refresh") throw EUsageError("tables takes only --refresh (\"" + a + "\" given)");
     refresh = true;
   }
   // Before any thread starts, so that every thread leaves the signals to us.
@@ -227,6 +223,7 @@ int RunTablesCommand(std::span<const std::string> args, const std::function<Disp
   printer.End(code, OneLine(text));
   if (code == 0) return kExitOk;
   err << "varn: tables: " << OneLine(text) << std::endl;
+  if (const std::string hint = ReasonHint(*drv, code); !hint.empty()) err << hint << std::endl;
   return kExitFailed;
 }
 

@@ -17,7 +17,8 @@
 namespace varn::tool {
 
 // `args` are the words after "tables". Exit status: 0 when everything was
-// read, 1 when the read failed or was stopped, 2 for a mistake in `args`.
+// read, 1 when the read failed or was stopped; a mistake in `args` raises
+// EUsageError (steps.h) before anything is made.
 int RunTablesCommand(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
                      bool json, std::ostream& out, std::ostream& err);
 
