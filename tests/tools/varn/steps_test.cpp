@@ -75,10 +75,23 @@ class TDriverLike : public DispatchObject<TDriverLike> {
           Get<T>(106, "PowerSourceVoltage", VT_R8, "НапряжениеИсточникаПитания",
                  [](T&, Args) { return Variant(24.5); }),
           Get<T>(51, "ECRBuild", VT_I4, "СборкаККМ", [](T&, Args) { return Variant(3265); }),
+          Get<T>(56, "Date", VT_DATE, "Дата", [](T& s, Args) { return Variant::Date(s.When); }),
+          // A call that ends as the server's port failures do, by the code set here.
+          Method<T>(20, "CutCheck", {}, VT_I4, "ОтрезатьЧек",
+                    [](T& s, Args) { return s.Finish(s.Next, u"СOM порт не доступен"); }),
+          Get<T>(120, "ConnectionType", VT_I4, "ТипПодключения",
+                 [](T& s, Args) { return Variant(s.Connection); }),
+          Put<T>(120, "ConnectionType", VT_I4, "ТипПодключения",
+                 [](T& s, Args a) {
+                   s.Connection = a[0].ToInt32();
+                   return Variant();
+                 }),
       };
       for (auto& p : prop(75, "StringForPrinting", VT_BSTR, "СтрокаДляПечати", &T::Line))
         m.push_back(std::move(p));
       for (auto& p : prop(105, "TransferBytes", VT_BSTR, "ПосылаемыеБайты", &T::Bytes))
+        m.push_back(std::move(p));
+      for (auto& p : prop(121, "ComputerName", VT_BSTR, "ИмяКомпьютера", &T::Computer))
         m.push_back(std::move(p));
       return m;
     }()};
@@ -93,9 +106,10 @@ class TDriverLike : public DispatchObject<TDriverLike> {
   }
 
   int Calls = 0;
-  int32_t Com = 1, Code = 0;
+  int32_t Com = 1, Code = 0, Next = 0, Connection = 0;
+  double When = 45366;
   bool Log = false;
-  std::u16string Line, Bytes, Text;
+  std::u16string Line, Bytes, Text, Computer;
   std::vector<std::u16string> Printed;
 };
 
@@ -173,7 +187,7 @@ TEST_F(VarnStepsTest, JsonIsOneArrayWithAnObjectPerStep) {
             "\n"
             R"({"step":"get","name":"LogEnabled","value":false},)"
             "\n"
-            R"({"step":"get","name":"ECRSoftDate","value":"15.03.2024"},)"
+            R"({"step":"get","name":"ECRSoftDate","value":"2024-03-15"},)"
             "\n"
             R"({"step":"get","name":"PowerSourceVoltage","value":24.5},)"
             "\n"
@@ -265,6 +279,141 @@ TEST_F(VarnStepsTest, AnObjectThatCannotBeMadeOrDescribedEndsWithStatusOne) {
                 out, err),
             kExitFailed);
   EXPECT_EQ(err.str(), "varn: Класс не зарегистрирован: X\n");
+}
+
+TEST_F(VarnStepsTest, WithJsonEveryMistakeStillPrintsOneJsonObject) {
+  // Scripts parse standard output whatever happened: the mistake comes as
+  // one object, and on stderr as before.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--json", "get", "Bogus"}, R"(unknown name \"Bogus\")"},
+      {{"--json", "set", "ComNumber=abc"}, R"(ComNumber: \"abc\" is not an integer)"},
+      {{"--json"}, "no steps"},
+      {{"--json", "--bogus", "get", "ComNumber"}, R"(unknown option \"--bogus\")"},
+      {{"get", "ComNumber", "--json"}, R"(\"--json\" is an option: options go before the steps)"},
+      {{"--json", "tables", "--now"}, R"(tables takes only --refresh (\"--now\" given))"},
+      {{"--json", "properties"}, "properties takes nothing beside it"},
+      {{"--json", "--version", "get", "ComNumber"}, "--version takes nothing beside it"},
+      {{"--json", "search", "--all"}, R"(search: unknown word \"--all\" (search [--use]))"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Outcome r = Varn(args);
+    EXPECT_EQ(r.status, kExitUsage) << message;
+    EXPECT_EQ(r.out, R"({"error":")" + message +
+                         R"(","status":2})"
+                         "\n");
+    EXPECT_THAT(r.err, HasSubstr("(varn --help shows the usage)")) << message;
+  }
+  EXPECT_EQ(obj->Calls, 0);
+
+  // A driver that cannot be made: status 1, and still one object.
+  std::ostringstream out, err;
+  EXPECT_EQ(
+      RunCommandLine(
+          std::vector<std::string>{"--json", "get", "ComNumber"},
+          []() -> DispatchPtr { throw EDriverError(REGDB_E_CLASSNOTREG, "Нет \"X\""); }, out, err),
+      kExitFailed);
+  EXPECT_EQ(out.str(), R"({"error":"Нет \"X\"","status":1})"
+                       "\n");
+  EXPECT_EQ(err.str(), "varn: Нет \"X\"\n");
+}
+
+TEST_F(VarnStepsTest, DatesAreIsoInJsonAndDayMonthYearInText) {
+  obj->When = 45091.25;  // 14.06.2023 06:00
+  Outcome r = Varn({"--json", "get", "Date", "get", "ECRSoftDate"});
+  EXPECT_EQ(r.out,
+            "[\n"
+            R"({"step":"get","name":"Date","value":"2023-06-14T06:00:00"},)"
+            "\n"
+            R"({"step":"get","name":"ECRSoftDate","value":"2024-03-15"})"
+            "\n]\n");
+  r = Varn({"get", "Date", "get", "ECRSoftDate"});
+  EXPECT_EQ(r.out, "Date: 14.06.2023 06:00:00\nECRSoftDate: 15.03.2024\n");
+
+  EXPECT_EQ(JsonDate(45091), R"("2023-06-14")");
+  EXPECT_EQ(JsonDate(0), R"("1899-12-30")");
+  EXPECT_EQ(JsonDate(-1.25), R"("1899-12-29T06:00:00")");  // the fraction is the time, also here
+  EXPECT_EQ(JsonDate(45091.9999999), R"("2023-06-15")");   // rounded to the second, as the log
+  EXPECT_EQ(JsonDate(-657434), R"("0100-01-01")");
+  EXPECT_EQ(JsonDate(2958465.5), R"("9999-12-31T12:00:00")");
+  EXPECT_EQ(JsonDate(2958466), "2958466");  // no such year: the number itself
+  EXPECT_EQ(JsonDate(std::nan("")), "null");
+}
+
+TEST_F(VarnStepsTest, AnUnknownNameOffersTheNearestMember) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"call", "PrintStrng"}, R"(unknown name "PrintStrng"; did you mean PrintString?)"},
+      {{"call", "printsrting"}, R"(unknown name "printsrting"; did you mean PrintString?)"},
+      {{"get", "ECRSoftDat"}, R"(unknown name "ECRSoftDat"; did you mean ECRSoftDate?)"},
+      {{"call", "ПечатьСтрок"}, R"(unknown name "ПечатьСтрок"; did you mean ПечатьСтроки?)"},
+      // Of the step's kind first: ComNumber, not the method CutCheck.
+      {{"get", "ComNmber"}, R"(unknown name "ComNmber"; did you mean ComNumber?)"},
+      // Nothing near: no guess.
+      {{"get", "Bogus"}, "unknown name \"Bogus\"\n"},
+      {{"gte", "ComNumber"}, R"(unknown step "gte"; did you mean get? (steps:)"},
+      {{"--jsno", "get", "ComNumber"}, R"(unknown option "--jsno"; did you mean --json?)"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Outcome r = Varn(args);
+    EXPECT_EQ(r.status, kExitUsage) << message;
+    EXPECT_THAT(r.err, HasSubstr("varn: " + message));
+  }
+
+  const std::vector<std::string> names{"Beep", "PrintString", "PrintStringWithFont"};
+  EXPECT_EQ(NearestName("Bepe", names), "Beep");  // two letters swapped: one slip
+  EXPECT_EQ(NearestName("printstrin", names), "PrintString");
+  EXPECT_EQ(NearestName("Beer", names), "Beep");
+  EXPECT_EQ(NearestName("Bxxr", names), "");
+  EXPECT_EQ(NearestName("", names), "");
+  EXPECT_EQ(NearestName("Beep", {}), "");
+  EXPECT_EQ(NearestName(std::string(1 << 20, 'P'), names), "");  // a huge word costs nothing
+}
+
+TEST_F(VarnStepsTest, APortFailureTellsOnceWhereTheServerWroteWhy) {
+  test::TempEnv env;
+  const std::string local = "varn: the port server tells why in " + env.LogDir() + "/VarnSrv.err";
+  for (const int32_t code : {-2, -3}) {
+    obj->Next = code;
+    const Outcome r = Varn({"call", "CutCheck", "call", "CutCheck"});
+    EXPECT_EQ(r.status, kExitFailed);
+    EXPECT_EQ(r.err, local + "\n") << "once a run, after the first: " << code;
+  }
+  obj->Next = -4;
+  Outcome r = Varn({"--json", "call", "CutCheck"});
+  EXPECT_EQ(r.err,
+            local + "; varn search finds on which port and at which baud rate a device answers\n");
+  EXPECT_THAT(r.out, HasSubstr(R"("ResultCode":-4,)"));
+
+  // Other codes, failed reads and successes point nowhere.
+  for (const int32_t code : {0, -1, -5, -16, 115}) {
+    obj->Next = code;
+    r = Varn({"call", "CutCheck", "get", "PortLocked"});
+    EXPECT_EQ(r.err, "varn: PortLocked: Нет связи\n") << code;
+  }
+
+  // The same resolution of the folder as everywhere: XDG_STATE_HOME without VARN_LOG_DIR.
+  unsetenv("VARN_LOG_DIR");
+  setenv("XDG_STATE_HOME", env.Path("state").c_str(), 1);
+  obj->Next = -2;
+  r = Varn({"call", "CutCheck"});
+  unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(r.err,
+            "varn: the port server tells why in " + env.Path("state") + "/varn/VarnSrv.err\n");
+
+  // A server on another computer keeps its diagnostics there.
+  r = Varn({"set", "ConnectionType=1", "set", "ComputerName=SHOP-2", "call", "CutCheck"});
+  EXPECT_EQ(r.err, "varn: the port server tells why in VarnSrv.err in the log folder of SHOP-2\n");
+}
+
+TEST_F(VarnStepsTest, VersionNamesVarnAndTheDriver) {
+  // This object has no FileVersion: varn's own version, and why not the driver's.
+  Outcome r = Varn({"--version"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.out, "varn " VARN_VERSION "\n");
+  EXPECT_THAT(r.err, HasSubstr("varn: the driver's version: "));
+  r = Varn({"--json", "--version"});
+  EXPECT_EQ(r.out, R"({"varn":")" VARN_VERSION R"(","driver":null})"
+                   "\n");
+  EXPECT_THAT(Varn({"--help"}).out, HasSubstr("varn [--json] --version"));
 }
 
 }  // namespace
