@@ -144,5 +144,38 @@ TEST_F(VarnAddInSearchTest, InterruptedSearchReportsWhatItFoundAndRestoresTheSet
   EXPECT_EQ(Registry::Default().ReadDword(param, "ComNumber"), 5u);
 }
 
+TEST_F(VarnAddInSearchTest, APortFailureTellsWhereTheServerWroteWhyAndNoAnswerAdvisesSearch) {
+  emu::EmulatorOptions silent;
+  silent.faults.silent = true;
+  Device(1, silent);  // COM1 answers nothing; the other numbers lead nowhere
+  const std::string hint = "varn: the port server tells why in " + env.LogDir() + "/VarnSrv.err";
+
+  // Once a run, after the first call that met the port.
+  VarnRun r = Varn("set ComNumber=5 call GetECRStatus call Beep");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.out, HasSubstr("GetECRStatus: -2\n"));
+  EXPECT_EQ(r.err, hint + "\n");
+  r = Varn("--1c set ComNumber=5 call GetECRStatus");
+  EXPECT_EQ(r.err, hint + "\n");
+
+  r = Varn("--json set ComNumber=1 set Timeout=50 call GetECRStatus");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.out, HasSubstr(R"("ResultCode":-4,)"));
+  EXPECT_EQ(r.err,
+            hint + "; varn search finds on which port and at which baud rate a device answers\n");
+
+  // The adapter's names are offered too; with --json the mistake is one object.
+  r = Varn("--1c call ПечатьСтрок");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("varn: unknown name \"ПечатьСтрок\"; did you mean ПечатьСтроки?"));
+  r = Varn("--1c get ComNumbr");
+  EXPECT_THAT(r.err, HasSubstr("varn: unknown name \"ComNumbr\"; did you mean ComNumber?"));
+  r = Varn("--json --1c call Beep now");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out,
+            R"j({"error":"Beep: the 1C adapter passes no arguments (\"now\" given)","status":2})j"
+            "\n");
+}
+
 }  // namespace
 }  // namespace varn::test

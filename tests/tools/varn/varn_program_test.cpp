@@ -10,6 +10,7 @@
 namespace varn::test {
 namespace {
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 
 using VarnRun = ShellRun;
@@ -69,6 +70,31 @@ TEST_F(VarnProgramTest, PrintsThroughTheDriverAndKeepsItsContract) {
   EXPECT_EQ(r.status, 0);
   r = Varn("get ComNumber");
   EXPECT_EQ(r.out, "ComNumber: 3\n");
+}
+
+TEST_F(VarnProgramTest, ScriptsGetVersionsJsonForMistakesAndIsoDates) {
+  VarnRun r = Varn("--version");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "varn " VARN_VERSION "\nVarnDrv " VARN_VERSION "\n");
+  r = Varn("--json --version");
+  EXPECT_EQ(r.out, R"({"varn":")" VARN_VERSION R"(","driver":")" VARN_VERSION R"("})"
+                   "\n");
+
+  r = Varn("--json call PrintStrng");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, R"({"error":"unknown name \"PrintStrng\"; did you mean PrintString?",)"
+                   R"("status":2})"
+                   "\n");
+  EXPECT_THAT(r.err, HasSubstr("did you mean PrintString?"));
+
+  emu::EmulatedDevice device(emu::EmulatorOptions{});
+  emu::TComRegistration com1(1, device.SlavePath());
+  r = Varn("--json call GetECRStatus get ECRSoftDate");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, ContainsRegex(R"(\{"step":"get","name":"ECRSoftDate","value":)"
+                                   R"("[0-9]{4}-[0-9]{2}-[0-9]{2}"\})"));
+  r = Varn("call GetECRStatus get ECRSoftDate");
+  EXPECT_THAT(r.out, ContainsRegex("\nECRSoftDate: [0-9]{2}\\.[0-9]{2}\\.[0-9]{4}\n"));
 }
 
 }  // namespace
