@@ -23,7 +23,8 @@ inline constexpr const char* kServerTitle = "Сервер Варн";
 void UpdateRegistration(TStartMode mode);
 
 // Asks the server listening at `socketPath` to close. False when none
-// listens there (then nothing happens); raises when it cannot be asked.
+// listens there (then nothing happens; `VarnSrv close` says so and ends
+// with 1); raises when it cannot be asked.
 bool RequestClose(const std::string& socketPath);
 
 class TServerApp;
