@@ -157,6 +157,9 @@ TEST_F(VarnAddInSearchTest, APortFailureTellsWhereTheServerWroteWhyAndNoAnswerAd
   EXPECT_EQ(r.err, hint + "\n");
   r = Varn("--1c set ComNumber=5 call GetECRStatus");
   EXPECT_EQ(r.err, hint + "\n");
+  r = Varn("tables");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "varn: tables: СOM порт не доступен\n" + hint + "\n");
 
   r = Varn("--json set ComNumber=1 set Timeout=50 call GetECRStatus");
   EXPECT_EQ(r.status, 1);
