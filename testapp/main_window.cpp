@@ -83,6 +83,9 @@ TfmMain::TfmMain(std::u16string progId) : m_driver(std::move(progId)) {
   Build();
   for (const TPageClass& c : AllPages()) new TPageItem(&m_pages, c);
   CreatePages();
+  // The panel as designed, wider or taller only where a page needs it (an
+  // explicit minimum would otherwise squeeze a page narrower than its own).
+  m_data->setMinimumSize(m_stack->minimumSize().expandedTo(QSize(405, 305)));
   for (int i = 0; i < m_pages.Count(); ++i) m_list->addItem(m_pages.Item(i)->PageClass.PageTitle());
   if (m_pages.Count() > 0) {
     m_list->setCurrentRow(0);
@@ -127,7 +130,6 @@ void TfmMain::Build() {
 
   m_data = new QWidget;
   m_data->setObjectName("pnlData");
-  m_data->setMinimumSize(405, 305);
   m_stack = new QStackedLayout(m_data);
   m_stack->setContentsMargins(0, 0, 0, 0);
 
