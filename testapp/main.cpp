@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPointer>
 #include <QTranslator>
 #include <atomic>
 #include <chrono>
@@ -41,13 +42,14 @@ void InstallQtTranslations(QApplication& app) {
 }
 
 // As the user's close: open dialogs go first (a message box, the driver's
-// settings), then the window, and every event loop ends.
-void CloseOnSignal(QWidget& window) {
+// settings), then the window (none yet while it is being made), and every
+// event loop ends.
+void CloseOnSignal(QWidget* window) {
   while (QWidget* modal = QApplication::activeModalWidget()) {
     modal->close();
     if (QApplication::activeModalWidget() == modal) break;  // it refused
   }
-  window.close();
+  if (window) window->close();
   QApplication::quit();
 }
 
@@ -74,20 +76,32 @@ int main(int argc, char** argv) {
   QApplication::setFont(QFont("DejaVu Sans", 9));
   InstallQtTranslations(app);
   int code = 0;
+  // Watched from before the window is made: a message box of its start-up
+  // closes on a signal too.
+  QPointer<QWidget> shown;
+  bool ending = false;  // on this thread only
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    while (!done.load()) {
+      if (signals.Wait(std::chrono::milliseconds(200)))
+        QMetaObject::invokeMethod(
+            &app,
+            [&] {
+              ending = true;
+              CloseOnSignal(shown);
+            },
+            Qt::QueuedConnection);
+    }
+  });
   {
     varn::testapp::TfmMain window;  // its inputs are saved when it goes
-    window.show();
-    std::atomic<bool> done{false};
-    std::thread watcher([&] {
-      while (!done.load()) {
-        if (signals.Wait(std::chrono::milliseconds(200)))
-          QMetaObject::invokeMethod(
-              &window, [&window] { CloseOnSignal(window); }, Qt::QueuedConnection);
-      }
-    });
-    code = QApplication::exec();
-    done = true;
-    watcher.join();
+    shown = &window;
+    if (!ending) {
+      window.show();
+      code = QApplication::exec();
+    }
   }
+  done = true;
+  watcher.join();
   return code;
 }

@@ -62,6 +62,19 @@ TEST_F(ProgramTest, TerminationSignalsCloseItAndTheInputsAreSaved) {
     EXPECT_EQ(registry.ReadDword(testapp::kSavedInputsKey, "PageIndex"), 4u);
     EXPECT_EQ(registry.ReadString(testapp::kSavedInputsKey, barcode), "1234567890123");
   }
+
+  // A signal while the start-up's message box is up (a stored page that
+  // is not there): the box goes, and so does the program, saving.
+  registry.DeleteKey(testapp::kSavedInputsKey);
+  registry.WriteDword(testapp::kSavedInputsKey, "PageIndex", 11);
+  RemoveFile(log);
+  ChildProcess program(VARNTEST_PROGRAM, {}, env.Path("out.txt"));
+  ASSERT_TRUE(Eventually([&] { return !ReadFileOrEmpty(log).empty() || !program.Running(); }))
+      << Output();
+  program.Terminate();
+  EXPECT_EQ(program.Wait(kPatience), std::optional<int>(0)) << Output();
+  EXPECT_EQ(registry.ReadDword(testapp::kSavedInputsKey, "PageIndex"), 0u);
+  EXPECT_EQ(registry.ReadString(testapp::kSavedInputsKey, barcode), "1234567890123");
 }
 
 }  // namespace
