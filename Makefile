@@ -2,10 +2,11 @@
 #   make run    bootstrap, build, run the main job
 #   make test   bootstrap, build, run every test
 #   make varntest  bootstrap, build, VarnTest on the emulator as COM1
+#   make screenshots  bootstrap, build, retake every docs/screenshots picture
 PRESET ?= default
 BUILD := build/$(PRESET)
 
-.PHONY: run test build bootstrap bench clean varntest
+.PHONY: run test build bootstrap bench clean varntest screenshots
 
 bootstrap:
 	@scripts/bootstrap
@@ -17,8 +18,14 @@ build: bootstrap
 run: build
 	tools/run-demo.sh $(BUILD)
 
-varntest: build
+varnscreenshots: build
+	tools/screenshots.sh $(BUILD)
+
+test: build
 	tools/run-varntest.sh $(BUILD)
+
+screenshots: build
+	tools/screenshots.sh $(BUILD)
 
 test: build
 	ctest --preset $(PRESET)

@@ -21,7 +21,8 @@ DISPID TDriver::Id(const std::u16string& name) {
   if (found != m_ids.end()) return found->second;
   DISPID id = DISPID_UNKNOWN;
   const HRESULT hr = GetIDOfName(Object(), name, id);
-  if (Failed(hr)) throw EDispatchError(hr, "The driver has no member " + Utf16ToUtf8(name));
+  if (Failed(hr))
+    throw EDispatchError(hr, "У драйвера нет свойства или метода " + Utf16ToUtf8(name));
   m_ids.emplace(name, id);
   return id;
 }

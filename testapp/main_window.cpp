@@ -71,16 +71,6 @@ QLineEdit* NewOutcomeField(const QString& name) {
   return e;
 }
 
-QString CurrentError() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return "Unknown failure";
-  }
-}
-
 }  // namespace
 
 TfmMain::TfmMain(std::u16string progId) : m_driver(std::move(progId)) {
@@ -93,20 +83,27 @@ TfmMain::TfmMain(std::u16string progId) : m_driver(std::move(progId)) {
   Build();
   for (const TPageClass& c : AllPages()) new TPageItem(&m_pages, c);
   CreatePages();
+  // The panel as designed, wider or taller only where a page needs it (an
+  // explicit minimum would otherwise squeeze a page narrower than its own).
+  m_data->setMinimumSize(m_stack->minimumSize().expandedTo(QSize(405, 305)));
   for (int i = 0; i < m_pages.Count(); ++i) m_list->addItem(m_pages.Item(i)->PageClass.PageTitle());
   if (m_pages.Count() > 0) {
     m_list->setCurrentRow(0);
     ShowPage(0);
   }
-  // Single border: the size the layout needs, at least the design's.
-  const QSize size = sizeHint().expandedTo(QSize(525, 443));
+  // Single border: the design's client area, larger only where the texts
+  // need it. Minimum sizes, not hints: the tallest page's hint (a memo's)
+  // would leave empty space under the list and every other page.
+  const QSize size = minimumSizeHint().expandedTo(QSize(kClientWidth, kClientHeight));
   setFixedSize(size);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
   try {
     RestoreInputs();
   } catch (...) {
-    QMessageBox::critical(this, QApplication::applicationDisplayName(), CurrentError());
+    // The designed text of a bad page index stays, after words the user reads.
+    QMessageBox::critical(this, AppTitle(),
+                          "Сохранённые поля ввода не восстановлены: " + CurrentErrorText());
   }
 }
 
@@ -114,7 +111,7 @@ TfmMain::~TfmMain() {
   try {
     SaveInputs();
   } catch (...) {
-    qWarning("VarnTest: the inputs were not saved: %s", qPrintable(CurrentError()));
+    qWarning("VarnTest: поля ввода не сохранены: %s", qPrintable(CurrentErrorText()));
   }
   // The pages go before the driver they call (members go in reverse order).
 }
@@ -133,12 +130,16 @@ void TfmMain::Build() {
 
   m_data = new QWidget;
   m_data->setObjectName("pnlData");
-  m_data->setMinimumSize(405, 305);
   m_stack = new QStackedLayout(m_data);
   m_stack->setContentsMargins(0, 0, 0, 0);
 
   auto* top = new QHBoxLayout;
-  top->addWidget(m_list);
+  // As designed: the pages from the top edge, the list 8 below it, the
+  // outcome fields 24 apart, near the bottom edge.
+  auto* listColumn = new QVBoxLayout;
+  listColumn->setContentsMargins(0, 8, 0, 0);
+  listColumn->addWidget(m_list);
+  top->addLayout(listColumn);
   top->addWidget(m_data, 1);
 
   auto* bevel = new QFrame;
@@ -147,7 +148,7 @@ void TfmMain::Build() {
   bevel->setFrameShadow(QFrame::Sunken);
 
   auto* fields = new QGridLayout;
-  fields->setVerticalSpacing(3);
+  fields->setVerticalSpacing(2);
   const struct {
     const char* label;
     const char* text;
@@ -183,19 +184,13 @@ void TfmMain::Build() {
   buttons->addWidget(close);
   buttons->addStretch(1);
 
-  // The driver as a control on the form, as hosts place it.
-  auto* control = new gui::TAxCtrl;
-  auto* controlColumn = new QVBoxLayout;
-  controlColumn->addWidget(control);
-  controlColumn->addStretch(1);
-
+  // The driver's control is hosted, never shown: nothing of it here.
   auto* bottom = new QHBoxLayout;
   bottom->addLayout(fields, 1);
-  bottom->addLayout(controlColumn);
   bottom->addLayout(buttons);
 
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(8, 8, 8, 8);
+  layout->setContentsMargins(8, 0, 8, 2);
   layout->addLayout(top, 1);
   layout->addWidget(bevel);
   layout->addLayout(bottom);
@@ -246,12 +241,12 @@ void TfmMain::ShowAbout() {
     driverVersion = m_driver.Text(u"FileVersion");
     serverVersion = m_driver.Text(u"ServerVersion");
   } catch (...) {
-    QMessageBox::critical(this, QApplication::applicationDisplayName(), CurrentError());
+    QMessageBox::critical(this, AppTitle(), CurrentErrorText());
     return;
   }
   QDialog box(this);
   box.setObjectName("fmAbout");
-  box.setWindowTitle(QApplication::applicationDisplayName());
+  box.setWindowTitle(AppTitle());
   auto* title = new QLabel("Тест драйвера Варн");
   title->setObjectName("lblTitle");
   QFont big = title->font();
@@ -270,8 +265,13 @@ void TfmMain::ShowAbout() {
     texts->addWidget(label);
   }
   auto* top = new QHBoxLayout;
-  auto* control = new gui::TAxCtrl;
-  top->addWidget(control, 0, Qt::AlignTop);
+  // The driver's picture as the icon it is, not its control.
+  auto* icon = new QLabel;
+  icon->setObjectName("imgDriver");
+  icon->setPixmap(gui::DriverPicture());
+  icon->setFixedSize(40, 40);
+  icon->setAlignment(Qt::AlignCenter);
+  top->addWidget(icon, 0, Qt::AlignTop);
   top->addSpacing(12);
   top->addLayout(texts, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
@@ -288,7 +288,7 @@ void TfmMain::ShowProperties() {
   try {
     m_driver.Call(u"ShowProperties");
   } catch (...) {
-    QMessageBox::critical(this, QApplication::applicationDisplayName(), CurrentError());
+    QMessageBox::critical(this, AppTitle(), CurrentErrorText());
   }
 }
 

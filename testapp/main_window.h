@@ -60,6 +60,10 @@ class TPageList {
   std::unique_ptr<std::vector<TPageItem*>> m_items;
 };
 
+// The window's client area as designed; larger only where texts need it.
+inline constexpr int kClientWidth = 517;
+inline constexpr int kClientHeight = 416;
+
 // The program's version, "%d.%d.%d.%d".
 QString TestVersion();
 

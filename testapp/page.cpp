@@ -7,7 +7,35 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/automation/dispatch.h"
+#include "platform/automation/variant.h"
+
 namespace varn::testapp {
+
+QString AppTitle() {
+  return QString::fromUtf8(kAppTitle);
+}
+
+QString CurrentErrorText() {
+  const auto code = [](HRESULT hr) {
+    return QString::asprintf("0x%08X", static_cast<uint32_t>(hr));
+  };
+  try {
+    throw;
+  } catch (const EDispatchError& e) {
+    // The driver's own failure carries its text; the rest is the object
+    // model's, known only by its code.
+    if (e.Code == DISP_E_EXCEPTION && !e.Excep.description.empty())
+      return QString::fromStdU16String(e.Excep.description);
+    return "Вызов драйвера не выполнен, код ошибки " + code(e.Code) + ".";
+  } catch (const EVariantError& e) {
+    return "Значение драйвера не того типа, код ошибки " + code(e.Code) + ".";
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return "Неизвестная ошибка.";
+  }
+}
 
 TPage::TPage(QWidget* owner, TDriver& driver) : QWidget(owner), m_driver(driver) {}
 
@@ -32,20 +60,17 @@ void TPage::RunCall(const std::function<void()>& body) {
   QString failure;
   try {
     body();
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
   } catch (...) {
-    failure = "Unknown failure";
+    failure = CurrentErrorText();
   }
   for (QAbstractButton* b : disabled) b->setEnabled(true);
-  if (!failure.isEmpty())
-    QMessageBox::critical(window(), QApplication::applicationDisplayName(), failure);
+  if (!failure.isEmpty()) QMessageBox::critical(window(), AppTitle(), failure);
 }
 
 int32_t TPage::ToInt(const QString& text) {
   bool ok = false;
   const int32_t v = text.trimmed().toInt(&ok);
-  if (!ok) throw std::invalid_argument("'" + text.toStdString() + "' is not a valid integer value");
+  if (!ok) throw std::invalid_argument("'" + text.toStdString() + "' не является целым числом.");
   return v;
 }
 

@@ -12,6 +12,15 @@
 
 namespace varn::testapp {
 
+// The application title: the caption of every message box and the about box.
+inline constexpr const char* kAppTitle = "Тест драйвера Варн";
+QString AppTitle();
+
+// The message of the exception being handled (call inside a catch), as the
+// user reads it: the driver's own texts as they are, the object model's
+// failures and anything unforeseen in Russian.
+QString CurrentErrorText();
+
 class TPage : public QWidget {
  public:
   TPage(QWidget* owner, TDriver& driver);
@@ -35,8 +44,8 @@ class TPage : public QWidget {
   // field that does not convert) is shown in the application's error box.
   void RunCall(const std::function<void()>& body);
 
-  // The standard integer conversion of a number field: EConvertError-like
-  // failure with the text "'<text>' is not a valid integer value".
+  // The standard integer conversion of a number field: std::invalid_argument
+  // "'<text>' не является целым числом." when it is not one.
   static int32_t ToInt(const QString& text);
 
  private:

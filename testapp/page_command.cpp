@@ -28,7 +28,8 @@ std::string ParseCommandText(const QString& text) {
     bool ok = true;
     for (const QChar c : token) ok = ok && QString("0123456789ABCDEFabcdef").contains(c);
     if (!ok)
-      throw std::invalid_argument("'$" + token.toStdString() + "' is not a valid integer value");
+      throw std::invalid_argument("'" + token.toStdString() +
+                                  "' не является шестнадцатеричным числом.");
     bytes += static_cast<char>(token.toInt(nullptr, 16));
     from = blank + 1;
   }

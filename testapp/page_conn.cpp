@@ -67,9 +67,8 @@ class TfmConn : public TCallPage {
  private:
   void Browse() {
     bool ok = false;
-    const QString name =
-        QInputDialog::getText(this, QApplication::applicationDisplayName(),
-                              "Укажите имя компьютера", QLineEdit::Normal, m_computer->text(), &ok);
+    const QString name = QInputDialog::getText(this, AppTitle(), "Укажите имя компьютера",
+                                               QLineEdit::Normal, m_computer->text(), &ok);
     if (ok && !name.trimmed().isEmpty()) m_computer->setText(name.trimmed());
   }
 

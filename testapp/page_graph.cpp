@@ -66,7 +66,8 @@ class TfmGraph : public TCallPage {
     if (path.isEmpty()) return;
     BeforeCall();
     QImage picture(path);
-    if (picture.isNull()) throw std::runtime_error("Bitmap image is not valid");
+    if (picture.isNull())
+      throw std::runtime_error("Файл не является изображением: " + path.toStdString());
     m_picture = picture;
     ShowPicture();
     AfterCall();
@@ -115,8 +116,8 @@ class TfmGraph : public TCallPage {
     const QString text = QString("(%1) %2.\n\rПродолжить загрузку ?")
                              .arg(Driver().Int(u"ResultCode"))
                              .arg(Driver().Text(u"ResultCodeDescription"));
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text,
-                    QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::Warning, AppTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                    this);
     return box.exec() == QMessageBox::Yes;
   }
 

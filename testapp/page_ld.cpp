@@ -120,9 +120,8 @@ class TfmLD : public TCallPage {
 
   void BrowseComputer() {
     bool ok = false;
-    const QString name =
-        QInputDialog::getText(this, QApplication::applicationDisplayName(),
-                              "Укажите имя компьютера", QLineEdit::Normal, m_computer->text(), &ok);
+    const QString name = QInputDialog::getText(this, AppTitle(), "Укажите имя компьютера",
+                                               QLineEdit::Normal, m_computer->text(), &ok);
     if (ok && !name.trimmed().isEmpty()) m_computer->setText(name.trimmed());
   }
 

@@ -93,6 +93,8 @@ class TfmPrint : public TCallPage {
                               }),
                     6, 2);
     grid->addWidget(NewLabel("lblBarcode", "Штрих-код:", m_barcode), 7, 0);
+    // Room for the 13 digits of an EAN-13 code.
+    m_barcode->setMinimumWidth(m_barcode->fontMetrics().horizontalAdvance(QString(13, '0')) + 10);
     grid->addWidget(m_barcode, 7, 1);
     grid->addWidget(AddButton("btnPrintBarCode", "Печать штрих-кода",
                               [this] {

@@ -3,10 +3,9 @@
 #include <QPainter>
 
 namespace varn::gui {
-namespace {
 
 // The toolbox picture: a small receipt printer with a paper strip.
-QPixmap DriverBitmap() {
+QPixmap DriverPicture() {
   QPixmap pixmap(24, 24);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
@@ -21,9 +20,7 @@ QPixmap DriverBitmap() {
   return pixmap;
 }
 
-}  // namespace
-
-TAxCtrl::TAxCtrl(QWidget* parent) : QWidget(parent), m_bitmap(DriverBitmap()) {
+TAxCtrl::TAxCtrl(QWidget* parent) : QWidget(parent), m_bitmap(DriverPicture()) {
   setObjectName("TAxCtrl");
   setFixedSize(40, 40);
   setAttribute(Qt::WA_OpaquePaintEvent);

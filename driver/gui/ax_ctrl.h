@@ -1,11 +1,15 @@
 // TAxCtrl: the driver as a control on a form: a 40 x 40 opaque widget with
-// a one-pixel raised frame and the driver's picture centred in it.
+// a one-pixel raised frame and the driver's picture centred in it. It takes
+// no input: hosts that only host the driver do not show it.
 #pragma once
 
 #include <QPixmap>
 #include <QWidget>
 
 namespace varn::gui {
+
+// The picture alone (24 x 24), for a window that shows the driver's icon.
+QPixmap DriverPicture();
 
 class TAxCtrl : public QWidget {
  public:

@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 #include <exception>
 
+#include "platform/automation/variant.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
@@ -44,12 +48,23 @@ void ShowError(QWidget* parent, const QString& text) {
 }
 
 QString CurrentErrorText() {
+  const auto code = [](HRESULT hr) {
+    return QString::asprintf("0x%08X", static_cast<uint32_t>(hr));
+  };
   try {
     throw;
+  } catch (const EDispatchError& e) {
+    // The driver's own failure carries its text; the rest is the object
+    // model's, known only by its code.
+    if (e.Code == DISP_E_EXCEPTION && !e.Excep.description.empty())
+      return QString::fromStdU16String(e.Excep.description);
+    return "Вызов драйвера не выполнен, код ошибки " + code(e.Code) + ".";
+  } catch (const EVariantError& e) {
+    return "Значение драйвера не того типа, код ошибки " + code(e.Code) + ".";
   } catch (const std::exception& e) {
     return Q(e.what());
   } catch (...) {
-    return "Unknown failure";
+    return "Неизвестная ошибка.";
   }
 }
 
@@ -62,6 +77,19 @@ void EnsureApplication() {
   static QApplication* app = new QApplication(argc, argv);
   app->setQuitOnLastWindowClosed(false);
   SetWindowsFont();
+  InstallQtTranslations();
+}
+
+void InstallQtTranslations() {
+  // Once per application, whatever the locale: the windows are Russian.
+  if (QCoreApplication::instance()->findChild<QTranslator*>("VarnQtRussian")) return;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  translator->setObjectName("VarnQtRussian");
+  if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), "qtbase", "_",
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(translator);
+  else
+    delete translator;  // without qt6-translations-l10n Qt's own words stay English
 }
 
 void SetWindowsFont() {

@@ -51,5 +51,9 @@ void EnsureApplication();
 // The windows' font: DejaVu Sans, the system font of the target systems
 // (for a host or test that makes its own QApplication).
 void SetWindowsFont();
+// Qt's own words (standard buttons, the file dialog, edit menus) in Russian,
+// from Qt's translations (Debian qt6-translations-l10n), for a host or test
+// that makes its own QApplication.
+void InstallQtTranslations();
 
 }  // namespace varn::gui

@@ -24,6 +24,6 @@ extern "C" __attribute__((visibility("default"))) int32_t VarnDrvGuiShowProperti
   } catch (const std::exception& e) {
     return fail(-8, e.what());
   } catch (...) {
-    return fail(-8, "Unknown failure");
+    return fail(-8, "Неизвестная ошибка.");
   }
 }

@@ -121,6 +121,7 @@ void TfmPage::BuildControls() {
   lblTCPPort = new QLabel("TCP порт:");
   lblTCPPort->setObjectName("lblTCPPort");
   edtTCPPort = static_cast<QLineEdit*>(named(new QLineEdit, "edtTCPPort"));
+  edtTCPPort->installEventFilter(new TLetterFilter(edtTCPPort));
   grid->addWidget(lblTCPPort, 4, 0);
   grid->addWidget(edtTCPPort, 4, 1, 1, 2);
   grid->setColumnStretch(1, 1);
@@ -294,6 +295,8 @@ void TfmPage::BuildControls() {
 
 void TfmPage::Update(const std::function<void(TDrv&)>& change) {
   if (m_loading || !m_drv) return;
+  // Whether or not the change marks the page dirty, OK applies and saves it.
+  MarkChanged();
   try {
     change(*m_drv);
   } catch (...) {
@@ -375,15 +378,22 @@ void TfmPage::UpdateEnabling() {
   lblIPAddress->setEnabled(t && ip);
 }
 
-int32_t TfmPage::TimeoutValue() {
-  const auto value = IntegerText(edtTimeout->text());
+namespace {
+
+int32_t FieldValue(QLineEdit* edit, const char* field) {
+  const auto value = IntegerText(edit->text());
   if (!value) {
-    edtTimeout->selectAll();
-    throw EDriverError(-8,
-                       "Неверное значение поля 'Таймаут'.\r\n" +
-                           U8(QString("'%1' не является целым числом.").arg(edtTimeout->text())));
+    edit->selectAll();
+    throw EDriverError(-8, std::string("Неверное значение поля '") + field + "'.\r\n" +
+                               U8(QString("'%1' не является целым числом.").arg(edit->text())));
   }
   return *value;
+}
+
+}  // namespace
+
+int32_t TfmPage::TimeoutValue() {
+  return FieldValue(edtTimeout, "Таймаут");
 }
 
 void TfmPage::UpdateObject() {
@@ -391,11 +401,11 @@ void TfmPage::UpdateObject() {
   try {
     TDrv& d = *m_drv;
     d.Set(u"Timeout", TimeoutValue());
+    const int32_t tcp = FieldValue(edtTCPPort, "TCP порт");
     const int32_t baud = cbBaudRate->currentIndex();
     const int32_t com = cbComNumber->currentIndex() + 1;
     const QString computer = edtComputerName->text();
     const int32_t type = cbConnectionType->currentIndex();
-    const int32_t tcp = IntegerText(edtTCPPort->text()).value_or(d.Int(u"TCPPort"));
     const QString address = edtIPAddress->text();
     const bool ip = rbIPAddress->isChecked();
     d.Set(u"BaudRate", baud);
@@ -415,6 +425,9 @@ void TfmPage::UpdateObject() {
     d.Set(u"LDUseIPAddress", ip);
     d.Call(u"SetParamLD");
     d.Call(u"SaveLDParams");
+    // Only the rate and the port save the settings as they are set; the
+    // values set after them would be lost at the next start.
+    d.Check(u"SaveParams");
   } catch (...) {
     ShowError(this, CurrentErrorText());
     throw;

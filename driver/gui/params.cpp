@@ -41,8 +41,16 @@ TfmLog::TfmLog() {
   layout->addStretch();
   connect(chbLogEnabled, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
   connect(btnFileName, &QToolButton::clicked, this, [this] {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), edtFileName->text(),
-                                                      "Файлы лога (*.log);;Все файлы (*.*)");
+    // A save dialog, so that a file not there yet can be named (the log is
+    // appended to, never replaced, so no question about an existing one).
+    // Each filter's last brackets are what it matches: "(*.*)" is only its
+    // name, as "*" is what matches every file, a dot in its name or not.
+    // Qt's own dialog, where the names show as they are written here.
+    const QString name = QFileDialog::getSaveFileName(
+        this, QString(), edtFileName->text(), "Файлы лога (*.log) (*.log);;Все файлы (*.*) (*)",
+        nullptr,
+        QFileDialog::DontConfirmOverwrite | QFileDialog::HideNameFilterDetails |
+            QFileDialog::DontUseNativeDialog);
     if (!name.isEmpty()) edtFileName->setText(name);
   });
 }

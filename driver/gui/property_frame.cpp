@@ -36,11 +36,13 @@ TPropertyFrame::TPropertyFrame(QWidget* owner, IDispatch* driver) : QDialog(owne
   m_page->SetObjects(objects);
   m_page->Activate(tab);
   tabLayout->addWidget(m_page);
+  // OK applies whatever the user changed; "Применить" only follows the
+  // dirty flag.
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-    if (ApplyPage()) accept();
+    if (ApplyPage(m_page->IsChanged())) accept();
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(m_apply, &QPushButton::clicked, this, [this] { ApplyPage(); });
+  connect(m_apply, &QPushButton::clicked, this, [this] { ApplyPage(m_page->IsPageDirty()); });
   move(16, 16);
 }
 
@@ -49,8 +51,8 @@ TPropertyFrame::~TPropertyFrame() {
   delete m_page;
 }
 
-bool TPropertyFrame::ApplyPage() {
-  if (!m_page->IsPageDirty()) return true;
+bool TPropertyFrame::ApplyPage(bool needed) {
+  if (!needed) return true;
   try {
     m_page->Apply();  // shows its own error
   } catch (...) {

@@ -1,7 +1,8 @@
 // The property frame of ShowProperties: a modal dialog holding the driver's
 // page (tab "Варн") with "OK", "Отмена" and "Применить", owned by the
-// active window, at 16,16. OK and "Применить" apply a dirty page; a failed
-// apply keeps the frame open.
+// active window, at 16,16. "Применить" applies a dirty page, OK also one
+// changed only where the page does not get dirty; a failed apply keeps the
+// frame open.
 #pragma once
 
 #include <QDialog>
@@ -21,7 +22,7 @@ class TPropertyFrame : public QDialog {
   TfmPage& Page() { return *m_page; }
 
  private:
-  bool ApplyPage();
+  bool ApplyPage(bool needed);
   TfmPage* m_page;
   QPushButton* m_apply;
 };

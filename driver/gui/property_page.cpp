@@ -16,6 +16,7 @@ void TPropertyPage2::Activate(QWidget* parent) {
   UpdatePropertyPage();
   m_active = true;
   m_modified = false;
+  m_changed = false;
   show();
 }
 
@@ -28,6 +29,7 @@ void TPropertyPage2::Deactivate() {
 void TPropertyPage2::Apply() {
   UpdateObject();
   m_modified = false;
+  m_changed = false;
 }
 
 void TPropertyPage2::MarkModified() {

@@ -29,6 +29,9 @@ class TPropertyPage2 : public QWidget {
   void Activate(QWidget* parent);
   void Deactivate();
   bool IsPageDirty() const { return m_modified; }
+  // Dirty, or changed by the user in a way that does not make it dirty
+  // since the last apply: what OK applies.
+  bool IsChanged() const { return m_modified || m_changed; }
   // UpdateObject, then not modified; a failure is raised and the page stays
   // modified.
   void Apply();
@@ -42,6 +45,10 @@ class TPropertyPage2 : public QWidget {
   virtual void UpdatePropertyPage() = 0;
   // Only while active: modified, and the frame is told.
   void MarkModified();
+  // A change the dirty flag does not follow (only while active).
+  void MarkChanged() {
+    if (m_active) m_changed = true;
+  }
 
   IDispatch* OleObject = nullptr;
 
@@ -49,6 +56,7 @@ class TPropertyPage2 : public QWidget {
   std::vector<IDispatch*> m_objects;
   bool m_active = false;
   bool m_modified = false;
+  bool m_changed = false;
 };
 
 }  // namespace varn::gui

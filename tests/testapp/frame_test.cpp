@@ -86,8 +86,22 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
   {
     auto w = NewMain();
     EXPECT_EQ(w->windowTitle(), "Тест драйвера Варн " + testapp::TestVersion());
-    EXPECT_GE(w->width(), 525);
-    EXPECT_GE(w->height(), 443);
+    // The designed client area, wider only as far as the texts need; no
+    // page's wish for more height leaves space under the others.
+    EXPECT_GE(w->width(), testapp::kClientWidth);
+    EXPECT_LE(w->width(), testapp::kClientWidth + 64);  // DejaVu Sans is the wider font
+    EXPECT_GE(w->height(), testapp::kClientHeight);
+    EXPECT_LE(w->height(), testapp::kClientHeight + 8);
+    const QSize opened = w->size();
+    EXPECT_LE(Find(*w, "pnlData")->height(), 305 + 8);
+    // Every page has at least the room it needs (none squeezed).
+    for (int i = 0; i < w->Pages().Count(); ++i) {
+      QWidget* page = w->Pages().Item(i)->Page;
+      EXPECT_GE(Find(*w, "pnlData")->width(), page->minimumSizeHint().width())
+          << U8(page->objectName());
+    }
+    // The driver's control is hosted, never shown.
+    EXPECT_FALSE(w->findChild<QWidget*>("TAxCtrl"));
     // First run: page 0, every list on its first entry (the speed list too).
     auto* list = Find<QListWidget>(*w, "ListBox");
     ASSERT_EQ(list->count(), 11);
@@ -131,8 +145,8 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
     {
       OnModal box;
       Click(params, "btnSetExchangeParam");
-      EXPECT_EQ(box.text, "'5x' is not a valid integer value");
-      EXPECT_EQ(box.caption, QApplication::applicationDisplayName());
+      EXPECT_EQ(box.text, "'5x' не является целым числом.");
+      EXPECT_EQ(box.caption, "Тест драйвера Варн");
     }
     EXPECT_EQ(Field(*w, "edtInput"), before);
     EXPECT_TRUE(Find<QPushButton>(params, "btnSetExchangeParam")->isEnabled());
@@ -161,6 +175,7 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
     Find<QCheckBox>(*w, "chbStopOnError")->setChecked(true);
     static_cast<testapp::TUpDownEdit*>(Find<QWidget>(print, "edtFontType"))->SetText("3");
     Screenshot(*w, "Print");
+    EXPECT_EQ(w->size(), opened);  // the pages shown did not grow it
   }
   // Saved when the window went, under names joined by dots.
   EXPECT_EQ(
@@ -191,7 +206,8 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
   {
     OnModal box;
     auto w = NewMain();
-    EXPECT_EQ(box.text, "Invalid page index");
+    EXPECT_EQ(box.text, "Сохранённые поля ввода не восстановлены: Invalid page index");
+    EXPECT_EQ(box.caption, "Тест драйвера Варн");
     EXPECT_EQ(w->PageIndex(), 0);
     EXPECT_EQ(Field(*w, "edtStringForPrinting"), "Проверка сохранения");
   }
@@ -204,12 +220,21 @@ TEST_F(FrameTest, AboutStateConnectionAndPrintingPages) {
   auto w = NewMain();
   {
     QStringList lines;
+    QString caption;
+    bool icon = false, control = true;
     OnModal about([&](QWidget* box) {
+      caption = box->windowTitle();
       for (QLabel* l : box->findChildren<QLabel*>()) lines << l->text();
+      auto* image = box->findChild<QLabel*>("imgDriver");
+      icon = image && !image->pixmap().isNull();
+      control = box->findChild<QWidget*>("TAxCtrl") != nullptr;
       const char* dir = std::getenv("VARN_SCREENSHOTS");
       if (dir) box->grab().save(QString("%1/VarnTest-About.png").arg(dir));
     });
     Click(*w, "btnAbout");
+    EXPECT_EQ(caption, "Тест драйвера Варн");
+    EXPECT_TRUE(icon);
+    EXPECT_FALSE(control);  // the driver's picture, not its control
     EXPECT_TRUE(lines.contains("Версия теста: " + testapp::TestVersion())) << U8(lines.join('|'));
     EXPECT_TRUE(lines.contains("Версия драйвера: " + testapp::TestVersion()));
     EXPECT_TRUE(lines.contains("Версия сервера: " + testapp::TestVersion()));
@@ -301,7 +326,7 @@ TEST_F(FrameTest, CommandText) {
   EXPECT_EQ(MessageOf<std::invalid_argument>([] { testapp::ParseCommandText(""); }),
             "Недопустимый символ в строке");
   EXPECT_EQ(MessageOf<std::invalid_argument>([] { testapp::ParseCommandText("02 G1"); }),
-            "'$G1' is not a valid integer value");
+            "'G1' не является шестнадцатеричным числом.");
 
   // The sample: the beep with the operator password (7319 = 0x1C97), its check byte.
   StartDevice();

@@ -40,8 +40,9 @@ using ::testing::HasSubstr;
 
 constexpr char kTitle[] = "Тест драйвера Варн";
 
-[[maybe_unused]] auto* const g_qt =
-    AddQtEnvironment("testapp_pages_test", [] { QApplication::setApplicationDisplayName(kTitle); });
+// The application's own name stays "testapp_pages_test": the boxes carry
+// the program's title whatever the application is called.
+[[maybe_unused]] auto* const g_qt = AddQtEnvironment("testapp_pages_test");
 
 std::string U8(const QString& s) {
   return s.toStdString();
@@ -379,6 +380,8 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   graph.Click("btnOpen");
   graph.Click("btnMonochrome1");
   graph.Screenshot("Graph");
+  // A picture shown does not make the window grow.
+  EXPECT_LE(graph.main.height(), testapp::kClientHeight + 8);
 
   // A conversion changes the picture shown, in place, with no driver call.
   Choose(Save("grays.bmp", Grays({"370370", "719220", "322222", "722220", "000000"})));
@@ -430,7 +433,8 @@ TEST_F(PagesTest, GraphicsPageAsksWhetherToGoOnAfterARefusedLine) {
   Choose(junk);
   graph.Click("btnOpen");
   ASSERT_EQ(boxes.seen.size(), 3u);
-  EXPECT_EQ(U8(boxes.seen[2].text), "Bitmap image is not valid");
+  EXPECT_EQ(U8(boxes.seen[2].text), "Файл не является изображением: " + junk);
+  EXPECT_EQ(U8(boxes.seen[2].caption), kTitle);
   EXPECT_EQ(boxes.seen[2].icon, QMessageBox::Critical);
   EXPECT_EQ(graph.Find<QLabel>("Image")->pixmap().size(), QSize(320, 250));
 }
@@ -496,7 +500,8 @@ TEST_F(PagesTest, GraphicsPrintingPage) {
   page.Type("edtLastLineNumber", "2x");
   page.Click("btnDraw");
   ASSERT_EQ(boxes.seen.size(), 1u);
-  EXPECT_EQ(U8(boxes.seen[0].text), "'2x' is not a valid integer value");
+  EXPECT_EQ(U8(boxes.seen[0].text), "'2x' не является целым числом.");
+  EXPECT_EQ(U8(boxes.seen[0].caption), kTitle);
   EXPECT_EQ(page.before, 5);
   page.Click("btnDrawEx");
   EXPECT_EQ(boxes.seen.size(), 2u);
@@ -582,7 +587,7 @@ TEST_F(PagesTest, TablesPageReadsAndWritesTheDevicesFields) {
   page.Type("edtRowNumber", "один");
   page.Click("btnReadTable");
   ASSERT_EQ(boxes.seen.size(), 1u);
-  EXPECT_EQ(U8(boxes.seen[0].text), "'один' is not a valid integer value");
+  EXPECT_EQ(U8(boxes.seen[0].text), "'один' не является целым числом.");
   EXPECT_EQ(page.before, calls);
 }
 

@@ -21,8 +21,10 @@ inline void Screenshot(QWidget* w, const char* name) {
   test::Screenshot(*w, "VarnDrv", name);
 }
 
-[[maybe_unused]] inline auto* const g_qt =
-    AddQtEnvironment("drv_gui_test", [] { gui::SetWindowsFont(); });
+[[maybe_unused]] inline auto* const g_qt = AddQtEnvironment("drv_gui_test", [] {
+  gui::SetWindowsFont();
+  gui::InstallQtTranslations();
+});
 
 class GuiTest : public DriverTest {
  protected:

@@ -5,15 +5,22 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
+#include "driver/core/varn_drv.h"
 #include "driver/gui/ax_ctrl.h"
 #include "driver/gui/dialogs.h"
 #include "driver/gui/gui_common.h"
@@ -106,6 +113,116 @@ TEST_F(PageTest, EnablingDirtyRulesImmediateUpdatesAndApply) {
   EXPECT_EQ(drv.Int(u"Timeout"), 300);
   EXPECT_EQ(drv.Int(u"BaudRate"), 6);
   page.Deactivate();
+}
+
+TEST_F(PageTest, OkSavesWhatDoesNotMakeThePageDirtyAndTheTCPPortIsChecked) {
+  Driver drv;
+  drv.Set(u"ConnectionType", Variant(2));  // DCOM: the computer's name can be typed
+  {
+    // Only the time-out and the computer: not dirty, yet OK applies and
+    // saves them (the port is left alone: setting it saves everything).
+    gui::TPropertyFrame frame(nullptr, &drv.Object());
+    frame.show();
+    TfmPage& page = frame.Page();
+    auto* timeout = Find<QLineEdit>(page, "edtTimeout");
+    timeout->clear();
+    QTest::keyClicks(timeout, "250");
+    auto* computer = Find<QLineEdit>(page, "edtComputerName");
+    computer->clear();
+    QTest::keyClicks(computer, "kassa2");
+    EXPECT_FALSE(page.IsPageDirty());
+    EXPECT_FALSE(Find<QPushButton>(frame, "btnApply")->isEnabled());
+    Find<QPushButton>(frame, "btnOK")->click();
+    EXPECT_EQ(frame.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(registry.ReadDword(kDriverParamKey, "Timeout"), 250u);
+  EXPECT_EQ(registry.ReadString(kDriverParamKey, "ComputerName"), "kassa2");
+  {
+    Driver next;  // as after a restart
+    EXPECT_EQ(next.Int(u"Timeout"), 250);
+    EXPECT_EQ(next.Text(u"ComputerName"), "kassa2");
+  }
+  {
+    // Cancel applies nothing of its own.
+    gui::TPropertyFrame frame(nullptr, &drv.Object());
+    frame.show();
+    Find<QPushButton>(frame, "btnCancel")->click();
+    EXPECT_EQ(frame.result(), QDialog::Rejected);
+  }
+
+  // The TCP port: letters refused as typed; a pasted text that is not a
+  // number fails the apply with its own message and is not replaced.
+  TestPage page;
+  page.SetObjects({&drv.Object()});
+  page.Activate(nullptr);
+  Find<QComboBox>(page, "cbConnectionType")->setCurrentIndex(1);
+  auto* tcp = Find<QLineEdit>(page, "edtTCPPort");
+  tcp->clear();
+  QTest::keyClicks(tcp, "2x1");
+  EXPECT_EQ(tcp->text(), "21");
+  EXPECT_EQ(drv.Int(u"TCPPort"), 21);
+  tcp->setText("21x");
+  {
+    OnModal box;
+    EXPECT_THROW(page.Apply(), EDriverError);
+    EXPECT_EQ(box.text, "Неверное значение поля 'TCP порт'.\r\n'21x' не является целым числом.");
+    EXPECT_EQ(box.caption, "Драйвер Варн");
+  }
+  EXPECT_TRUE(page.IsPageDirty());
+  tcp->setText("4211");
+  page.Apply();
+  EXPECT_EQ(drv.Int(u"TCPPort"), 4211);
+  EXPECT_EQ(registry.ReadDword(kDriverParamKey, "TCPPort"), 4211u);
+  page.Deactivate();
+}
+
+TEST_F(PageTest, LogFileDialogNamesANewFileAndShowsEveryFile) {
+  Driver drv;
+  const std::string dir = env.Path("logs");
+  std::filesystem::create_directories(dir);
+  gui::TfmParams params(nullptr, drv.Object());
+  params.findChild<QCheckBox*>("chbLogEnabled")->setChecked(true);
+  auto* file = params.findChild<QLineEdit*>("edtFileName");
+  ASSERT_TRUE(file);
+  file->setText(QString::fromStdString(dir + "/VarnDrv.log"));
+  const QString chosen = QString::fromStdString(dir + "/новый.log");  // not there yet
+  std::ofstream(dir + "/VarnDrv") << "a log without a dot in its name\n";
+  bool save = false, dotless = false;
+  QStringList shown, matched;
+  QString cancel;
+  int ticks = 0;
+  Modals modals([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    auto* model = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+    if (!model) return false;
+    if (ticks++ == 0) {
+      save = dialog->acceptMode() == QFileDialog::AcceptSave;
+      if (auto* types = dialog->findChild<QComboBox*>("fileTypeCombo"))
+        for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+      dialog->selectNameFilter(dialog->nameFilters().value(1));
+      matched = model->nameFilters();
+      cancel = dialog->labelText(QFileDialog::Reject);
+    }
+    // The folder is read in the background: the file without a dot shows
+    // once it is read (the name is chosen after that, or it is reset).
+    const QModelIndex found = model->index(QString::fromStdString(dir + "/VarnDrv"));
+    dotless = found.isValid() && (model->flags(found) & Qt::ItemIsEnabled);
+    if (!dotless && ticks < 1500) return false;
+    Screenshot(dialog, "TfmLog-File");
+    // Typed, as the user names a new file in the folder shown.
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText("новый.log");
+    static_cast<QDialog*>(dialog)->accept();  // the file dialog's own accept
+    return true;
+  });
+  Find<QToolButton>(params, "btnFileName")->click();
+  EXPECT_TRUE(save);
+  EXPECT_EQ(shown, QStringList({"Файлы лога (*.log)", "Все файлы (*.*)"}));
+  EXPECT_EQ(matched, QStringList({"*"}));
+  EXPECT_TRUE(dotless);
+  EXPECT_TRUE(cancel.contains(QRegularExpression("[А-Яа-я]"))) << gui::U8(cancel);
+  EXPECT_EQ(file->text(), chosen);
+  params.ApplyAll();
+  EXPECT_EQ(drv.Text(u"LogFileName"), gui::U8(chosen));
 }
 
 TEST_F(PageTest, NoDriverShowsTheErrorForm) {
