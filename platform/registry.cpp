@@ -226,6 +226,8 @@ RegistryData RegistryData::Parse(const std::string& text) {
       oldLine = lineNo;
     }
   }
+  std::sort(repeated.begin(), repeated.end(),
+            [](const Key* a, const Key* b) { return a->m_order < b->m_order; });
   for (const Key* k : repeated) {
     const Seen& s = seen[k];
     std::string line = KeyLine(k->path);
