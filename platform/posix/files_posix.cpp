@@ -117,6 +117,13 @@ void ReplaceFileAtomically(const std::string& path, std::string_view contents) {
     errno = err;
     ThrowErrno("rename " + path);
   }
+  // The rename itself lasts only once the folder is on the disk; a folder
+  // that cannot be opened or synced (some file systems) leaves it to them.
+  const int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
 }
 
 void MakeDirectories(const std::string& path, unsigned mode) {
