@@ -1,7 +1,9 @@
 // The registry as varn runs leave it: a run that changes nothing leaves the
 // file as it was (a hand-written one included), a real change merges keys
 // written twice and says what it dropped, and a write that fails (a full
-// disk, a folder nobody may write) is a failed set with the old file intact.
+// disk, a folder nobody may write) is a failed set with the old file intact;
+// a runtime folder in /tmp that another user took first is replaced by one
+// of our own.
 #include <cstdlib>
 #include <fstream>
 
@@ -139,6 +141,33 @@ TEST_F(VarnRegistryTest, AWriteThatFailsIsAFailedSetAndTheOldFileStays) {
 
   EXPECT_EQ(ReadFileOrEmpty(registry), before);
   EXPECT_EQ(RunShell(env, "ls -A '" + env.Path("settings") + "' | grep -c tmp").out, "0\n");
+}
+
+TEST_F(VarnRegistryTest, AnotherUsersFolderInTmpSendsTheRuntimeFolderHome) {
+  // In a mount namespace of its own the run sees a /tmp where another user
+  // (12345) made /tmp/varn-<uid> first; the real /tmp stays untouched.
+  const std::string base = env.Dir().substr(env.Dir().rfind('/') + 1);
+  const std::string fake = env.Path("tmp"), home = env.Path("home");
+  std::ofstream(env.Path("in-namespace.sh"))
+      << "set -e\n"
+      << "mkdir -p '" << fake << "/" << base << "' '" << fake << "/varn-'$(id -u) '" << home
+      << "'\n"
+      << "chmod 1777 '" << fake << "'\n"
+      << "chown 12345 '" << fake << "/varn-'$(id -u)\n"
+      << "mount --bind '" << env.Dir() << "' '" << fake << "/" << base << "'\n"
+      << "mount --rbind '" << fake << "' /tmp\n"
+      << "exec env -u XDG_RUNTIME_DIR -u VARN_RUNTIME_DIR HOME='" << home << "' " << VARN_PROGRAM
+      << " call ServerConnect\n";
+  if (RunShell(env, "[ $(id -u) = 0 ] && unshare -m --propagation private true").status != 0)
+    GTEST_SKIP() << "needs root and mount namespaces";
+  VarnRun r =
+      RunShell(env, "unshare -m --propagation private sh '" + env.Path("in-namespace.sh") + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("ServerConnect: 0\nResultCode: 0\n"));
+  EXPECT_THAT(r.err, HasSubstr("varn: the runtime folder /tmp/varn-"));
+  EXPECT_THAT(r.err, HasSubstr("it belongs to user 12345, not to this user (0); using " + home +
+                               "/.local/state/varn/run instead\n"));
+  EXPECT_TRUE(FileExists(home + "/.local/state/varn/run"));
 }
 
 }  // namespace
