@@ -39,19 +39,18 @@ std::string Quote(const std::string& s) {
 
 // Reads a quoted string starting at `pos` (which holds the opening quote);
 // leaves `pos` after the closing quote.
-bool ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
+bool ReadQuoted(std::string_view line, size_t& pos, std::string& out) {
   if (pos >= line.size() || line[pos] != '"') return false;
   ++pos;
   out.clear();
   while (pos < line.size()) {
-    char c = line[pos++];
-    if (c == '"') return true;
-    if (c == '\\') {
-      if (pos >= line.size()) return false;
-      out += line[pos++];
-    } else {
-      out += c;
-    }
+    const size_t stop = std::min(line.find_first_of("\"\\", pos), line.size());
+    out.append(line.substr(pos, stop - pos));
+    pos = stop;
+    if (pos == line.size()) break;
+    if (line[pos++] == '"') return true;
+    if (pos >= line.size()) return false;  // a backslash at the end
+    out += line[pos++];
   }
   return false;
 }
@@ -164,10 +163,10 @@ RegistryData RegistryData::Parse(const std::string& text) {
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    std::string_view line = std::string_view(text).substr(pos, end - pos);
     pos = end + 1;
     ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line[0] == ';') continue;
     if (!sawHeader) {
       if (line != kHeader) Fail(lineNo, "missing header \"" + std::string(kHeader) + "\"");
@@ -176,7 +175,7 @@ RegistryData RegistryData::Parse(const std::string& text) {
     }
     if (line[0] == '[') {
       if (line.back() != ']') Fail(lineNo, "unterminated key name");
-      std::string path = line.substr(1, line.size() - 2);
+      std::string path(line.substr(1, line.size() - 2));
       if (path.compare(0, kRoot.size(), kRoot) != 0 ||
           (path.size() > kRoot.size() && path[kRoot.size()] != '\\'))
         Fail(lineNo, "only HKEY_CURRENT_USER is kept here");
@@ -201,9 +200,9 @@ RegistryData RegistryData::Parse(const std::string& text) {
     if (p < line.size() && line[p] == '"') {
       if (!ReadQuoted(line, p, v.text) || p != line.size()) Fail(lineNo, "bad string value");
     } else if (line.compare(p, 7, "hex(1):") == 0) {
-      if (!ParseHexText(line.substr(p + 7), v.text)) Fail(lineNo, "bad hex(1) value");
+      if (!ParseHexText(std::string(line.substr(p + 7)), v.text)) Fail(lineNo, "bad hex(1) value");
     } else if (line.compare(p, 6, "dword:") == 0) {
-      const std::string hex = line.substr(p + 6);
+      const std::string hex(line.substr(p + 6));
       if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         Fail(lineNo, "bad dword value");
       v.type = RegValue::Type::Dword;
