@@ -1,6 +1,8 @@
 #include "platform/registry.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -37,19 +39,18 @@ std::string Quote(const std::string& s) {
 
 // Reads a quoted string starting at `pos` (which holds the opening quote);
 // leaves `pos` after the closing quote.
-bool ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
+bool ReadQuoted(std::string_view line, size_t& pos, std::string& out) {
   if (pos >= line.size() || line[pos] != '"') return false;
   ++pos;
   out.clear();
   while (pos < line.size()) {
-    char c = line[pos++];
-    if (c == '"') return true;
-    if (c == '\\') {
-      if (pos >= line.size()) return false;
-      out += line[pos++];
-    } else {
-      out += c;
-    }
+    const size_t stop = std::min(line.find_first_of("\"\\", pos), line.size());
+    out.append(line.substr(pos, stop - pos));
+    pos = stop;
+    if (pos == line.size()) break;
+    if (line[pos++] == '"') return true;
+    if (pos >= line.size()) return false;  // a backslash at the end
+    out += line[pos++];
   }
   return false;
 }
@@ -104,21 +105,68 @@ bool ParseHexText(const std::string& hex, std::string& out) {
   throw ERegistryError("registry file, line " + std::to_string(lineNo) + ": " + why);
 }
 
+std::string KeyLine(const std::string& path) {
+  return "[" + std::string(kRoot) + (path.empty() ? "" : "\\" + path) + "]";
+}
+
+std::string ValueLine(const std::string& name, const RegValue& v) {
+  std::string out = name.empty() ? "@" : Quote(name);
+  out += '=';
+  if (v.type == RegValue::Type::String) {
+    out += NeedsHex(v.text) ? HexText(v.text) : Quote(v.text);
+  } else {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "dword:%08x", v.dword);
+    out += buf;
+  }
+  return out;
+}
+
+// Whether folded path `have` lies below folded path `want` (non-empty).
+bool Below(std::u16string_view have, std::u16string_view want) {
+  return have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
+         have[want.size()] == u'\\';
+}
+
 }  // namespace
+
+const RegValue* RegistryData::Key::Value(const std::string& name) const {
+  const auto it = m_names.find(Fold(name));
+  return it == m_names.end() ? nullptr : &values[it->second].second;
+}
+
+RegistryData::Key& RegistryData::EnsureFolded(std::u16string folded, const std::string& path) {
+  auto [it, added] = m_keys.try_emplace(std::move(folded));
+  if (added) {
+    it->second.path = path;
+    it->second.m_order = m_nextOrder++;
+  }
+  return it->second;
+}
 
 RegistryData RegistryData::Parse(const std::string& text) {
   RegistryData data;
   Key* current = nullptr;
+  // What the merge of repeated sections and values needs to report.
+  struct Seen {
+    size_t sections = 0;
+    bool reported = false;
+    std::vector<size_t> lines;  // per value: the line it came from
+    std::vector<std::string> dropped;
+  };
+  std::unordered_map<const Key*, Seen> seen;
+  std::vector<const Key*> repeated;  // keys with something to report, in file order
+  Seen* currentSeen = nullptr;
   size_t lineNo = 0, pos = 0;
   bool sawHeader = false;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;  // a BOM from an editor
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    std::string_view line = std::string_view(text).substr(pos, end - pos);
     pos = end + 1;
     ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty() || line[0] == ';') continue;
     if (!sawHeader) {
       if (line != kHeader) Fail(lineNo, "missing header \"" + std::string(kHeader) + "\"");
@@ -127,12 +175,15 @@ RegistryData RegistryData::Parse(const std::string& text) {
     }
     if (line[0] == '[') {
       if (line.back() != ']') Fail(lineNo, "unterminated key name");
-      std::string path = line.substr(1, line.size() - 2);
+      std::string path(line.substr(1, line.size() - 2));
       if (path.compare(0, kRoot.size(), kRoot) != 0 ||
           (path.size() > kRoot.size() && path[kRoot.size()] != '\\'))
         Fail(lineNo, "only HKEY_CURRENT_USER is kept here");
       path = TrimSlashes(path.substr(kRoot.size()));
-      current = &data.Ensure(path);
+      current = &data.EnsureFolded(Fold(path), path);
+      currentSeen = &seen[current];
+      if (++currentSeen->sections == 2 && !std::exchange(currentSeen->reported, true))
+        repeated.push_back(current);
       continue;
     }
     if (!current) Fail(lineNo, "value outside a key");
@@ -149,9 +200,9 @@ RegistryData RegistryData::Parse(const std::string& text) {
     if (p < line.size() && line[p] == '"') {
       if (!ReadQuoted(line, p, v.text) || p != line.size()) Fail(lineNo, "bad string value");
     } else if (line.compare(p, 7, "hex(1):") == 0) {
-      if (!ParseHexText(line.substr(p + 7), v.text)) Fail(lineNo, "bad hex(1) value");
+      if (!ParseHexText(std::string(line.substr(p + 7)), v.text)) Fail(lineNo, "bad hex(1) value");
     } else if (line.compare(p, 6, "dword:") == 0) {
-      const std::string hex = line.substr(p + 6);
+      const std::string hex(line.substr(p + 6));
       if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         Fail(lineNo, "bad dword value");
       v.type = RegValue::Type::Dword;
@@ -159,29 +210,52 @@ RegistryData RegistryData::Parse(const std::string& text) {
     } else {
       Fail(lineNo, "unsupported value type");
     }
-    data.SetValue(current->path, name, std::move(v));
+    auto [at, added] = current->m_names.try_emplace(Fold(name), current->values.size());
+    if (added) {
+      current->values.emplace_back(std::move(name), std::move(v));
+      currentSeen->lines.push_back(lineNo);
+    } else {
+      // The later line wins, as an import of the file would have it.
+      auto& [oldName, old] = current->values[at->second];
+      size_t& oldLine = currentSeen->lines[at->second];
+      if (!std::exchange(currentSeen->reported, true)) repeated.push_back(current);
+      currentSeen->dropped.push_back(ValueLine(oldName, old) + " (line " + std::to_string(oldLine) +
+                                     ")");
+      old = std::move(v);
+      oldLine = lineNo;
+    }
+  }
+  std::sort(repeated.begin(), repeated.end(),
+            [](const Key* a, const Key* b) { return a->m_order < b->m_order; });
+  for (const Key* k : repeated) {
+    const Seen& s = seen[k];
+    std::string line = KeyLine(k->path);
+    if (s.sections > 1) line += " is written " + std::to_string(s.sections) + " times; merged";
+    if (s.dropped.empty()) {
+      line += ", nothing dropped";
+    } else {
+      line += s.sections > 1 ? ", dropping " : " repeats values; dropping ";
+      for (size_t i = 0; i < s.dropped.size(); ++i) line += (i ? ", " : "") + s.dropped[i];
+    }
+    data.m_merged.push_back(std::move(line));
   }
   return data;
 }
 
 std::string RegistryData::Serialize() const {
+  std::vector<const Key*> inOrder;
+  inOrder.reserve(m_keys.size());
+  for (const auto& [folded, key] : m_keys) inOrder.push_back(&key);
+  std::sort(inOrder.begin(), inOrder.end(),
+            [](const Key* a, const Key* b) { return a->m_order < b->m_order; });
   std::string out(kHeader);
   out += "\r\n";
-  for (const auto& key : m_keys) {
-    out += "\r\n[";
-    out += kRoot;
-    if (!key.path.empty()) out += "\\" + key.path;
-    out += "]\r\n";
-    for (const auto& [name, v] : key.values) {
-      out += name.empty() ? "@" : Quote(name);
-      out += '=';
-      if (v.type == RegValue::Type::String) {
-        out += NeedsHex(v.text) ? HexText(v.text) : Quote(v.text);
-      } else {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "dword:%08x", v.dword);
-        out += buf;
-      }
+  for (const Key* key : inOrder) {
+    out += "\r\n";
+    out += KeyLine(key->path);
+    out += "\r\n";
+    for (const auto& [name, v] : key->values) {
+      out += ValueLine(name, v);
       out += "\r\n";
     }
   }
@@ -189,92 +263,98 @@ std::string RegistryData::Serialize() const {
 }
 
 const RegistryData::Key* RegistryData::Find(const std::string& path) const {
-  const auto want = Fold(TrimSlashes(path));
-  for (const auto& k : m_keys)
-    if (Fold(k.path) == want) return &k;
-  return nullptr;
+  const auto it = m_keys.find(Fold(TrimSlashes(path)));
+  return it == m_keys.end() ? nullptr : &it->second;
 }
 
-RegistryData::Key& RegistryData::Ensure(const std::string& path) {
-  if (auto* k = Find(path)) return const_cast<Key&>(*k);
-  m_keys.push_back(Key{TrimSlashes(path), {}});
-  return m_keys.back();
+const RegistryData::Key& RegistryData::Ensure(const std::string& path) {
+  const std::string trimmed = TrimSlashes(path);
+  return EnsureFolded(Fold(trimmed), trimmed);
 }
 
 bool RegistryData::Exists(const std::string& path) const {
   const auto want = Fold(TrimSlashes(path));
-  if (want.empty()) return true;
-  for (const auto& k : m_keys) {
-    const auto have = Fold(k.path);
-    if (have == want || (have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
-                         have[want.size()] == u'\\'))
-      return true;
-  }
-  return false;
+  if (want.empty() || m_keys.count(want) != 0) return true;
+  const auto below = m_keys.lower_bound(want + u'\\');
+  return below != m_keys.end() && Below(below->first, want);
 }
 
 const RegValue* RegistryData::Value(const std::string& path, const std::string& name) const {
   const Key* k = Find(path);
-  if (!k) return nullptr;
-  const auto want = Fold(name);
-  for (const auto& [n, v] : k->values)
-    if (Fold(n) == want) return &v;
-  return nullptr;
+  return k ? k->Value(name) : nullptr;
 }
 
 void RegistryData::SetValue(const std::string& path, const std::string& name, RegValue value) {
-  Key& k = Ensure(path);
-  const auto want = Fold(name);
-  for (auto& [n, v] : k.values) {
-    if (Fold(n) == want) {
-      v = std::move(value);
-      return;
-    }
-  }
-  k.values.emplace_back(name, std::move(value));
+  const std::string trimmed = TrimSlashes(path);
+  Key& k = EnsureFolded(Fold(trimmed), trimmed);
+  auto [at, added] = k.m_names.try_emplace(Fold(name), k.values.size());
+  if (added)
+    k.values.emplace_back(name, std::move(value));
+  else
+    k.values[at->second].second = std::move(value);
 }
 
 bool RegistryData::DeleteValue(const std::string& path, const std::string& name) {
-  const Key* found = Find(path);
-  if (!found) return false;
-  auto& values = const_cast<Key*>(found)->values;
-  const auto want = Fold(name);
-  auto it = std::find_if(values.begin(), values.end(),
-                         [&](const auto& nv) { return Fold(nv.first) == want; });
-  if (it == values.end()) return false;
-  values.erase(it);
+  const auto found = m_keys.find(Fold(TrimSlashes(path)));
+  if (found == m_keys.end()) return false;
+  Key& k = found->second;
+  const auto at = k.m_names.find(Fold(name));
+  if (at == k.m_names.end()) return false;
+  const size_t index = at->second;
+  k.m_names.erase(at);
+  k.values.erase(k.values.begin() + static_cast<std::ptrdiff_t>(index));
+  for (auto& [folded, i] : k.m_names)
+    if (i > index) --i;
   return true;
 }
 
 void RegistryData::DeleteTree(const std::string& path) {
   const auto want = Fold(TrimSlashes(path));
-  std::erase_if(m_keys, [&](const Key& k) {
-    const auto have = Fold(k.path);
-    if (want.empty()) return true;
-    return have == want || (have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
-                            have[want.size()] == u'\\');
-  });
+  if (want.empty()) {
+    m_keys.clear();
+    return;
+  }
+  m_keys.erase(want);
+  auto first = m_keys.lower_bound(want + u'\\');
+  auto last = first;
+  while (last != m_keys.end() && Below(last->first, want)) ++last;
+  m_keys.erase(first, last);
 }
 
 std::vector<std::string> RegistryData::SubKeys(const std::string& path) const {
   const std::string base = TrimSlashes(path);
   const auto want = Fold(base);
-  std::vector<std::string> out;
-  std::vector<std::u16string> seen;
-  for (const auto& k : m_keys) {
-    const auto have = Fold(k.path);
-    const bool below =
-        want.empty() || (have.size() > want.size() && have.compare(0, want.size(), want) == 0 &&
-                         have[want.size()] == u'\\');
-    if (!below) continue;
+  // Keys below `want` sort together: one pass over them finds the children;
+  // their first place in the file orders them.
+  struct Child {
+    uint64_t order;
+    std::string name;
+  };
+  std::vector<Child> children;
+  std::unordered_map<std::u16string_view, size_t> index;  // folded child -> children
+  auto it = want.empty() ? m_keys.begin() : m_keys.lower_bound(want + u'\\');
+  for (; it != m_keys.end() && (want.empty() || Below(it->first, want)); ++it) {
+    const std::u16string_view folded = it->first;
+    const size_t from = want.empty() ? 0 : want.size() + 1;
+    const std::u16string_view child = folded.substr(from, folded.find(u'\\', from) - from);
+    if (child.empty()) continue;
+    const Key& k = it->second;
     // Case folding keeps the UTF-8 length, so the prefix has base's length.
-    const std::string rest = want.empty() ? k.path : k.path.substr(base.size() + 1);
-    const std::string child = rest.substr(0, rest.find('\\'));
-    const auto folded = Fold(child);
-    if (child.empty() || std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
-    seen.push_back(folded);
-    out.push_back(child);
+    auto name = [&] {
+      const std::string rest = want.empty() ? k.path : k.path.substr(base.size() + 1);
+      return rest.substr(0, rest.find('\\'));
+    };
+    auto [at, added] = index.try_emplace(child, children.size());
+    if (added)
+      children.push_back(Child{k.m_order, name()});
+    else if (k.m_order < children[at->second].order)
+      children[at->second] = Child{k.m_order, name()};
   }
+  std::sort(children.begin(), children.end(),
+            [](const Child& a, const Child& b) { return a.order < b.order; });
+  std::vector<std::string> out;
+  out.reserve(children.size());
+  for (auto& c : children) out.push_back(std::move(c.name));
   return out;
 }
 
@@ -325,11 +405,19 @@ std::vector<std::string> Registry::ValueNames(const std::string& key) const {
   return out;
 }
 
-void Registry::Update(const std::function<void(RegistryData&)>& change) {
+bool Registry::Update(const std::function<void(RegistryData&)>& change) {
   FileLock lock(m_path + ".lock");
   RegistryData data = Load();  // under the lock: nobody else writes now
+  const std::string before = data.Serialize();
   change(data);
-  ReplaceFileAtomically(m_path, data.Serialize());
+  std::string after = data.Serialize();
+  // Comparing what would be written keeps a file written by hand (its
+  // layout, its repeated keys) as it is until something really changes.
+  if (after == before) return false;
+  ReplaceFileAtomically(m_path, after);
+  for (const std::string& line : data.Merged())
+    std::fprintf(stderr, "registry %s: %s\n", m_path.c_str(), line.c_str());
+  return true;
 }
 
 void Registry::CreateKey(const std::string& key) {

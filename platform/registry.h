@@ -4,7 +4,8 @@
 // Reads parse the file as it is (writers replace it atomically, so a reader
 // never sees half of one). Writes take an exclusive lock on
 // "<file>.lock", re-read the file, change it and replace it, so concurrent
-// writers in several processes lose nothing. A file that cannot be parsed
+// writers in several processes lose nothing; a write that changes nothing
+// leaves the file alone. A file that cannot be parsed
 // is never overwritten: reads and writes raise ERegistryError instead.
 //
 // Key paths are below HKEY_CURRENT_USER, separated by backslashes, and
@@ -17,9 +18,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace varn {
@@ -38,19 +41,31 @@ struct RegValue {
 };
 
 // The parsed contents of the file: keys in file order, values in key order.
+// Every lookup goes through an index of case-folded key paths (and, per
+// key, of folded value names), so parsing, reading and changing stay
+// linear in the size of the file however many keys and values it holds.
 class RegistryData {
  public:
   struct Key {
     std::string path;  // as first written
     std::vector<std::pair<std::string, RegValue>> values;
+    // The value of that name (case-insensitive), nullptr when missing.
+    const RegValue* Value(const std::string& name) const;
+
+   private:
+    friend class RegistryData;
+    std::unordered_map<std::u16string, size_t> m_names;  // folded name -> index in values
+    uint64_t m_order = 0;                                // place in the file
   };
 
   // Throws ERegistryError with the line number when the text is not valid.
+  // A key written in several sections is merged into one, a value written
+  // twice keeps its last line; Merged() says what that dropped.
   static RegistryData Parse(const std::string& text);
   std::string Serialize() const;
 
   const Key* Find(const std::string& path) const;
-  Key& Ensure(const std::string& path);        // creates the key (and nothing else)
+  const Key& Ensure(const std::string& path);  // creates the key (and nothing else)
   bool Exists(const std::string& path) const;  // explicitly or through a subkey
   const RegValue* Value(const std::string& path, const std::string& name) const;
   void SetValue(const std::string& path, const std::string& name, RegValue value);
@@ -58,8 +73,16 @@ class RegistryData {
   void DeleteTree(const std::string& path);
   std::vector<std::string> SubKeys(const std::string& path) const;  // direct children
 
+  // One line per key the parsed text wrote more than once (or per value
+  // written twice in one key): what the merge kept and dropped.
+  const std::vector<std::string>& Merged() const { return m_merged; }
+
  private:
-  std::vector<Key> m_keys;
+  Key& EnsureFolded(std::u16string folded, const std::string& path);
+
+  std::map<std::u16string, Key, std::less<>> m_keys;  // by folded path
+  uint64_t m_nextOrder = 0;
+  std::vector<std::string> m_merged;
 };
 
 class Registry {
@@ -82,8 +105,12 @@ class Registry {
   void WriteDword(const std::string& key, const std::string& name, uint32_t value);
   void DeleteValue(const std::string& key, const std::string& name);
   void DeleteKey(const std::string& key);  // with all its subkeys
-  // Several changes under one lock and one rewrite of the file.
-  void Update(const std::function<void(RegistryData&)>& change);
+  // Several changes under one lock and one rewrite of the file. A change
+  // that leaves the contents as they were writes nothing (false); a real
+  // change rewrites the file (true), and a file whose duplicate keys that
+  // merges says on standard error what was dropped. EOSError when the new
+  // file cannot be written: the old one then stays as it was.
+  bool Update(const std::function<void(RegistryData&)>& change);
 
   RegistryData Load() const;  // a snapshot
 

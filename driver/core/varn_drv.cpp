@@ -173,6 +173,12 @@ int32_t TVarnDrv::SaveParams() {
   try {
     WriteParams();
     return ClearResult();
+  } catch (const EDriverError&) {
+    return HandleError(std::current_exception());
+  } catch (const std::exception& e) {
+    // A registry that cannot be written (a full disk, a read-only folder)
+    // is no connection failure, connected or not: -8 with the system's reason.
+    return SetResult(rc::kOSError, e.what());
   } catch (...) {
     return HandleError(std::current_exception());
   }

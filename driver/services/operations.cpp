@@ -123,13 +123,7 @@ void TFieldDefsRead::Execute(IDispatch& drv) {
     fields.Add(rec);
     ShowProgress(n, Format("Полей всего: %d Прочитано: %d", table.FieldCount, n));
   }
-  for (int32_t row = 2; row <= table.RowCount; ++row) {
-    for (int32_t j = 0; j < table.FieldCount; ++j) {
-      TFldRec rec = fields.Items(j).Data;
-      rec.Row = row;
-      fields.Add(rec);
-    }
-  }
+  ExpandRows(m_table);
 }
 
 void TFieldsRead::Setup(IProgressWindow& progress) {
@@ -235,10 +229,14 @@ void LoadTables(IProgressOwner& owner, TTables& tables) {
 
 void RefreshTables(IProgressOwner& owner, TTables& tables) {
   ReadTables(owner, tables);
+  // A refresh trusts nothing cached: the field descriptions come from the
+  // device again when each table is opened, and are cached anew then.
+  for (int i = 0; i < tables.Count(); ++i) tables.Items(i).Fields().Clear();
   tables.SaveToRegistry();
 }
 
 void OpenTable(IProgressOwner& owner, TTable& table) {
+  if (!IsPlausibleTable(table.Data)) throw std::length_error(TooLargeText(table.Data));
   if (table.Fields().Count() == 0) {
     ReadFieldDefs(owner, table);
     if (table.Fields().Count() == 0)

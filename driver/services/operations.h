@@ -167,13 +167,16 @@ void ReadFieldValues(IProgressOwner& owner, TTable& table);
 // What the table editor does with them. Key must be set.
 // The tables from the cache, or else read from the device and cached.
 void LoadTables(IProgressOwner& owner, TTables& tables);
-// The table descriptions read from the device again and cached (the field
-// descriptions already cached are kept).
+// The table descriptions read from the device again and cached, the whole
+// cache of this firmware replaced: the field descriptions are dropped, so
+// opening a table reads them from the device again (a damaged cache entry
+// is repaired this way).
 void RefreshTables(IProgressOwner& owner, TTables& tables);
 // Opening a table: its field descriptions when it has none (read and
 // cached), then all its values. std::runtime_error "Количество полей в
 // таблице равно 0." or "Количество рядов в таблице равно 0.\r\nТаблица не
-// содержит данных." for a table without fields or rows.
+// содержит данных." for a table without fields or rows; std::length_error
+// (TooLargeText) for a table over kMaxTableCells.
 void OpenTable(IProgressOwner& owner, TTable& table);
 
 }  // namespace varn

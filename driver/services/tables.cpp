@@ -73,12 +73,15 @@ RegValue String(const std::string& text) {
   return RegValue{RegValue::Type::String, text, 0};
 }
 
-// The values `names` of key `path`, all of them or none.
+// The values `names` of key `path`, all of them or none; the key is looked
+// up once.
 template <size_t N>
 bool AllValues(const RegistryData& data, const std::string& path, const char* const (&names)[N],
                const RegValue* (&out)[N]) {
+  const RegistryData::Key* key = data.Find(path);
+  if (!key) return false;
   for (size_t i = 0; i < N; ++i)
-    if (!(out[i] = data.Value(path, names[i]))) return false;
+    if (!(out[i] = key->Value(names[i]))) return false;
   return true;
 }
 
@@ -90,9 +93,12 @@ void LoadFieldDefsFrom(TTable& table, const RegistryData& data) {
   TFields& fields = table.Fields();
   fields.Clear();
   const std::string path = FieldDefsPath(table);
-  if (!data.Exists(path)) return;
+  // A table too large to hold keeps no cells; opening it says why.
+  if (!IsPlausibleTable(table.Data) || !data.Exists(path)) return;
   static constexpr const char* kNames[] = {"Name",   "Size",     "Type",
                                            "Number", "MinValue", "MaxValue"};
+  std::vector<bool> numberSeen(static_cast<size_t>(table.Data.FieldCount) + 1);
+  bool consistent = true;
   for (const std::string& sub : data.SubKeys(path)) {
     const RegValue* v[6];
     if (!AllValues(data, path + "\\" + sub, kNames, v)) continue;
@@ -105,22 +111,22 @@ void LoadFieldDefsFrom(TTable& table, const RegistryData& data) {
     rec.MaxValue = Int(*v[5]);
     rec.Table = table.Data.Number;
     rec.Row = 1;
+    // The device numbers a table's fields 1..FieldCount: another number, or
+    // one twice, is no description the device gave.
+    if (rec.Number > table.Data.FieldCount || numberSeen[static_cast<size_t>(rec.Number)])
+      consistent = false;
+    else
+      numberSeen[static_cast<size_t>(rec.Number)] = true;
     fields.Add(rec);
   }
   // Row 1 must be whole for the other rows to be copies of it; anything
   // else is read from the device again.
-  if (fields.Count() != table.Data.FieldCount) {
+  if (!consistent || fields.Count() != table.Data.FieldCount) {
     fields.Clear();
     return;
   }
   fields.SortByNumber();
-  for (int32_t row = 2; row <= table.Data.RowCount; ++row) {
-    for (int32_t j = 0; j < table.Data.FieldCount; ++j) {
-      TFldRec rec = fields.Items(j).Data;
-      rec.Row = row;
-      fields.Add(rec);
-    }
-  }
+  ExpandRows(table);
 }
 
 void SaveFieldDefsTo(const TTable& table, RegistryData& data) {
@@ -185,7 +191,11 @@ void TFields::SortByNumber() {
 }
 
 void TTable::LoadFieldDefs() {
-  if (!m_owner) return;
+  // Without a firmware key the path would fall to the registry's root.
+  if (!m_owner || m_owner->KeyPath().empty()) {
+    m_fields.Clear();
+    return;
+  }
   try {
     LoadFieldDefsFrom(*this, Registry::Default().Load());
   } catch (const std::exception&) {
@@ -241,6 +251,8 @@ bool TTables::LoadFromRegistry() {
       rec.Name = Text(*v[1]);
       rec.FieldCount = Int(*v[2], 0, kMaxByte);
       rec.Number = Int(*v[3], 0, kMaxByte);
+      // More cells than any device table has: this entry is not ours.
+      if (!IsPlausibleTable(rec)) throw ECacheError("implausible table size");
       LoadFieldDefsFrom(Add(rec), data);
     }
     SortByNumber();
@@ -268,6 +280,33 @@ void TTables::SaveToRegistry() {
     });
   } catch (const std::exception&) {
   }
+}
+
+bool IsPlausibleTable(const TTableRec& table) {
+  return table.RowCount >= 0 && table.FieldCount >= 0 &&
+         int64_t{table.RowCount} * table.FieldCount <= kMaxTableCells;
+}
+
+void ExpandRows(TTable& table) {
+  const TTableRec& t = table.Data;
+  TFields& fields = table.Fields();
+  if (!IsPlausibleTable(t)) throw std::length_error(TooLargeText(t));
+  if (fields.Count() < t.FieldCount) throw std::logic_error("row 1 is not whole");
+  for (int32_t row = 2; row <= t.RowCount; ++row) {
+    for (int32_t j = 0; j < t.FieldCount; ++j) {
+      TFldRec rec = fields.Items(j).Data;
+      rec.Row = row;
+      fields.Add(rec);
+    }
+  }
+}
+
+std::string TooLargeText(const TTableRec& table) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "Таблица слишком велика: %d рядов по %d полей (допускается не более %d ячеек).",
+                table.RowCount, table.FieldCount, kMaxTableCells);
+  return text;
 }
 
 // --- names, values, display ------------------------------------------------------

@@ -103,8 +103,9 @@ class TTable {
   const TFields& Fields() const { return m_fields; }
   // Fills Fields from the cache: row 1 from FIELDDEFS, the other rows as
   // copies. A cache that does not hold exactly FieldCount complete field
-  // descriptions, or that cannot be read, leaves Fields empty, so that the
-  // descriptions are read from the device.
+  // descriptions numbered 1..FieldCount, that cannot be read, or of a table
+  // over kMaxTableCells leaves Fields empty, so that the descriptions are
+  // read from the device. Without a firmware key (Key empty) nothing is read.
   void LoadFieldDefs();
   // Writes the row-1 descriptions to the cache when Fields holds at least
   // FieldCount entries; failures are swallowed (the cache is only a cache).
@@ -137,7 +138,8 @@ class TTables {
   void SortByNumber();                   // stable
 
   // Rebuilds the list from the cache under Key. False (and an empty list)
-  // when nothing is cached or the cache cannot be used; true when the key
+  // when nothing is cached or the cache cannot be used (a table entry over
+  // kMaxTableCells included); true when the key
   // has any subkey, even if none of them describes a table completely.
   bool LoadFromRegistry();
   // Replaces the cache under Key with the list, in one write of the
@@ -150,6 +152,18 @@ class TTables {
  private:
   std::vector<std::unique_ptr<TTable>> m_items;
 };
+
+// The most cells (rows x fields) a table may have: far above what a device
+// holds, far below what 16-bit rows of 255 fields could claim (16.7 M cells,
+// gigabytes). A cache entry claiming more is treated as missing; a device
+// answer claiming more gets its table refused when it is opened.
+inline constexpr int32_t kMaxTableCells = 65536;
+bool IsPlausibleTable(const TTableRec& table);
+// Appends rows 2..RowCount as copies of row 1 (the first FieldCount
+// entries). std::length_error with TooLargeText for a table over the limit.
+void ExpandRows(TTable& table);
+// "Таблица слишком велика: R рядов по F полей (допускается не более N ячеек)."
+std::string TooLargeText(const TTableRec& table);
 
 // Table and field names as the device gives them (upper case) turned into
 // what the user sees: all lower case, then the first letter upper case, by

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -116,6 +117,13 @@ void ReplaceFileAtomically(const std::string& path, std::string_view contents) {
     unlink(tmp.c_str());
     errno = err;
     ThrowErrno("rename " + path);
+  }
+  // The rename itself lasts only once the folder is on the disk; a folder
+  // that cannot be opened or synced (some file systems) leaves it to them.
+  const int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
   }
 }
 
@@ -265,7 +273,33 @@ std::string LogDirectory() {
 
 std::string RuntimeDirectory() {
   if (const char* v = std::getenv("VARN_RUNTIME_DIR"); v && *v) return v;
-  return EnvOr("XDG_RUNTIME_DIR", "/tmp/varn-" + std::to_string(getuid())) + "/varn";
+  if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v) return std::string(v) + "/varn";
+  // /tmp is everybody's: another user may have made our folder there first.
+  // Refusing it is safe but would leave this user unable to print, so the
+  // folder then is a private one in our own state folder; every process of
+  // the user comes to the same answer, so server and clients still meet.
+  const std::string shared = "/tmp/varn-" + std::to_string(getuid());
+  try {
+    CheckPrivateFolder(shared, "the runtime folder");
+    CheckPrivateFolder(shared + "/varn", "the runtime folder");
+    return shared + "/varn";
+  } catch (const EOSError& refused) {
+    const std::string own = EnvOr("XDG_STATE_HOME", Home() + "/.local/state") + "/varn/run";
+    // A socket path must fit sockaddr_un (108 bytes with its zero).
+    constexpr size_t kSocketPathRoom = 107 - sizeof "/VarnSrv.sock" + 1;
+    static std::once_flag said;
+    if (own.size() > kSocketPathRoom) {
+      std::call_once(said, [&] {
+        std::fprintf(stderr, "varn: %s; %s is too long a path for a socket to use instead\n",
+                     refused.what(), own.c_str());
+      });
+      return shared + "/varn";  // refused again where it is used
+    }
+    std::call_once(said, [&] {
+      std::fprintf(stderr, "varn: %s; using %s instead\n", refused.what(), own.c_str());
+    });
+    return own;
+  }
 }
 
 }  // namespace varn

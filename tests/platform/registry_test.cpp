@@ -106,6 +106,92 @@ TEST_F(RegistryTest, DamagedFileIsNeverOverwritten) {
   EXPECT_THROW(reg.KeyExists("A"), ERegistryError);
 }
 
+TEST(RegistryDataTest, TheIndexKeepsFileOrderCaseAndNeighboursApart) {
+  RegistryData d;
+  d.SetValue("Root\\B c", "X", {RegValue::Type::Dword, {}, 1});  // ' ' sorts before '\\'
+  d.SetValue("Root\\b\\Deep", "Y", {RegValue::Type::Dword, {}, 2});
+  d.SetValue("Root\\A", "Z", {RegValue::Type::Dword, {}, 3});
+  d.Ensure("ROOT\\B");
+  d.Ensure("Rootless");
+  EXPECT_EQ(d.SubKeys("root"), (std::vector<std::string>{"B c", "b", "A"}));
+  EXPECT_EQ(d.SubKeys(""), (std::vector<std::string>{"Root", "Rootless"}));
+  EXPECT_TRUE(d.Exists("ROOT\\B\\deep"));
+  EXPECT_TRUE(d.Exists("root"));
+  EXPECT_FALSE(d.Exists("Roo"));
+  EXPECT_EQ(d.Find("root\\b\\")->path, "ROOT\\B");  // as first written
+
+  // Values by folded name; a delete keeps the others found.
+  for (const char* n : {"Один", "Два", "Три"})
+    d.SetValue("Root\\A", n, {RegValue::Type::String, n, 0});
+  EXPECT_TRUE(d.DeleteValue("root\\a", "ОДИН"));
+  EXPECT_FALSE(d.DeleteValue("root\\a", "один"));
+  EXPECT_EQ(d.Value("Root\\A", "три")->text, "Три");
+  EXPECT_EQ(d.Find("Root\\A")->Value("z")->dword, 3u);
+  d.SetValue("Root\\A", "ДВА", {RegValue::Type::String, "2", 0});
+  EXPECT_EQ(d.Find("Root\\A")->values.size(), 3u);
+  EXPECT_EQ(d.Value("Root\\A", "Два")->text, "2");
+
+  // A tree goes with all its keys, not its neighbours'.
+  d.DeleteTree("root\\B");
+  EXPECT_FALSE(d.Exists("Root\\b\\Deep"));
+  EXPECT_TRUE(d.Exists("Root\\B c"));
+  EXPECT_EQ(d.SubKeys("Root"), (std::vector<std::string>{"B c", "A"}));
+  const RegistryData copy = d;  // a copy has an index of its own
+  d.DeleteTree("");
+  EXPECT_FALSE(d.Exists("Root"));
+  EXPECT_EQ(copy.Value("root\\b c", "x")->dword, 1u);
+  EXPECT_EQ(RegistryData::Parse(copy.Serialize()).Serialize(), copy.Serialize());
+}
+
+TEST(RegistryDataTest, KeysAndValuesWrittenTwiceMergeAndSayWhatWasDropped) {
+  const RegistryData d = RegistryData::Parse(
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_CURRENT_USER\\A]\n\"x\"=dword:00000001\n\"y\"=\"старое\"\n"
+      "[HKEY_CURRENT_USER\\B]\n\"z\"=dword:00000001\n\"Z\"=dword:00000002\n"
+      "[HKEY_CURRENT_USER\\a]\n\"Y\"=\"новое\"\n\"w\"=dword:00000003\n"
+      "[HKEY_CURRENT_USER\\C]\n[HKEY_CURRENT_USER\\C]\n");
+  EXPECT_EQ(d.Value("A", "y")->text, "новое");
+  EXPECT_EQ(d.Value("B", "z")->dword, 2u);
+  EXPECT_EQ(d.Find("a")->values.size(), 3u);
+  EXPECT_EQ(d.Merged(),
+            (std::vector<std::string>{
+                "[HKEY_CURRENT_USER\\A] is written 2 times; merged, dropping \"y\"=\"старое\" "
+                "(line 4)",
+                "[HKEY_CURRENT_USER\\B] repeats values; dropping \"z\"=dword:00000001 (line 6)",
+                "[HKEY_CURRENT_USER\\C] is written 2 times; merged, nothing dropped"}));
+  EXPECT_TRUE(RegistryData::Parse(d.Serialize()).Merged().empty());
+}
+
+TEST_F(RegistryTest, AChangeThatChangesNothingWritesNothing) {
+  const std::string byHand =
+      "Windows Registry Editor Version 5.00\n; mine\n[HKEY_CURRENT_USER\\X]\n"
+      "\"A\"=dword:00000001\n[HKEY_CURRENT_USER\\x]\n\"A\"=dword:00000002\n";
+  std::ofstream(env.RegistryFile()) << byHand;
+  EXPECT_FALSE(reg.Update([](RegistryData& d) {
+    d.SetValue("X", "a", {RegValue::Type::Dword, {}, 2});
+    d.Ensure("x");
+    d.DeleteValue("X", "missing");
+    d.DeleteTree("Y");
+  }));
+  reg.CreateKey("X");
+  reg.WriteDword("X", "A", 2);
+  reg.DeleteKey("Nothing");
+  EXPECT_EQ(test::ReadFileOrEmpty(env.RegistryFile()), byHand);
+  ::testing::internal::CaptureStderr();
+  reg.WriteDword("X", "B", 3);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "registry " + env.RegistryFile() +
+                ": [HKEY_CURRENT_USER\\X] is written 2 times; merged, dropping "
+                "\"A\"=dword:00000001 (line 4)\n");
+  EXPECT_EQ(test::ReadFileOrEmpty(env.RegistryFile()),
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\X]\r\n"
+            "\"A\"=dword:00000002\r\n\"B\"=dword:00000003\r\n");
+  // No file, no change: still no file.
+  RemoveFile(env.RegistryFile());
+  reg.DeleteValue("X", "A");
+  EXPECT_FALSE(FileExists(env.RegistryFile()));
+}
+
 TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
   // Two real processes, 200 values each, all at the same time.
   const std::string cmd =

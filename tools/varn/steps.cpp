@@ -276,10 +276,31 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
   Variant value;
   std::string error;
   switch (s.kind) {
-    case StepKind::Set:
+    case StepKind::Set: {
+      // A setter that saves (ComNumber, BaudRate) says in ResultCode when
+      // the save failed: a code that the set itself brought is its failure.
+      DISPID codeId, textId;
+      const bool hasOutcome = Succeeded(GetIDOfName(obj, u"ResultCode", codeId)) &&
+                              Succeeded(GetIDOfName(obj, u"ResultCodeDescription", textId));
+      Variant before, after, text;
+      std::string ignored;
+      if (hasOutcome) Invoke(obj, codeId, DISPATCH_PROPERTYGET, {}, before, ignored);
       if (!Invoke(obj, s.id, DISPATCH_PROPERTYPUT, {s.value}, value, error)) break;
+      if (hasOutcome && Invoke(obj, codeId, DISPATCH_PROPERTYGET, {}, after, ignored)) {
+        try {
+          const int32_t code = after.ToInt32();
+          if (code != 0 && (before.IsEmpty() || before.ToInt32() != code) &&
+              Invoke(obj, textId, DISPATCH_PROPERTYGET, {}, text, ignored)) {
+            error = "ResultCode " + std::to_string(code) + ": " + LogValueText(text);
+            break;
+          }
+        } catch (const EVariantError&) {
+          // No number: no outcome to judge the set by.
+        }
+      }
       if (report.Json()) report.Object(s, "");
       return true;
+    }
     case StepKind::Get:
       if (!Invoke(obj, s.id, DISPATCH_PROPERTYGET, {}, value, error)) break;
       if (report.Json())

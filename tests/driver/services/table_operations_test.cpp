@@ -9,8 +9,8 @@
 #include "driver/services/operations.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
-#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
+#include "platform/com_ports.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -280,6 +280,20 @@ TEST_F(TableOperationsTest, ADeviceErrorOnOneFieldStopsTheReadAndKeepsWhatWasRea
               test::ThrowsDriverError(51, "Некорректные параметры в команде"));
   EXPECT_THAT(Values(t), ElementsAre("1.1 Ставка, 0.01%=2000", "1.2 Название налога=НДС 20%",
                                      "1.3 Название налога=", "1.1 Ставка, 0.01%="));
+}
+
+TEST_F(TableOperationsTest, ADeviceTableTooLargeToHoldIsRefusedBeforeAnyRead) {
+  // What a device (or a line error) could claim: 16.7 M cells, gigabytes.
+  TTables tables;
+  TTable& huge = tables.Add({"Огромная", 9, 65535, 255});
+  try {
+    OpenTable(progress, huge);
+    ADD_FAILURE() << "a table of 16.7 M cells was opened";
+  } catch (const std::length_error& e) {
+    EXPECT_STREQ(e.what(), TooLargeText(huge.Data).c_str());
+  }
+  EXPECT_EQ(huge.Fields().Count(), 0);
+  EXPECT_THAT(progress.Take(), ElementsAre());  // no window, no worker
 }
 
 }  // namespace

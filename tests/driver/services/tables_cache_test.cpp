@@ -55,6 +55,15 @@ std::vector<std::string> Cells(const TTable& t) {
   return out;
 }
 
+std::string MessageOfLength(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::length_error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
 class TablesCacheTest : public ::testing::Test {
  protected:
   // A cached field description with all six values.
@@ -210,6 +219,63 @@ TEST_F(TablesCacheTest, IncompleteEntriesAreSkippedAndUnusableCachesReadFromTheD
   tables.Add({"Новая", 1, 1, 0});
   tables.SaveToRegistry();  // swallowed
   EXPECT_EQ(test::ReadFileOrEmpty(env.RegistryFile()), broken);
+}
+
+TEST_F(TablesCacheTest, ImplausibleEntriesAreNotBuiltAndNoKeyReadsNothing) {
+  // One table claiming 65535 rows of 255 fields with row 1 whole: 16.7 M
+  // cells if built. Such an entry is no cache of ours: read from the device.
+  reg.Update([](RegistryData& d) {
+    const std::string table = kPath + "\\9";
+    d.SetValue(table, "RowCount", {RegValue::Type::Dword, {}, 65535});
+    d.SetValue(table, "FieldCount", {RegValue::Type::Dword, {}, 255});
+    d.SetValue(table, "TableName", {RegValue::Type::String, "Огромная", 0});
+    d.SetValue(table, "TableNumber", {RegValue::Type::Dword, {}, 9});
+    for (uint32_t i = 0; i < 255; ++i) {
+      const std::string f = table + "\\FIELDDEFS\\" + std::to_string(i);
+      d.SetValue(f, "Name", {RegValue::Type::String, "Поле", 0});
+      for (const char* n : {"Size", "Type", "MinValue", "MaxValue"})
+        d.SetValue(f, n, {RegValue::Type::Dword, {}, 1});
+      d.SetValue(f, "Number", {RegValue::Type::Dword, {}, i + 1});
+    }
+  });
+  TTables tables;
+  EXPECT_FALSE(Load(tables));
+  EXPECT_EQ(tables.Count(), 0);
+  // The same table as a device answer: no cells, and a clear refusal.
+  TTable& huge = tables.Add({"Огромная", 9, 65535, 255});
+  huge.LoadFieldDefs();
+  EXPECT_EQ(huge.Fields().Count(), 0);
+  EXPECT_FALSE(IsPlausibleTable(huge.Data));
+  EXPECT_TRUE(IsPlausibleTable({"", 1, 256, 256}));  // the limit itself
+  EXPECT_FALSE(IsPlausibleTable({"", 1, 257, 256}));
+  EXPECT_EQ(MessageOfLength([&] { ExpandRows(huge); }),
+            "Таблица слишком велика: 65535 рядов по 255 полей (допускается не более 65536 "
+            "ячеек).");
+
+  // A field number the table cannot have (255 of 2 fields), or one number
+  // twice: that table's descriptions are read from the device again.
+  reg.DeleteKey(kPath);
+  PutTable("4", 4, 3, 2);
+  PutField(kPath + "\\4", "0", 1, "Первое");
+  PutField(kPath + "\\4", "1", 255, "Второе");
+  PutTable("5", 5, 1, 2);
+  PutField(kPath + "\\5", "0", 1, "Первое");
+  PutField(kPath + "\\5", "1", 1, "Снова первое");
+  ASSERT_TRUE(Load(tables));
+  EXPECT_EQ(tables.FindByNumber(4)->Fields().Count(), 0);
+  EXPECT_EQ(tables.FindByNumber(5)->Fields().Count(), 0);
+  reg.WriteDword(kPath + "\\4\\FIELDDEFS\\1", "Number", 2);
+  ASSERT_TRUE(Load(tables));
+  EXPECT_EQ(tables.FindByNumber(4)->Fields().Count(), 6);
+
+  // Without a firmware key nothing is read: not the keys at the root.
+  PutField("4", "0", 1, "Первое");
+  PutField("4", "1", 2, "Второе");
+  tables.Key.clear();
+  TTable& rootless = tables.Add({"Без ключа", 4, 1, 2});
+  rootless.Fields().Add(Field(1, "Старое", false, 1));
+  rootless.LoadFieldDefs();
+  EXPECT_EQ(rootless.Fields().Count(), 0);
 }
 
 TEST(TablesModel, NamesValuesAndWhatTheDialogsShow) {

@@ -1,9 +1,11 @@
 // `varn tables` as a user runs it: the program with the driver library and
 // VarnSrv beside it, the emulator as COM1; what it prints, that a second run
 // takes the descriptions from the cache, and Ctrl+C in the middle of a read.
+#include "driver/services/tables.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/process_info.h"
+#include "platform/registry.h"
 #include "platform/testing/child_process.h"
 #include "remote/local_server.h"
 #include "tests/support/test_env.h"
@@ -84,6 +86,33 @@ TEST_F(VarnTablesTest, PrintsEveryTableAndReadsTheDescriptionsOnce) {
   VarnRun usage = Varn("tables 2");
   EXPECT_EQ(usage.status, 2);
   EXPECT_EQ(usage.out, "");
+}
+
+TEST_F(VarnTablesTest, ARefreshRepairsADamagedCacheAndAnImpossibleEntryRepairsItself) {
+  StartDevice();
+  VarnRun first = Varn("tables");
+  ASSERT_EQ(first.status, 0) << first.err;
+  Registry reg = Registry::Default();
+  const std::vector<std::string> firmware = reg.SubKeys(kTableDefsKey);
+  ASSERT_EQ(firmware.size(), 1u);
+  const std::string field = std::string(kTableDefsKey) + "\\" + firmware[0] + "\\1\\FIELDDEFS\\0";
+  const std::string good = "  1.1  Номер кассы в магазине (число 1..99): 1\n";
+
+  // A description that could be right is trusted until a refresh.
+  reg.WriteString(field, "Name", "Испорчено");
+  VarnRun cached = Varn("tables");
+  EXPECT_THAT(cached.out, HasSubstr("  1.1  Испорчено (число 1..99): 1\n"));
+  VarnRun refreshed = Varn("tables --refresh");
+  EXPECT_EQ(refreshed.status, 0) << refreshed.err;
+  EXPECT_EQ(refreshed.out, first.out);
+  EXPECT_EQ(reg.ReadString(field, "Name"), "Номер кассы в магазине");
+  EXPECT_THAT(Varn("tables").out, HasSubstr(good));
+
+  // Field 255 of a table of 7 fields is no description the device gave.
+  reg.WriteDword(field, "Number", 255);
+  VarnRun repaired = Varn("tables");
+  EXPECT_EQ(repaired.out, first.out);
+  EXPECT_EQ(reg.ReadDword(field, "Number"), 1u);
 }
 
 TEST_F(VarnTablesTest, CtrlCStopsTheReadWithMinus30) {
