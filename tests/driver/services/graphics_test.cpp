@@ -100,7 +100,7 @@ TEST_F(GraphicsTest, APictureIsLoadedRowByRowAndPrinted) {
   // 12 pixels wide: 2 bytes, the four dots past the width clear.
   const auto dark = MakePicture(12, 1, {kBlack}, [](int, int) { return 0; });
   EXPECT_EQ(Load(drv, u"LoadBitmap", Write("dark.bmp", dark)), 0);
-  EXPECT_THAT(drv.Text(u"ECRInput"), StartsWith("02 2E C0 97 1C 00 00 01 FF 0F 00 "));
+  EXPECT_THAT(drv.Text(u"ECRInput"), StartsWith("02 2E C0 97 1C 00 00 00 FF 0F 00 "));
 
   // LoadBMP loads FileName as LoadBitmapEx does, and logs that call inside its own.
   const auto frame = MakePicture(20, 6, {kWhite, kBlack, kDarkRed}, [](int x, int y) {
