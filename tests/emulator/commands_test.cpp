@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "emulator/font.h"
+#include "platform/text.h"
 #include "tests/emulator/emulator_fixture.h"
 #include "tests/support/paper_png.h"
 
@@ -139,6 +140,25 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   EXPECT_GT(textInk, 30);
   EXPECT_GT(barInk, 300);
   EXPECT_THAT(Paper(), HasSubstr("[graphics] 301..301\n[graphics] 1..3\nЖЖЖ\n[barcode] 123\n"));
+}
+
+TEST(EmulatorFont, EveryPrintableCharacterOfTheCodePageHasItsGlyph) {
+  const auto same = [](const Glyph& a, const Glyph& b) { return a.rows == b.rows; };
+  const Glyph& unknown = GlyphFor(u'?');
+  for (int b = 0x20; b <= 0xFF; ++b) {
+    if (b == 0x7F || b == 0x98) continue;  // DEL; the one byte the code page leaves unused
+    const std::u16string ch = Cp1251ToUtf16(std::string(1, static_cast<char>(b)));
+    ASSERT_EQ(ch.size(), 1u) << b;
+    if (ch[0] != u'?') {
+      EXPECT_FALSE(same(GlyphFor(ch[0]), unknown)) << "byte " << b;
+    }
+  }
+  // Signs that used to borrow the look of others have their own.
+  EXPECT_FALSE(same(GlyphFor(u'«'), GlyphFor(u'<')));
+  EXPECT_FALSE(same(GlyphFor(u'»'), GlyphFor(u'>')));
+  EXPECT_FALSE(same(GlyphFor(u'№'), GlyphFor(u'N')));
+  EXPECT_FALSE(same(GlyphFor(u'€'), GlyphFor(u'E')));
+  EXPECT_TRUE(same(GlyphFor(u'\x2603'), unknown));  // beyond the code page
 }
 
 TEST_F(EmulatorTest, ThePictureKeepsOnlyTheRecentPaper) {
