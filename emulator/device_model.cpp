@@ -352,7 +352,9 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
     case cmd::DrawEx: {
       const int first = code == cmd::Draw ? in.U8() : in.U16();
       const int last = code == cmd::Draw ? in.U8() : in.U16();
-      if (first > last || last >= kGraphicsLines) return Answer(code, err::kBadParameter);
+      // The print range counts lines from 1; line memory is indexed from 0.
+      if (first < 1 || first > last || last > kGraphicsLines)
+        return Answer(code, err::kBadParameter);
       m_paper.PrintGraphics(m_graphics, first, last);
       return Answer(code, err::kOk);
     }

@@ -1,6 +1,8 @@
 #include "emulator/emulated_device.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "protocol/commands.h"
 #include "protocol/frame.h"
@@ -158,6 +160,7 @@ void EmulatedDevice::OnByte(uint8_t b) {
 void EmulatedDevice::OnEnq() {
   if (m_held && !m_active.nakStorm) {
     Transmit(std::string(1, ACK));
+    m_backToBack = true;
     SendAnswer(false);
   } else {
     Transmit(std::string(1, NAK));
@@ -172,7 +175,10 @@ void EmulatedDevice::OnFrame(uint8_t check) {
   ++m_framesTaken;
   const bool dropAck = m_active.dropAckEvery > 0 &&
                        m_framesTaken % static_cast<uint64_t>(m_active.dropAckEvery) == 0;
-  if (!dropAck) Transmit(std::string(1, ACK));
+  if (!dropAck) {
+    Transmit(std::string(1, ACK));
+    m_backToBack = true;
+  }
   m_held = m_model.Execute(m_frame);
   const int32_t wanted = kBaudRates[m_model.LineBaudCode()];
   if (wanted != m_rate) m_pendingRate = wanted;
@@ -188,9 +194,10 @@ void EmulatedDevice::OnHostAck() {
 }
 
 void EmulatedDevice::SendAnswer(bool fresh) {
-  if (fresh && m_active.answerDelay.count() > 0 &&
-      !Pause(std::chrono::steady_clock::now() + m_active.answerDelay))
-    return;
+  if (fresh && m_active.answerDelay.count() > 0) {
+    m_backToBack = false;  // the line is idle during the delay
+    if (!Pause(std::chrono::steady_clock::now() + m_active.answerDelay)) return;
+  }
   ++m_answersSent;
   const bool corrupt =
       m_active.nakStorm || (m_active.badCheckEvery > 0 &&
@@ -199,14 +206,22 @@ void EmulatedDevice::SendAnswer(bool fresh) {
 }
 
 void EmulatedDevice::Transmit(const std::string& bytes) {
+  constexpr auto kMostMadeUp = std::chrono::milliseconds(1);
+  const bool backToBack = std::exchange(m_backToBack, false);
   size_t sent = 0;
   const auto limit = m_lineFull ? std::chrono::milliseconds(0) : kWriteLimit;
   if (!m_active.lineSpeed) {
     sent = m_pty.WriteSome(bytes, limit);
   } else {
     // Start bit, 8 data bits, stop bit: a byte is whole 10 bit times after
-    // its start; bytes go out as their time comes.
-    const auto start = std::chrono::steady_clock::now();
+    // its start; bytes go out as their time comes, on deadlines of one clock,
+    // so a late wake-up never delays the bytes after it. An answer that
+    // follows its ACK at once continues the ACK's schedule: the time this
+    // thread overslept the ACK or took to execute is the rig's, not the line's.
+    // (At most a millisecond is made up, whatever happened before.)
+    const auto now = std::chrono::steady_clock::now();
+    const auto start =
+        backToBack ? std::clamp(m_lineFreeAt, now - kMostMadeUp, now) : std::max(now, m_lineFreeAt);
     const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / m_rate);
     while (sent < bytes.size()) {
       const auto due = static_cast<size_t>((std::chrono::steady_clock::now() - start) / byteTime);
@@ -219,6 +234,7 @@ void EmulatedDevice::Transmit(const std::string& bytes) {
         break;
       }
     }
+    m_lineFreeAt = start + byteTime * static_cast<int64_t>(sent);
   }
   if (sent == bytes.size()) {
     m_lineFull = false;

@@ -97,6 +97,11 @@ class EmulatedDevice {
   // The host stopped reading and a write ran out of time: later writes do
   // not wait until one goes through whole, as a real line never waits.
   bool m_lineFull = false;
+  // With line timing: when the last byte given to the line is whole, as
+  // scheduled (not as the thread happened to wake). A transmission starts
+  // no earlier, so bytes sent back to back keep the line's own rhythm.
+  std::chrono::steady_clock::time_point m_lineFreeAt{};
+  bool m_backToBack = false;  // the next transmission follows the last at once
 
   std::thread m_thread;  // last: starts when everything above is ready
 };

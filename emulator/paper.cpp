@@ -91,7 +91,7 @@ void TPaper::PrintBarCode(uint64_t number) {
 void TPaper::PrintGraphics(const std::vector<std::string>& lines, int first, int last) {
   if (!m_pngPath.empty()) {
     for (int n = first; n <= last; ++n) {
-      const std::string& bits = lines[static_cast<size_t>(n)];
+      const std::string& bits = lines[static_cast<size_t>(n - 1)];
       const size_t row = AddRows(1);
       for (int x = 0; x < kPrintWidth; ++x)
         if (static_cast<uint8_t>(bits[static_cast<size_t>(x / 8)]) & (1 << (x % 8)))

@@ -3,7 +3,7 @@
 //
 // Text file, one printed line per line: a plain line as it is; the other
 // kinds start with a tag: "[bold] ...", "[font 3] ...", "[barcode] 123",
-// "[graphics] 0..199"; each fed line is an empty line. A line longer than
+// "[graphics] 1..200"; each fed line is an empty line. A line longer than
 // the font's line width wraps onto the next line, as on paper.
 //
 //   TPaper paper("/tmp/paper.txt", "/tmp/paper.png");   // either may be ""
@@ -32,7 +32,9 @@ class TPaper {
   void Feed(int lines);
   void PrintBarCode(uint64_t number);
   // Graphics lines (each kLineBytes): bit i of byte k is dot 8k + i from
-  // the left, so the least significant bit is the leftmost dot.
+  // the left, so the least significant bit is the leftmost dot. `first` and
+  // `last` count from 1, as the device's print range does: lines[first - 1]
+  // to lines[last - 1] are printed, the text file shows "first..last".
   void PrintGraphics(const std::vector<std::string>& lines, int first, int last);
 
   // Dot rows in the picture; the oldest go once there are kMaxRows.

@@ -289,7 +289,11 @@ int32_t TVarnDrv::PrintBarCode() {
     if (magnitude > (limit - digit) / 10) return RangeError();
     magnitude = magnitude * 10 + digit;
   }
-  const uint64_t value = negative ? ~magnitude + 1 : magnitude;
+  // The device takes 5 bytes: a number it cannot carry whole is refused
+  // rather than cut to another number.
+  constexpr uint64_t kLargest = (uint64_t{1} << 40) - 1;
+  if ((negative && magnitude != 0) || magnitude > kLargest) return RangeError();
+  const uint64_t value = magnitude;
   std::string p = Payload(protocol::cmd::PrintBarCode);
   for (int b = 0; b < 5; ++b) PutByte(p, static_cast<uint32_t>(value >> (8 * b)));
   return SendCommand(p);

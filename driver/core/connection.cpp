@@ -17,13 +17,15 @@ std::u16string Text(const std::string& utf8) {
   return Utf8ToUtf16(utf8);
 }
 
-// This computer, as a name the user may have typed for it.
-bool IsThisComputer(const std::string& name) {
-  return name.empty() || EqualNoCase(name, LocalComputerName()) || EqualNoCase(name, "localhost") ||
-         name == "127.0.0.1" || name == "::1";
-}
-
 }  // namespace
+
+bool IsThisComputer(const std::string& name, const std::string& hostName) {
+  // Both the name cut as the computer introduces itself and the whole one:
+  // a long host name typed in full is still this computer.
+  return name.empty() || EqualNoCase(name, ShortComputerName(hostName)) ||
+         EqualNoCase(name, hostName) || EqualNoCase(name, "localhost") || name == "127.0.0.1" ||
+         name == "::1";
+}
 
 int32_t BaudRateValue(int32_t code) {
   static constexpr int32_t kRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
@@ -46,7 +48,7 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
     if (!m_droppingOnPurpose) m_serverPortOpen = false;
   };
   try {
-    if (m_connectionType == 0 || (m_connectionType != 1 && IsThisComputer(computer))) {
+    if (m_connectionType == 0 || (m_connectionType != 1 && IsThisComputer(computer, HostName()))) {
       auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
       conn->ServerGUID = remote::kPortServerClsid;
       conn->OnClosing = closing;
@@ -178,8 +180,9 @@ int32_t TVarnDrv::LockPort() {
 int32_t TVarnDrv::UnlockPort() {
   try {
     if (IsServerConnected()) {
+      // Recorded as LockPort's is: ResultCode never shows an older call's.
       const std::shared_ptr<TServerLink> server = m_server;
-      return server->CallInt(TServerLink::UnlockPort);
+      return SetServerResult(*server, server->CallInt(TServerLink::UnlockPort));
     }
     return ClearResult();
   } catch (...) {

@@ -2,6 +2,7 @@
 // checks and decoding, result codes and the command block of the log.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
@@ -88,7 +89,15 @@ int32_t TVarnDrv::HandleError(std::exception_ptr failure) {
 
 Variant TVarnDrv::Logged(const std::string& name, const std::function<Variant()>& work) {
   m_log.BeginCall(name);
-  Variant value = work();
+  Variant value;
+  try {
+    value = work();
+  } catch (const std::exception& e) {
+    // A failure that leaves the member still ends its line, so the names
+    // of the calls around it stay right.
+    m_log.EndCall(Variant(Utf8ToUtf16(e.what())));
+    throw;
+  }
   m_log.EndCall(value);
   return value;
 }
@@ -98,14 +107,24 @@ int32_t TVarnDrv::RunMethod(const char* name, int32_t (TVarnDrv::*method)()) {
 }
 
 int32_t TVarnDrv::SendCommand(const std::string& payload) {
-  return ExecuteFrame(protocol::Frame(payload));
+  return Exchange(&payload, {});
 }
 
 int32_t TVarnDrv::ExecuteFrame(const std::string& frame) {
+  return Exchange(nullptr, frame);
+}
+
+int32_t TVarnDrv::Exchange(const std::string* payload, std::string frame) {
   m_ecrInput.clear();
   m_ecrOutput.clear();
   int32_t result = 0;
   try {
+    // Built here, so that a payload no LEN byte can announce fails as a
+    // range error with its log block, before anything is sent.
+    if (payload) {
+      if (payload->size() > protocol::kMaxPayload) throw EDriverError(-9, kRangeError);
+      frame = protocol::Frame(*payload);
+    }
     if (!m_serverPortOpen) OpenServerPort();
     m_ecrInput = HexDump(frame);
     // Held for the whole exchange: a dropped connection empties Server meanwhile.
@@ -122,7 +141,12 @@ int32_t TVarnDrv::ExecuteFrame(const std::string& frame) {
   } catch (...) {
     result = HandleError(std::current_exception());
   }
-  LogCommand(result, frame, m_ecrOutput);
+  // A payload that never became a frame is named by its own code.
+  const std::optional<uint8_t> code =
+      frame.size() >= 3              ? std::optional<uint8_t>(static_cast<uint8_t>(frame[2]))
+      : payload && !payload->empty() ? std::optional<uint8_t>(static_cast<uint8_t>((*payload)[0]))
+                                     : std::nullopt;
+  LogCommand(result, code, frame, m_ecrOutput);
   return result;
 }
 
@@ -230,13 +254,14 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
   }
 }
 
-void TVarnDrv::LogCommand(int32_t result, const std::string& frame, const std::string& output) {
+void TVarnDrv::LogCommand(int32_t result, std::optional<uint8_t> code, const std::string& frame,
+                          const std::string& output) {
   if (!m_log.Enabled()) return;
   m_log.WriteSeparator();
   // A frame of the caller's (ExchangeBytes) may be too short to hold a code:
   // its line then shows "--" and no name, and nothing past the bytes is read.
-  if (frame.size() >= 3)
-    m_log.WriteCommand(static_cast<uint8_t>(frame[2]));
+  if (code)
+    m_log.WriteCommand(*code);
   else
     m_log.WriteLine("Команда -- ");
   m_log.WriteSent(frame);

@@ -168,7 +168,6 @@ constexpr TCodeText kDeviceErrors[] = {
     {0xC7, "Поле не редактируется в данном режиме"},
 };
 
-
 // Indexed by the code byte; nullptr where the table has no row.
 template <size_t N>
 constexpr std::array<const char*, 256> ByCode(const TCodeText (&rows)[N]) {
@@ -186,14 +185,16 @@ std::string DeviceErrorText(uint8_t code) {
   return "Неизвестный код ошибки устройства (" + std::to_string(code) + ").";
 }
 
-
 void RaiseDriverError(int32_t code, const std::string& text) {
   throw EDriverError(code, text);
 }
 
 std::string LocalComputerName() {
+  return ShortComputerName(HostName());
+}
+
+std::string ShortComputerName(const std::string& host) {
   // Characters, not bytes: never cut a UTF-8 sequence in two.
-  const std::string host = HostName();
   size_t end = 0;
   for (int chars = 0; end < host.size() && chars < 15; ++chars) {
     ++end;

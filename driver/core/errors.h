@@ -30,6 +30,12 @@ std::string DeviceErrorText(uint8_t code);
 // characters of the host name (the length the server side shows), empty when
 // the system cannot tell.
 std::string LocalComputerName();
+// The first 15 characters of `hostName`, as LocalComputerName cuts it.
+std::string ShortComputerName(const std::string& hostName);
+// Whether `name` (a server computer's name as the user gave it) is this
+// computer, whose host name is `hostName`: empty, either form of the host
+// name (in any case), localhost or a loopback address.
+bool IsThisComputer(const std::string& name, const std::string& hostName);
 
 // One entry of the port list the setup page offers.
 struct TComPortName {

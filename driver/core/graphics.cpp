@@ -58,10 +58,9 @@ int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,
   m_lastLineNumber = h;
   int32_t result = 0;
   for (int y = 0; y < h; ++y) {
-    // Row y goes to line y + 1, so that the draw range left above (1..h)
-    // prints exactly the picture; loaded to 0..h-1, Draw would drop its
-    // top row and print a line the load never wrote.
-    m_lineNumber = y + 1;
+    // Line memory counts from 0, the print range from 1: rows 0..h-1 are
+    // what Draw prints for the range 1..h left above.
+    m_lineNumber = y;
     m_lineData = DeviceLineBytes(bitmap, y, w);
     result = RunMethod(loadName, load);
     if (result != 0) break;

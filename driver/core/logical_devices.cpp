@@ -11,10 +11,13 @@ void TVarnDrv::LoadLogicalDevices() {
 }
 
 void TVarnDrv::SaveLogicalDevicesOnExit() noexcept {
-  // An object that changed nothing leaves alone what others saved meanwhile.
-  if (!m_devices.Modified()) return;
+  // An object that changed nothing leaves alone what others saved meanwhile;
+  // on a first start it writes its default list unless someone else did.
   try {
-    m_devices.Save();
+    if (m_devices.Modified())
+      m_devices.Save();
+    else if (m_devices.KeyMissing())
+      m_devices.SaveIfStillMissing();
   } catch (...) {
     // Nobody is left to tell; the registry file stays as it was.
   }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/services/devices.h"
@@ -63,7 +64,9 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t SendCommand(const std::string& payload);
   int32_t ExecuteFrame(const std::string& frame);
   int32_t ParseAnswer(const std::string& answer);
-  void LogCommand(int32_t result, const std::string& frame, const std::string& output);
+  // `code`: the command named in the log block (none for a frame too short).
+  void LogCommand(int32_t result, std::optional<uint8_t> code, const std::string& frame,
+                  const std::string& output);
 
   // --- server connection --------------------------------------------------------
   bool IsServerConnected();  // logs itself as "IsServerConnected"
@@ -240,6 +243,8 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t RunMethod(const char* name, int32_t (TVarnDrv::*method)());
 
  private:
+  // SendCommand (a payload to frame) and ExecuteFrame (a frame as given).
+  int32_t Exchange(const std::string* payload, std::string frame);
   std::shared_ptr<TServerLink> CreateServer();
   void DropServer();  // ServerDisconnect's part: no result, no log
   // Sets the range error with its own text.

@@ -138,9 +138,9 @@ void TfmPicture::Download() {
   {
     TDeviceSession session(d);
     for (int y = 0; y < h; ++y) {
-      // Row y to line y + 1, as the driver's own loading does, so that the
-      // test print of lines 1 to h prints exactly the picture.
-      d.Set(u"LineNumber", y + 1);
+      // Row y to line y, as the driver's own loading does: the test print
+      // of lines 1 to h (the print range counts from 1) prints the picture.
+      d.Set(u"LineNumber", y);
       PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(DeviceLineBytes(b, y, w))));
       d.Check(u"LoadLineData");
       ProgressBar->setValue(h > 1 ? y * 100 / (h - 1) : 100);

@@ -59,7 +59,7 @@ struct Channel {
 };
 
 // A mask must be one run of set bits inside the pixel, apart from the others.
-void CheckMasks(const std::array<uint32_t, 3>& masks, int bpp) {
+void CheckMasks(std::span<const uint32_t> masks, int bpp) {
   const uint64_t pixelBits = bpp == 32 ? 0xFFFFFFFFull : (uint64_t{1} << bpp) - 1;
   uint32_t seen = 0;
   for (uint32_t m : masks) {
@@ -68,6 +68,11 @@ void CheckMasks(const std::array<uint32_t, 3>& masks, int bpp) {
       Fail("неверные маски цветов");
     seen |= m;
   }
+}
+
+// A colour channel seen through its pixel's opacity on white paper.
+uint8_t OnPaper(uint8_t colour, uint8_t alpha) {
+  return static_cast<uint8_t>((colour * alpha + 255u * (255u - alpha) + 127u) / 255u);
 }
 
 struct Layout {
@@ -79,6 +84,8 @@ struct Layout {
   uint64_t pixelOffset = 0;
   std::array<bool, 256> darkIndex{};  // colours past the palette are black
   std::array<Channel, 3> rgb{};
+  bool hasAlpha = false;  // then `alpha` is the opacity channel
+  Channel alpha{};
 };
 
 Layout ReadHeaders(std::span<const uint8_t> d) {
@@ -140,6 +147,19 @@ Layout ReadHeaders(std::span<const uint8_t> d) {
     CheckMasks(masks, l.bpp);
   }
   for (size_t i = 0; i < 3; ++i) l.rgb[i] = Channel::Of(masks[i]);
+  // The longer headers carry an opacity mask after the colour ones. With
+  // bit fields it is any free run of bits; the fixed layouts honour it only
+  // where it names the bits they leave unused.
+  if (headerBytes >= 108 && (l.bpp == 16 || l.bpp == 32)) {
+    const uint32_t alpha = U32(d, h + kInfoHeaderBytes + 12);
+    const uint32_t unused = l.bpp == 32 ? 0xFF000000u : 0x8000u;
+    if (alpha != 0 && (l.compression == kBiBitfields || alpha == unused)) {
+      const std::array<uint32_t, 4> all{masks[0], masks[1], masks[2], alpha};
+      CheckMasks(all, l.bpp);
+      l.hasAlpha = true;
+      l.alpha = Channel::Of(alpha);
+    }
+  }
 
   l.pixelOffset = U32(d, 10);
   if (l.pixelOffset < paletteAt || l.pixelOffset > size)
@@ -174,6 +194,18 @@ class Canvas {
   TMonoBitmap& m_out;
 };
 
+// A 16- or 32-bit pixel: what shows of it on the paper, which is white.
+bool MaskedIsDark(const Layout& l, uint32_t p) {
+  uint8_t r = l.rgb[0].Value(p), g = l.rgb[1].Value(p), b = l.rgb[2].Value(p);
+  if (l.hasAlpha) {
+    const uint8_t a = l.alpha.Value(p);
+    r = OnPaper(r, a);
+    g = OnPaper(g, a);
+    b = OnPaper(b, a);
+  }
+  return IsDark(r, g, b);
+}
+
 bool PixelIsDark(const Layout& l, const uint8_t* row, int64_t x) {
   const auto i = static_cast<size_t>(x);
   switch (l.bpp) {
@@ -183,17 +215,14 @@ bool PixelIsDark(const Layout& l, const uint8_t* row, int64_t x) {
       return l.darkIndex[(row[i / 2] >> (i % 2 ? 0 : 4)) & 0xF];
     case 8:
       return l.darkIndex[row[i]];
-    case 16: {
-      const uint32_t p = uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8;
-      return IsDark(l.rgb[0].Value(p), l.rgb[1].Value(p), l.rgb[2].Value(p));
-    }
+    case 16:
+      return MaskedIsDark(l, uint32_t{row[2 * i]} | uint32_t{row[2 * i + 1]} << 8);
     case 24:
       return IsDark(row[3 * i + 2], row[3 * i + 1], row[3 * i]);
     default: {
       const uint8_t* p4 = row + 4 * i;
-      const uint32_t p =
-          uint32_t{p4[0]} | uint32_t{p4[1]} << 8 | uint32_t{p4[2]} << 16 | uint32_t{p4[3]} << 24;
-      return IsDark(l.rgb[0].Value(p), l.rgb[1].Value(p), l.rgb[2].Value(p));
+      return MaskedIsDark(l, uint32_t{p4[0]} | uint32_t{p4[1]} << 8 | uint32_t{p4[2]} << 16 |
+                                 uint32_t{p4[3]} << 24);
     }
   }
 }

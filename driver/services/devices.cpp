@@ -60,10 +60,12 @@ void TDevices::Sort() {
 
 void TDevices::Load() {
   m_items.clear();
+  m_keyMissing = false;
   bool complete = false;
   try {
     const RegistryData data = m_registry.Load();
-    if (data.Exists(kLogicalDevicesKey)) {
+    m_keyMissing = !data.Exists(kLogicalDevicesKey);
+    if (!m_keyMissing) {
       for (const std::string& name : data.SubKeys(kLogicalDevicesKey)) {
         const std::string key = std::string(kLogicalDevicesKey) + "\\" + name;
         auto dword = [&](const char* value) {
@@ -103,31 +105,46 @@ void TDevices::Load() {
 }
 
 void TDevices::Save() {
-  m_registry.Update([&](RegistryData& data) {
-    data.DeleteTree(kLogicalDevicesKey);
-    data.Ensure(kLogicalDevicesKey);
-    for (size_t i = 0; i < m_items.size(); ++i) {
-      const TDevice& d = m_items[i];
-      const std::string key = SubKey(i);
-      auto dword = [&](const char* name, int32_t v) {
-        data.SetValue(key, name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(v)});
-      };
-      auto text = [&](const char* name, const std::u16string& v) {
-        data.SetValue(key, name, {RegValue::Type::String, Utf16ToUtf8(v), 0});
-      };
-      text("Name", d.Name);
-      dword("TCPPort", d.TCPPort);
-      text("IPAddress", d.IPAddress);
-      dword("Number", d.Number);
-      dword("Timeout", d.Timeout);
-      dword("Baudrate", d.Baudrate);
-      text("ComputerName", d.ComputerName);
-      dword("ComNumber", d.ComNumber);
-      dword("ConnectionType", d.ConnectionType);
-      dword("UseIPAddress", d.UseIPAddress ? 1 : 0);
-    }
-  });
+  m_registry.Update([&](RegistryData& data) { WriteTo(data); });
   m_modified = false;
+  m_keyMissing = false;
+}
+
+bool TDevices::SaveIfStillMissing() {
+  bool written = false;
+  m_registry.Update([&](RegistryData& data) {
+    // Another object or process may have saved its list meanwhile: theirs stays.
+    if (data.Exists(kLogicalDevicesKey)) return;
+    WriteTo(data);
+    written = true;
+  });
+  m_keyMissing = false;
+  return written;
+}
+
+void TDevices::WriteTo(RegistryData& data) const {
+  data.DeleteTree(kLogicalDevicesKey);
+  data.Ensure(kLogicalDevicesKey);
+  for (size_t i = 0; i < m_items.size(); ++i) {
+    const TDevice& d = m_items[i];
+    const std::string key = SubKey(i);
+    auto dword = [&](const char* name, int32_t v) {
+      data.SetValue(key, name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(v)});
+    };
+    auto text = [&](const char* name, const std::u16string& v) {
+      data.SetValue(key, name, {RegValue::Type::String, Utf16ToUtf8(v), 0});
+    };
+    text("Name", d.Name);
+    dword("TCPPort", d.TCPPort);
+    text("IPAddress", d.IPAddress);
+    dword("Number", d.Number);
+    dword("Timeout", d.Timeout);
+    dword("Baudrate", d.Baudrate);
+    text("ComputerName", d.ComputerName);
+    dword("ComNumber", d.ComNumber);
+    dword("ConnectionType", d.ConnectionType);
+    dword("UseIPAddress", d.UseIPAddress ? 1 : 0);
+  }
 }
 
 // --- the buffer ------------------------------------------------------------------

@@ -65,6 +65,11 @@ class TDevices {
   void Save();
   // Something changed the list since it was loaded or last saved.
   bool Modified() const { return m_modified; }
+  // The last Load found no key (a first start) and nothing saved since.
+  bool KeyMissing() const { return m_keyMissing; }
+  // Save, but only when the key still does not exist, checked and written
+  // in one locked update; whether it wrote. Raises as Save does.
+  bool SaveIfStillMissing();
 
   // The operations behind the LD methods; false means the method fails
   // (result -9) and nothing changed.
@@ -92,11 +97,13 @@ class TDevices {
   void CopyBufferTo(TDevice& device) const;  // all but the number
   void LoadBufferFrom(const TDevice& device);
   void Sort();
+  void WriteTo(RegistryData& data) const;  // the whole key, replaced
 
   std::u16string m_computerName;
   Registry m_registry;
   std::vector<TDevice> m_items;
   bool m_modified = false;
+  bool m_keyMissing = false;
 };
 
 }  // namespace varn

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "emulator/font.h"
+#include "platform/text.h"
 #include "tests/emulator/emulator_fixture.h"
 #include "tests/support/paper_png.h"
 
@@ -104,12 +105,13 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   EmulatorOptions o = WithPaper();
   o.paperPngPath = env.Path("out/paper.png");
   Start(o);
-  // Graphics line 300 (2-byte number): the leftmost dot and the rightmost.
+  // Graphics line 300 (2-byte number): the leftmost dot and the rightmost;
+  // the print range counts from 1, so it is printed as line 301.
   std::string dots(40, '\0');
   dots[0] = '\x01';  // the least significant bit is the leftmost dot
   dots[39] = '\x80';
   EXPECT_EQ(Error(Request(cmd::LoadLineDataEx, Bytes({0x2C, 0x01}) + dots)), 0);
-  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0x2C, 0x01, 0x2C, 0x01}))), 0);
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0x2D, 0x01, 0x2D, 0x01}))), 0);
   const Picture one = test::ReadPaperPng(o.paperPngPath);
   ASSERT_EQ(one.width, TPaper::kPngWidth);
   ASSERT_EQ(one.height, 1);
@@ -117,10 +119,10 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
   EXPECT_FALSE(one.Ink(TPaper::kMargin + 1, 0));
   EXPECT_TRUE(one.Ink(TPaper::kMargin + kPrintWidth - 1, 0));
 
-  // 1-byte numbers: lines 0..2 of the same memory.
+  // 1-byte numbers: lines 0..2 of the same memory, printed as 1..3.
   dots.assign(40, '\xFF');
   EXPECT_EQ(Error(Request(cmd::LoadLineData, std::string(1, '\0') + dots)), 0);
-  EXPECT_EQ(Error(Request(cmd::Draw, Bytes({0, 2}))), 0);
+  EXPECT_EQ(Error(Request(cmd::Draw, Bytes({1, 3}))), 0);
   EXPECT_EQ(Error(Request(cmd::PrintString, "\x02" + Text("ЖЖЖ", 40))), 0);
   EXPECT_EQ(Error(Request(cmd::PrintBarCode, Bytes({0x7B, 0, 0, 0, 0}))), 0);
   const Picture all = test::ReadPaperPng(o.paperPngPath);
@@ -137,7 +139,26 @@ TEST_F(EmulatorTest, ThePictureShowsTextBarCodesAndGraphicsDots) {
     for (int x = 0; x < all.width; ++x) barInk += all.Ink(x, y);
   EXPECT_GT(textInk, 30);
   EXPECT_GT(barInk, 300);
-  EXPECT_THAT(Paper(), HasSubstr("[graphics] 300..300\n[graphics] 0..2\nЖЖЖ\n[barcode] 123\n"));
+  EXPECT_THAT(Paper(), HasSubstr("[graphics] 301..301\n[graphics] 1..3\nЖЖЖ\n[barcode] 123\n"));
+}
+
+TEST(EmulatorFont, EveryPrintableCharacterOfTheCodePageHasItsGlyph) {
+  const auto same = [](const Glyph& a, const Glyph& b) { return a.rows == b.rows; };
+  const Glyph& unknown = GlyphFor(u'?');
+  for (int b = 0x20; b <= 0xFF; ++b) {
+    if (b == 0x7F || b == 0x98) continue;  // DEL; the one byte the code page leaves unused
+    const std::u16string ch = Cp1251ToUtf16(std::string(1, static_cast<char>(b)));
+    ASSERT_EQ(ch.size(), 1u) << b;
+    if (ch[0] != u'?') {
+      EXPECT_FALSE(same(GlyphFor(ch[0]), unknown)) << "byte " << b;
+    }
+  }
+  // Signs that used to borrow the look of others have their own.
+  EXPECT_FALSE(same(GlyphFor(u'«'), GlyphFor(u'<')));
+  EXPECT_FALSE(same(GlyphFor(u'»'), GlyphFor(u'>')));
+  EXPECT_FALSE(same(GlyphFor(u'№'), GlyphFor(u'N')));
+  EXPECT_FALSE(same(GlyphFor(u'€'), GlyphFor(u'E')));
+  EXPECT_TRUE(same(GlyphFor(u'\x2603'), unknown));  // beyond the code page
 }
 
 TEST_F(EmulatorTest, ThePictureKeepsOnlyTheRecentPaper) {
@@ -299,12 +320,14 @@ TEST_F(EmulatorTest, ErrorAnswers) {
   EXPECT_EQ(Error(Request(cmd::FeedDocument, Bytes({0, 1}))), err::kBadParameter);
   EXPECT_EQ(Error(Request(cmd::LoadLineDataEx, Bytes({0xB0, 0x04}) + std::string(40, '\0'))),
             err::kBadParameter);
-  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0, 0, 0xB0, 0x04}))),
-            err::kBadParameter);                                                    // past 1199
+  // The print range counts from 1: 1..1200 for the memory's lines 0..1199.
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({1, 0, 0xB1, 0x04}))),
+            err::kBadParameter);                                                    // past 1200
   EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({5, 0, 4, 0}))), err::kBadParameter);  // first > last
   EXPECT_EQ(Error(Request(cmd::Draw, Bytes({5, 4}))), err::kBadParameter);
-  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0xAF, 0x04, 0xAF, 0x04}))), 0);  // line 1199
-  EXPECT_EQ(Paper(), "[graphics] 1199..1199\n");
+  EXPECT_EQ(Error(Request(cmd::Draw, Bytes({0, 2}))), err::kBadParameter);     // no line 0
+  EXPECT_EQ(Error(Request(cmd::DrawEx, Bytes({0xB0, 0x04, 0xB0, 0x04}))), 0);  // memory line 1199
+  EXPECT_EQ(Paper(), "[graphics] 1200..1200\n");
 }
 
 }  // namespace

@@ -331,11 +331,11 @@ TEST_F(PagesTest, GraphicsPageLoadsInThreeWaysWithTheirLimits) {
   const auto printed = [&](int lines) {
     const int top = PaperHeight();
     program.On(kGPrint);
-    program.Type("edtFirstLineNumber", "0");
-    program.Type("edtLastLineNumber", QString::number(lines - 1));
+    program.Type("edtFirstLineNumber", "1");
+    program.Type("edtLastLineNumber", QString::number(lines));
     program.Click("btnDrawEx");
     program.On(kGraph);
-    EXPECT_THAT(Paper(), HasSubstr("[graphics] 0.." + std::to_string(lines - 1) + "\n"));
+    EXPECT_THAT(Paper(), HasSubstr("[graphics] 1.." + std::to_string(lines) + "\n"));
     return PaperRows(top, lines);
   };
   const auto loaded = [&](const char* file, const QImage& picture, const char* button) {
@@ -707,8 +707,8 @@ TEST_F(PagesTest, AReceiptPrintedThroughThePages) {
   const QImage mono = program.Find<QLabel>("Image")->pixmap().toImage();
   program.Click("btnLoadLineData");
   program.On(kGPrint);
-  program.Type("edtFirstLineNumber", "0");
-  program.Type("edtLastLineNumber", "95");
+  program.Type("edtFirstLineNumber", "1");
+  program.Type("edtLastLineNumber", "96");
   const int top = PaperHeight();
   program.Click("btnDraw");
   program.On(kPrint);
@@ -722,7 +722,7 @@ TEST_F(PagesTest, AReceiptPrintedThroughThePages) {
             "[bold] ЧЕК № 17\n"
             "[font 3] Хлеб ржаной        1 x 45.00\n"
             "[barcode] 460123456789\n"
-            "[graphics] 0..95\n"
+            "[graphics] 1..96\n"
             "\n\n");
   // On the paper's picture: ink in the text and bar code above, the
   // picture dot for dot, then the fed blank lines.

@@ -4,9 +4,9 @@
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
-#include "platform/testing/child_process.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
+#include "platform/testing/child_process.h"
 #include "remote/local_server.h"
 #include "tests/driver/core/driver_fixture.h"
 
@@ -113,6 +113,60 @@ TEST_F(DriverTest, RangeChecksSendNothingAndLongTextsFollowTheModel) {
   EXPECT_TRUE(drv.Get(u"ServerConnected").ToBool());
   EXPECT_THAT(Paper(), HasSubstr(std::string(40, 'x') + "\n"));
   EXPECT_THAT(Paper(), ::testing::Not(HasSubstr(std::string(41, 'x'))));
+}
+
+TEST_F(DriverTest, ValuesTheLineOrTheDeviceCannotCarryAreRangeErrors) {
+  StartDevice();
+  Driver drv;
+  drv.Set(u"LogFileName", env.Path("drv.log").c_str());
+  drv.Set(u"LogEnabled", Variant(true));
+
+  // A string field of 250 bytes: a payload of 259, more than a frame holds.
+  drv.Set(u"FieldType", Variant(true));
+  drv.Set(u"FieldSize", Variant(250));
+  drv.Set(u"ValueOfFieldString", "abc");
+  EXPECT_EQ(drv.Call(u"WriteTable2"), -9);
+  EXPECT_EQ(drv.Result(), kRange);
+  EXPECT_EQ(drv.Text(u"ECRInput"), "");
+  EXPECT_FALSE(drv.Get(u"ServerConnected").ToBool());  // nothing was sent
+  // 246 bytes make the longest frame: it goes out.
+  drv.Set(u"FieldSize", Variant(246));
+  EXPECT_NE(drv.Call(u"WriteTable2"), -9);
+  EXPECT_THAT(drv.Text(u"ECRInput"), StartsWith("02 FF 1E 97 1C 00 00 01 01 00 01 61 62 63 00"));
+
+  // Bar codes: 5 bytes, 0 .. 2^40 - 1; anything else is never cut to fit.
+  const std::string lastSent = drv.Text(u"ECRInput");
+  for (const char* refused : {"4601234567890", "1099511627776", "-1", "-1099511627775"}) {
+    drv.Set(u"BarCode", refused);
+    EXPECT_EQ(drv.Call(u"PrintBarCode"), -9) << refused;
+    EXPECT_EQ(drv.Result(), kRange) << refused;
+    EXPECT_EQ(drv.Text(u"ECRInput"), lastSent) << refused;  // nothing sent
+  }
+  drv.Set(u"BarCode", "1099511627775");
+  EXPECT_EQ(drv.Call(u"PrintBarCode"), 0);
+  EXPECT_THAT(drv.Text(u"ECRInput"), HasSubstr("C2 97 1C 00 00 FF FF FF FF FF"));
+  drv.Set(u"BarCode", "0");
+  EXPECT_EQ(drv.Call(u"PrintBarCode"), 0);
+  EXPECT_THAT(Paper(), HasSubstr("[barcode] 1099511627775\n[barcode] 0\n"));
+  EXPECT_THAT(Paper(), ::testing::Not(HasSubstr("203188056786")));
+
+  // UnlockPort records its own result, as LockPort does.
+  drv.Set(u"BarCode", "x");
+  EXPECT_EQ(drv.Call(u"PrintBarCode"), -9);
+  EXPECT_EQ(drv.Call(u"UnlockPort"), 0);
+  EXPECT_EQ(drv.Result(), Result(0, "Ошибок нет"));  // the server's own text
+  drv.Set(u"LogEnabled", Variant(false));
+
+  // The refused frame has its block with the error, and its call ends.
+  const std::string log = ReadFileOrEmpty(env.Path("drv.log"));
+  const size_t block = log.find(" Команда 1E ");
+  ASSERT_NE(block, std::string::npos);
+  const size_t error = log.find(" Ошибка: (-9) Параметр вне диапазона.\r\n", block);
+  const size_t end = log.find(" WriteTable2: -9\r\n", block);
+  EXPECT_LT(error, end);
+  EXPECT_NE(end, std::string::npos);
+  EXPECT_THAT(log, HasSubstr(" UnlockPort: 0\r\n"));
+  EXPECT_THAT(log, ::testing::Not(HasSubstr("WriteTable2 ")));  // never a stale name in front
 }
 
 TEST_F(DriverTest, LongLinesOnALaterModel) {
@@ -250,6 +304,8 @@ TEST_F(DriverTest, TwoDriversShareOnePortAndItsLock) {
   EXPECT_THAT(b.Text(u"ResultCodeDescription"),
               StartsWith("Порт заблокирован " + LocalComputerName() + "."));
   EXPECT_EQ(b.Call(u"UnlockPort"), -18);
+  EXPECT_EQ(b.Int(u"ResultCode"), -18);
+  EXPECT_THAT(b.Text(u"ResultCodeDescription"), StartsWith("Порт заблокирован "));
   EXPECT_EQ(a.Call(u"UnlockPort"), 0);
   EXPECT_EQ(b.Call(u"LockPort"), 0);
   EXPECT_EQ(b.Call(u"AdminUnlockPorts"), 0);

@@ -69,7 +69,8 @@ TEST(CommandName, EveryCodeGivesItsRowOrNothing) {
 
   for (int code = 0; code < 256; ++code) {
     const auto it = expected.find(code);
-    EXPECT_EQ(protocol::CommandName(static_cast<uint8_t>(code)), it != expected.end() ? it->second : "")
+    EXPECT_EQ(protocol::CommandName(static_cast<uint8_t>(code)),
+              it != expected.end() ? it->second : "")
         << "code " << code;
   }
 
@@ -89,6 +90,16 @@ TEST(DriverHelpers, ErrorsComputerNameAndPortList) {
   while (!host.empty() && host.back() == '\n') host.pop_back();
   ASSERT_FALSE(host.empty());
   EXPECT_EQ(LocalComputerName(), host.substr(0, 15));
+
+  // A server computer named like this one, cut or whole, is this one.
+  const std::string longHost = "kassa-zal-nomer-dva.example";
+  EXPECT_EQ(ShortComputerName(longHost), "kassa-zal-nomer");
+  EXPECT_EQ(ShortComputerName("касса-зал-номер-два"), "касса-зал-номер");  // characters, not bytes
+  for (const char* same : {"", "kassa-zal-nomer", "kassa-zal-nomer-dva.example",
+                           "KASSA-ZAL-NOMER-DVA.EXAMPLE", "localhost", "127.0.0.1", "::1"})
+    EXPECT_TRUE(IsThisComputer(same, longHost)) << same;
+  for (const char* other : {"kassa-zal-nome", "kassa-zal-nomer-tri.example", "kassa"})
+    EXPECT_FALSE(IsThisComputer(other, longHost)) << other;
 
   const std::vector<TComPortName> ports = ComPortNames();
   ASSERT_EQ(ports.size(), 32u);

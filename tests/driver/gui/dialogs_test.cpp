@@ -266,6 +266,8 @@ TEST_F(DialogsTest, APictureIsShownWrittenWithProgressAndTestPrinted) {
   EXPECT_EQ(positions[100], 0);
   EXPECT_FALSE(busyButtons);
   EXPECT_TRUE(download->isEnabled());
+  // Rows to lines 0..199 of the device's memory: the last one to 199.
+  EXPECT_THAT(drv.Text(u"ECRInput"), ::testing::StartsWith("02 2E C0 97 1C 00 00 C7 "));
 
   QTest::mouseClick(print, Qt::LeftButton);
   EXPECT_EQ(errors.text, "");

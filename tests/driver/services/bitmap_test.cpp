@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/testing/child_process.h"
 #include "platform/errors.h"
+#include "platform/testing/child_process.h"
 #include "tests/driver/services/bmp_writer.h"
 #include "tests/support/test_env.h"
 
@@ -80,6 +80,45 @@ TEST(BitmapTest, EveryDepthCompressionHeaderAndRowOrderGivesThePicture) {
     // The three bits past the width are white, whatever the last pixels were.
     for (int y = 0; y < 5; ++y) EXPECT_EQ(got.Row(y)[1] & 0x07, 0x07);
   }
+}
+
+TEST(BitmapTest, OpacityIsLaidOnWhitePaper) {
+  // Black at five opacities: only what shows dark on white paper prints.
+  const Colour clear{0, 0, 0, false, 0}, faint{0, 0, 0, false, 64}, strong{0, 0, 0, true, 200};
+  const TestPicture shades = MakePicture(13, 5, {kWhite, kBlack, clear, faint, strong},
+                                         [](int x, int y) { return x + 2 * y; });
+  const TestPicture onOff =
+      MakePicture(13, 5, {kWhite, kBlack, clear}, [](int x, int y) { return x * y + x; });
+  const std::array<uint32_t, 3> k444{0x0F00, 0x00F0, 0x000F};
+  const std::array<uint32_t, 3> k555{0x7C00, 0x03E0, 0x001F};
+  const std::array<uint32_t, 3> k888{0xFF0000, 0xFF00, 0xFF};
+  struct Case {
+    BmpFormat format;
+    const TestPicture& picture;
+  };
+  const Case cases[] = {
+      {{32, 3, 124, false, k888, 0xFF000000}, shades},
+      {{32, 3, 108, true, k888, 0xFF000000}, shades},
+      {{32, 0, 124, false, {}, 0xFF000000}, shades},  // the fixed layout's free byte
+      {{16, 3, 108, false, k444, 0xF000}, shades},
+      {{16, 3, 124, false, k555, 0x8000}, onOff},
+      {{16, 0, 108, false, {}, 0x8000}, onOff},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.format.bpp << " bits, compression " << c.format.compression
+                                    << ", header " << c.format.header);
+    ExpectPicture(Decode(EncodeBmp(c.picture, c.format)), c.picture);
+  }
+
+  // Without an opacity mask the spare bits mean nothing: every black is black.
+  const TMonoBitmap plain = Decode(EncodeBmp(shades, {32, 0, 40, false, {}, 0xFF000000}));
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 13; ++x)
+      EXPECT_EQ(plain.IsBlack(x, y), shades.At(x, y) != 0) << x << ", " << y;
+
+  // An opacity mask over a colour's bits is refused like any bad mask.
+  EXPECT_EQ(Refusal(EncodeBmp(shades, {32, 3, 124, false, k888, 0xFF800000})),
+            "неверные маски цветов");
 }
 
 TEST(BitmapTest, TheLimitsKeepTheTopLeftPart) {

@@ -31,8 +31,8 @@ std::string PixelRow(const TestPicture& p, const BmpFormat& f, int y) {
     } else if (f.bpp == 24) {
       row += {static_cast<char>(c.b), static_cast<char>(c.g), static_cast<char>(c.r)};
     } else {
-      const uint32_t px =
-          Scaled(c.r, f.masks[0]) | Scaled(c.g, f.masks[1]) | Scaled(c.b, f.masks[2]);
+      const uint32_t px = Scaled(c.r, f.masks[0]) | Scaled(c.g, f.masks[1]) |
+                          Scaled(c.b, f.masks[2]) | (f.alphaMask ? Scaled(c.a, f.alphaMask) : 0);
       f.bpp == 16 ? PutU16(row, px) : PutU32(row, px);
     }
   }
@@ -119,8 +119,8 @@ std::string EncodeBmp(const TestPicture& p, const BmpFormat& format) {
     PutU32(info, 0);
     if (f.header > 40) {
       for (uint32_t m : f.masks) PutU32(info, m);
-      PutU32(info, 0);  // alpha
-      info += "BGRs";   // colour space: sRGB
+      PutU32(info, f.alphaMask);
+      info += "BGRs";  // colour space: sRGB
       info.resize(static_cast<size_t>(f.header), '\0');
     } else if (f.compression == 3) {
       for (uint32_t m : f.masks) PutU32(info, m);

@@ -13,6 +13,7 @@ namespace varn::test {
 struct Colour {
   uint8_t r = 0, g = 0, b = 0;
   bool dark = false;  // what the picture must show: far from the threshold either way
+  uint8_t a = 255;    // opacity, written only with an alpha mask
 };
 
 inline const Colour kBlack{0, 0, 0, true};
@@ -45,6 +46,7 @@ struct BmpFormat {
   int header = 40;           // 12, 40, 108, 124
   bool topDown = false;
   std::array<uint32_t, 3> masks{};  // red, green, blue (bit fields)
+  uint32_t alphaMask = 0;           // in the pixels and in a 108/124-byte header
 };
 
 inline void PutU16(std::string& s, uint32_t v) {

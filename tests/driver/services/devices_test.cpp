@@ -185,6 +185,28 @@ TEST_F(DriverTest, FirstStartNumbersAndTheLimit) {
   EXPECT_THAT(log, HasSubstr(" Get_LDCount: 1\r\n"));
 }
 
+TEST_F(DriverTest, AFirstStartWritesItsListUnlessAnotherObjectSavedMeanwhile) {
+  {
+    Driver drv;
+    EXPECT_FALSE(registry.KeyExists(kKey));  // written when the object goes
+  }
+  EXPECT_EQ(registry.SubKeys(kKey), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(registry.ReadString(kKey + "\\0", "Name"), "Устройство №1");
+  EXPECT_EQ(registry.ReadDword(kKey + "\\0", "Number"), 1u);
+  EXPECT_EQ(registry.ReadString(kKey + "\\0", "ComputerName"), LocalComputerName());
+
+  // Both start first; B saves its list, A going later leaves it whole.
+  registry.DeleteKey(kKey);
+  {
+    Driver a, b;
+    FillBuffer(b, "От B");
+    ASSERT_EQ(b.Call(u"AddLD"), 0);
+    b.Release();
+  }
+  Driver after;
+  EXPECT_EQ(Devices(after), (DeviceList{{1, "Устройство №1"}, {2, "От B"}}));
+}
+
 TEST_F(DriverTest, TheActiveDeviceSwitchesTheConnection) {
   StartDevice();  // COM1 at 4800
   emu::EmulatorOptions second;
