@@ -47,7 +47,10 @@ TEST_F(VarnRegistryTest, ReadOnlyRunsWriteNothingAndARealChangeSaysWhatTheMergeD
       "\"Page\"=dword:00000003\n"
       "\n"
       "[HKEY_CURRENT_USER\\SOFTWARE\\Kvelta\\Варн\\Драйвер\\Param]\n"
-      "\"ComNumber\"=dword:00000005\n";
+      "\"ComNumber\"=dword:00000005\n"
+      "\n"
+      // Present, so no first start writes the logical devices.
+      "[HKEY_CURRENT_USER\\SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices]\n";
   std::ofstream(env.RegistryFile()) << handWritten;
 
   VarnRun get = Varn("get ComNumber get Timeout");
