@@ -91,7 +91,7 @@ TfmMain::TfmMain(std::u16string progId) : m_driver(std::move(progId)) {
     m_list->setCurrentRow(0);
     ShowPage(0);
   }
-  // Single border: the design's client area, larger only where the texts
+  // Single border: a 517 x 416 client area, larger only where the texts
   // need it. Minimum sizes, not hints: the tallest page's hint (a memo's)
   // would leave empty space under the list and every other page.
   const QSize size = minimumSizeHint().expandedTo(QSize(kClientWidth, kClientHeight));
@@ -101,7 +101,7 @@ TfmMain::TfmMain(std::u16string progId) : m_driver(std::move(progId)) {
   try {
     RestoreInputs();
   } catch (...) {
-    // The designed text of a bad page index stays, after words the user reads.
+    // The loader's own text of a bad page index stays, after a Russian lead-in.
     QMessageBox::critical(this, AppTitle(),
                           "Сохранённые поля ввода не восстановлены: " + CurrentErrorText());
   }

@@ -86,7 +86,7 @@ TEST_F(FrameTest, FirstRunSecondRunAndTheOutcomeOfACall) {
   {
     auto w = NewMain();
     EXPECT_EQ(w->windowTitle(), "Тест драйвера Варн " + testapp::TestVersion());
-    // The designed client area, wider only as far as the texts need; no
+    // The window's 517 x 416 client area, wider only as far as the texts need; no
     // page's wish for more height leaves space under the others.
     EXPECT_GE(w->width(), testapp::kClientWidth);
     EXPECT_LE(w->width(), testapp::kClientWidth + 64);  // DejaVu Sans is the wider font
