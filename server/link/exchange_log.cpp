@@ -48,13 +48,16 @@ void TExchangeLogWriter::Append(const std::string& path, std::string_view block,
         text += block;
         AppendToFile(path, text);
         m_lost = 0;
-        told = "exchange log " + path + " is written again; " + lost + " lines were lost";
+        told = "exchange log " + path + " is written again; " + lost + " lines were lost (" +
+               m_lossReason + ")";
       }
     } catch (const std::exception& e) {
       // Told once per run of losses, not at every exchange.
-      if (m_lost == 0)
-        told = std::string("exchange log: ") + e.what() +
+      if (m_lost == 0) {
+        m_lossReason = e.what();
+        told = "exchange log: " + m_lossReason +
                "; its lines are lost (and counted) until it can be written";
+      }
       m_lost += lines;
       m_totalLost += lines;
     }

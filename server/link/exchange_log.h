@@ -59,6 +59,7 @@ class TExchangeLogWriter {
   mutable std::mutex m_lock;
   uint64_t m_lost = 0;       // since the last successful write
   uint64_t m_totalLost = 0;  // ever
+  std::string m_lossReason;  // what the first failure of the current loss said
 };
 
 class TExchangeLog {
