@@ -287,7 +287,7 @@ TEST_F(ServerTest, FailedOpenPortClosesTheDeviceItOpened) {
   Client c;
   EXPECT_EQ(c.OpenPort(1, 0), (Outcome{-8, "Unsupported baud rate 0"}));
   EXPECT_FALSE(view.Port(1)->opened) << "no half-configured device is left open";
-  EXPECT_EQ(c.OpenPort(1, -1, -1), (Outcome{-8, "Недопустимый тайм-аут: -1"}));
+  EXPECT_EQ(c.OpenPort(1, -1, -1), (Outcome{-8, "Недопустимый тайм-аут: -1 (0..105000 мс)"}));
   EXPECT_EQ(c.OpenPort(1, 4800), (Outcome{0, kOk})) << "the refused rate was not kept";
   EXPECT_EQ(c.OpenPort(1, -4800).code, -8);
   // The device answers at 4800 only: the port still has that rate.
@@ -673,6 +673,34 @@ TEST_F(ServerTest, ClassIsCreatedByProgIdOrClsid) {
   ASSERT_TRUE(byClsid);
   EXPECT_EQ(Utf16ToUtf8(InvokeById(*byClsid, kFileVersion, DISPATCH_PROPERTYGET).ToString()),
             "1.0.0.1");
+}
+
+// --- moving away ---------------------------------------------------------------
+
+TEST_F(ServerTest, APortIsClosedWhenTheLastClientMovesAwayFromIt) {
+  PortsView view;
+  Client a, b;
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.OpenPort(2), (Outcome{0, kOk}));
+  EXPECT_TRUE(view.Port(1)->opened) << "b still uses it";
+  EXPECT_EQ(b.SendData(kRequest), (Outcome{0, kOk}));
+  ASSERT_EQ(b.LockPort(2), (Outcome{0, kOk}));  // moving by a lock alike
+  EXPECT_FALSE(view.Port(1)->opened) << "nobody uses it any more";
+  EXPECT_TRUE(view.Port(2)->opened);
+  // The device is free again: another program can have it (a line of our
+  // own here), and a client coming back opens it anew.
+  {
+    TComm other;
+    other.SetPortNumber(1);
+    other.Open();
+  }
+  EXPECT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_TRUE(view.Port(2)->opened) << "b is on it";
+  b.Release();
+  EXPECT_FALSE(view.Port(2)->opened);
+  EXPECT_TRUE(view.Port(1)->opened);
 }
 
 }  // namespace
