@@ -19,7 +19,6 @@
 
 namespace varn {
 
-
 // All values in milliseconds, with the meaning of the Win32 record:
 struct CommTimeouts {
   uint32_t ReadIntervalTimeout = 100;          // max gap between two bytes, after the first
@@ -28,6 +27,25 @@ struct CommTimeouts {
   uint32_t WriteTotalTimeoutMultiplier = 100;  // per byte, whole write
   uint32_t WriteTotalTimeoutConstant = 100;    // added once to the whole write
   bool operator==(const CommTimeouts&) const = default;
+};
+
+// Ends the waits of every line opened with it, for a program that is
+// ending: once raised (from any thread, for good), a read, write or purge
+// in progress or to come on such a line, and an open with it, fails at once
+// with EOSError ECANCELED.
+class SerialAbort {
+ public:
+  SerialAbort();
+  ~SerialAbort();
+  SerialAbort(const SerialAbort&) = delete;
+  SerialAbort& operator=(const SerialAbort&) = delete;
+  void Raise();
+  bool Raised() const;
+  // What a line's waits watch besides the device (the platform's handle).
+  int WaitHandle() const { return m_handle; }
+
+ private:
+  int m_handle = -1;
 };
 
 class ISerialLine {
@@ -47,8 +65,10 @@ class ISerialLine {
   virtual bool Purge() = 0;
 };
 
-// Opens exclusively. EDriverError -3 when another program holds the device
-// or it is not a terminal, -2 when it is missing or not accessible.
-std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path);
+// Opens exclusively. EPortOpenError -3 when another program holds the
+// device, -2 when it is missing, not accessible or not a terminal (with the
+// reason). `abort`, when given, must outlive the line.
+std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path,
+                                            const SerialAbort* abort = nullptr);
 
 }  // namespace varn

@@ -28,7 +28,9 @@ void TPorts::Release() {
 }
 
 TPorts::TPorts(std::shared_ptr<TServerSettings> settings)
-    : m_settings(std::move(settings)), m_logWriter(std::make_shared<TExchangeLogWriter>()) {
+    : m_settings(std::move(settings)),
+      m_logWriter(std::make_shared<TExchangeLogWriter>()),
+      m_abort(std::make_shared<SerialAbort>()) {
   // No port exists yet, so no exchange reads the path while it is set; it
   // follows the environment of this run (VARN_LOG_DIR).
   m_settings->LogFile = LogDirectory() + "/VarnSrv.log";
@@ -60,6 +62,7 @@ TPort& TPorts::FindOrCreate(int32_t number) {
   if (Count() >= kMaxPorts) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
   auto port = std::make_unique<TPort>(m_settings, &m_stateLock, m_logWriter);
   port->SetPortNumber(number);
+  port->SetAbort(m_abort);
   m_items.push_back(std::move(port));
   Changed();
   return *m_items.back();
@@ -81,6 +84,10 @@ void TPorts::CloseAll() {
     std::lock_guard exchange(p->ExchangeLock());
     if (p->Opened()) p->Close();
   }
+}
+
+void TPorts::AbortExchanges() {
+  m_abort->Raise();
 }
 
 void TPorts::UpdateTimers() {

@@ -63,6 +63,10 @@ class TPorts {
   // progress ends first).
   void CloseAll();
   void UpdateTimers();  // after AutoUnlock or PortTimeout changed
+  // For a server that is ending: every exchange under way, and every one
+  // to come, ends at once with its error (the device is closed), so that
+  // no silent device holds up the end. For good; any thread.
+  void AbortExchanges();
 
  private:
   explicit TPorts(std::shared_ptr<TServerSettings> settings);
@@ -73,6 +77,7 @@ class TPorts {
 
   std::shared_ptr<TServerSettings> m_settings;
   std::shared_ptr<TExchangeLogWriter> m_logWriter;
+  std::shared_ptr<SerialAbort> m_abort;         // every port's lines watch it
   std::vector<std::unique_ptr<TPort>> m_items;  // in order of creation
   std::mutex m_stateLock;
   TNotifyEvent m_onChange;

@@ -104,6 +104,10 @@ TVarnSrv::~TVarnSrv() {
     CloseCurrentPort();
   } catch (const std::exception&) {
   }
+  {
+    std::lock_guard state(m_ports.StateLock());
+    TakePort(nullptr, 0);
+  }
   m_clients.Remove(this);
   TClients::Release();
   TPorts::Release();
@@ -161,6 +165,26 @@ void TVarnSrv::ThrowLockedBy(const TPort& port) const {
                                           who + port.LockAppName() + "'");
 }
 
+TPort* TVarnSrv::TakePort(TPort* port, int32_t portNumber) {
+  TPort* left = m_current;
+  m_portNumber = portNumber;
+  if (left == port) return nullptr;
+  if (left) left->RemoveUser();
+  if (port) port->AddUser();
+  m_current = port;
+  return left;
+}
+
+void TVarnSrv::CloseIfUnused(TPort* port) {
+  if (!port) return;
+  std::lock_guard exchange(port->ExchangeLock());
+  {
+    std::lock_guard state(m_ports.StateLock());
+    if (port->Users() > 0) return;
+  }
+  if (port->Opened()) port->Close();
+}
+
 void TVarnSrv::UnlockCurrentPort() {
   std::lock_guard state(m_ports.StateLock());
   TPort* port = m_ports.Find(m_portNumber);
@@ -171,11 +195,14 @@ void TVarnSrv::UnlockCurrentPort() {
 
 int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout) {
   return Outcome(Catch::AllErrors, [&] {
+    TPort* left = nullptr;  // the port this client moves away from
     try {
-      // T bounds every byte of every read; a negative one would be read as
-      // some 49 days and keep the port's exchange lock as long.
-      if (timeout < 0)
-        throw EDriverError(rc::kOSError, "Недопустимый тайм-аут: " + std::to_string(timeout));
+      // T bounds every byte of every read and holds the port's exchange lock
+      // as long: no more than the device itself can be told (a negative one
+      // would be read as some 49 days).
+      if (timeout < 0 || timeout > link::kMaxTimeout)
+        throw EDriverError(rc::kOSError, "Недопустимый тайм-аут: " + std::to_string(timeout) +
+                                             " (0.." + std::to_string(link::kMaxTimeout) + " мс)");
       TPort* port = nullptr;
       {
         std::lock_guard state(m_ports.StateLock());
@@ -206,13 +233,20 @@ int32_t TVarnSrv::OpenPort(int32_t portNumber, int32_t baudRate, int32_t timeout
         if (openedHere && port->Opened()) port->Close();
         throw;
       }
+      // Counted while the device is held, so that a client leaving it
+      // meanwhile does not close it under us.
+      {
+        std::lock_guard state(m_ports.StateLock());
+        left = TakePort(port, portNumber);
+      }
     } catch (...) {
       // The client's previous port is closed as by ClosePort (after this
       // port's exchange lock is let go: one exchange lock at a time).
       CloseCurrentPort();
       throw;
     }
-    m_portNumber = portNumber;
+    // After this port's exchange lock is let go, as above.
+    CloseIfUnused(left);
   });
 }
 
@@ -224,12 +258,16 @@ int32_t TVarnSrv::ClosePort() {
 int32_t TVarnSrv::LockPort(int32_t portNumber) {
   Succeed();
   return Outcome(Catch::DriverErrors, [&] {
-    std::lock_guard state(m_ports.StateLock());
-    TPort& port = m_ports.FindOrCreate(portNumber);
-    if (port.Locked() && port.Locker() != m_clientNumber) ThrowLockedBy(port);
-    Identity me = ClientIdentity();
-    port.Lock(m_clientNumber, me.appPID, std::move(me.appName), std::move(me.compName));
-    m_portNumber = portNumber;
+    TPort* left = nullptr;
+    {
+      std::lock_guard state(m_ports.StateLock());
+      TPort& port = m_ports.FindOrCreate(portNumber);
+      if (port.Locked() && port.Locker() != m_clientNumber) ThrowLockedBy(port);
+      Identity me = ClientIdentity();
+      port.Lock(m_clientNumber, me.appPID, std::move(me.appName), std::move(me.compName));
+      left = TakePort(&port, portNumber);
+    }
+    CloseIfUnused(left);
   });
 }
 

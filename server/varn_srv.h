@@ -90,6 +90,12 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
   // when another client holds it.
   void UnlockCurrentPort();
   [[noreturn]] void ThrowLockedBy(const TPort& port) const;
+  // Under the state lock: `port` becomes this client's current port (its
+  // user); returns the port it left, null when none or the same.
+  TPort* TakePort(TPort* port, int32_t portNumber);
+  // Closes a port this client left once no client has it as its current
+  // port (under that port's exchange lock; not under the state lock).
+  void CloseIfUnused(TPort* port);
 
   TPorts& m_ports;
   TClients& m_clients;
@@ -100,6 +106,7 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
   std::string m_appName;
   std::string m_compName;
   std::atomic<int32_t> m_portNumber{0};  // 0: no port yet
+  TPort* m_current = nullptr;            // the port of m_portNumber once there is one
   std::string m_resultDescription;       // UTF-8
 };
 

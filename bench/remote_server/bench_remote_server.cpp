@@ -14,7 +14,10 @@
 // ports' combined rate over the one port's (2 when ports never wait for
 // each other).
 //
-//   build/default/bin/bench_remote_server [seconds per figure, default 4]
+// With --log the exchange log is on (LogOn 1) in the server and the
+// in-process object alike: ports must not wait for each other then either.
+//
+//   build/default/bin/bench_remote_server [seconds per figure, default 4] [--log]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -89,7 +92,14 @@ bool Within(std::chrono::seconds limit, F done) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
+  double seconds = 4.0;
+  bool logOn = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--log")
+      logOn = true;
+    else
+      seconds = std::atof(argv[i]);
+  }
   constexpr int kRounds = 8;
   bench::TempFolder folder;
   const auto& dir = folder.Path();
@@ -104,6 +114,7 @@ int main(int argc, char** argv) {
   const uint16_t tcpPort = ListeningSocket::ListenTcp(0).Port();
   Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);
   Registry::Default().WriteDword(kServerKey, "TCPPort", tcpPort);
+  Registry::Default().WriteDword(kServerKey, "LogOn", logOn ? 1 : 0);
 
   auto server = std::make_unique<ChildProcess>(
       VARNSRV_PROGRAM, std::vector<std::string>{"--headless"}, (dir / "server.out").string());
@@ -142,7 +153,7 @@ int main(int argc, char** argv) {
   TTimers timers(loop);
   std::thread mainLoop([&] { loop.Run(); });
   RegisterVarnSrvClass();
-  ServerSettings()->LogOn = false;
+  ServerSettings()->LogOn = logOn;
   DispatchPtr inProcess = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
 
   Tally direct, unixById, tcpById, unixByName;
@@ -183,6 +194,6 @@ int main(int argc, char** argv) {
   std::printf("one port alone, 115200-baud line:        %.0f exchanges/s\n", alone.PerSecond());
   std::printf("two ports at once, 115200-baud lines:    %.0f exchanges/s (%.0f + %.0f)\n", both,
               together2.PerSecond(), together3.PerSecond());
-  std::printf("ratio: %.2f\n", both / alone.PerSecond());
+  std::printf("ratio: %.2f%s\n", both / alone.PerSecond(), logOn ? " (exchange log on)" : "");
   return 0;
 }

@@ -40,11 +40,12 @@ std::u16string TrimmedText(std::string_view bytes) {
   return Cp1251ToUtf16(bytes.substr(0, end));
 }
 
-// The error code an automation or system failure carries, when it has one.
+// The error code an automation failure carries (an HRESULT such as
+// 80040154, a class not registered). A system error number is not shown:
+// its text is in the message already, and "(d)" for EACCES tells nobody
+// anything.
 std::optional<uint32_t> SystemErrorCode(const std::exception& e) {
   if (auto* d = dynamic_cast<const EDispatchError*>(&e)) return static_cast<uint32_t>(d->Code);
-  if (auto* o = dynamic_cast<const EOSError*>(&e); o && o->Errno != 0)
-    return static_cast<uint32_t>(o->Errno);
   return std::nullopt;
 }
 

@@ -2,16 +2,22 @@
 // Reads and writes reproduce the Win32 COMMTIMEOUTS semantics the link
 // protocol was designed around, to the millisecond, with no VMIN/VTIME.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/posix/line_speed_linux.h"
@@ -22,23 +28,37 @@ namespace varn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr timespec kNoWait{0, 0};
+
+[[noreturn]] void Aborted(const char* what) {
+  throw EOSError(ECANCELED,
+                 std::string(what) + ": " + ErrnoText(ECANCELED) + " (the program is ending)");
+}
+
+bool IsRaised(int abortFd) {
+  if (abortFd < 0) return false;
+  pollfd p{abortFd, POLLIN, 0};
+  return ppoll(&p, 1, &kNoWait, nullptr) > 0;
+}
 
 // Waits for `events` until `deadline`; false when the deadline passed first.
 // A line that hung up (device unplugged, the pty's device end closed) or
 // failed is an error at once: it also reports itself readable, and reads
-// of 0 bytes would spin until the deadline.
-bool WaitFor(int fd, short events, Clock::time_point deadline, const char* what) {
+// of 0 bytes would spin until the deadline. So is a raised abort
+// (`abortFd`, -1 for none).
+bool WaitFor(int fd, short events, Clock::time_point deadline, const char* what, int abortFd) {
   for (;;) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd p{fd, events, 0};
-    const int r = ppoll(&p, 1, &ts, nullptr);
+    pollfd p[2] = {{fd, events, 0}, {abortFd, POLLIN, 0}};
+    const int r = ppoll(p, abortFd >= 0 ? 2 : 1, &ts, nullptr);
     if (r > 0) {
-      if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+      if (p[1].revents & POLLIN) Aborted(what);
+      if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))
         throw EOSError(EIO, std::string(what) + ": " + ErrnoText(EIO) + " (the line hung up)");
-      if (p.revents & events) return true;
+      if (p[0].revents & events) return true;
     }
     if (r < 0 && errno != EINTR) ThrowErrno("poll");
   }
@@ -46,7 +66,7 @@ bool WaitFor(int fd, short events, Clock::time_point deadline, const char* what)
 
 class PosixSerialLine final : public ISerialLine {
  public:
-  explicit PosixSerialLine(int fd) : m_fd(fd) {}
+  PosixSerialLine(int fd, int abortFd) : m_fd(fd), m_abortFd(abortFd) {}
   ~PosixSerialLine() override {
     ioctl(m_fd, TIOCNXCL);  // on a pty exclusive mode outlives the close
     close(m_fd);            // also drops the flock
@@ -104,7 +124,7 @@ class PosixSerialLine final : public ISerialLine {
       auto deadline = totalDeadline;
       if (got > 0 && m_timeouts.ReadIntervalTimeout != 0 && lastByte + interval < deadline)
         deadline = lastByte + interval;
-      if (!WaitFor(m_fd, POLLIN, deadline, "read")) break;
+      if (!WaitFor(m_fd, POLLIN, deadline, "read", m_abortFd)) break;
     }
     out.resize(got);
     return out;
@@ -122,7 +142,7 @@ class PosixSerialLine final : public ISerialLine {
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write");
-      if (!WaitFor(m_fd, POLLOUT, deadline, "write")) break;
+      if (!WaitFor(m_fd, POLLOUT, deadline, "write", m_abortFd)) break;
     }
     return done;
   }
@@ -153,7 +173,7 @@ class PosixSerialLine final : public ISerialLine {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (ioctl(m_fd, TIOCOUTQ, &pending) != 0) return false;
       if (pending <= 0) return true;
-      if (Clock::now() >= deadline) return false;
+      if (Clock::now() >= deadline || IsRaised(m_abortFd)) return false;
     }
   }
 
@@ -163,12 +183,70 @@ class PosixSerialLine final : public ISerialLine {
   }
 
   int m_fd;
+  int m_abortFd;  // the abort's eventfd, -1 for none
   CommTimeouts m_timeouts;
 };
 
+// Whether the process is in group `gid` (its own or a supplementary one).
+bool InGroup(gid_t gid) {
+  if (getegid() == gid) return true;
+  const int n = getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(n));
+  const int got = getgroups(n, groups.data());
+  for (int i = 0; i < got; ++i)
+    if (groups[static_cast<size_t>(i)] == gid) return true;
+  return false;
+}
+
+std::string GroupName(gid_t gid) {
+  group g{}, *found = nullptr;
+  std::vector<char> buf(16384);
+  if (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == 0 && found) return g.gr_name;
+  return std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  passwd p{}, *found = nullptr;
+  std::vector<char> buf(16384);
+  if (getpwuid_r(uid, &p, buf.data(), buf.size(), &found) == 0 && found) return p.pw_name;
+  return std::to_string(uid);
+}
+
+// What to add to "Permission denied: <path>": the group to join when the
+// device is open to a group the user is not in, else whose it is.
+std::string WhyDenied(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && !InGroup(st.st_gid))
+    return " — is the user in the " + GroupName(st.st_gid) + " group?";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return " (owner " + UserName(st.st_uid) + ", group " + GroupName(st.st_gid) + ", mode " + mode +
+         ")";
+}
+
 }  // namespace
 
-std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
+SerialAbort::SerialAbort() : m_handle(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (m_handle < 0) ThrowErrno("eventfd");
+}
+
+SerialAbort::~SerialAbort() {
+  close(m_handle);
+}
+
+void SerialAbort::Raise() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = write(m_handle, &one, sizeof one);
+}
+
+bool SerialAbort::Raised() const {
+  return IsRaised(m_handle);
+}
+
+std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path, const SerialAbort* abort) {
+  if (abort && abort->Raised()) Aborted(("open " + path).c_str());
   if (path.empty())
     throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, "no device for this number");
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -179,13 +257,14 @@ std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
     if (err == EBUSY)
       throw EPortOpenError(rc::kPortBusy, msg::kPortBusy,
                            reason + " — another program holds it in exclusive mode");
-    if (err == EACCES) reason += " — is the user in the dialout group?";
+    if (err == EACCES) reason += WhyDenied(path);
     throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, reason);
   }
   // Root ignores TIOCEXCL, so the flock is the guard that always holds.
   if (!isatty(fd)) {
     close(fd);
-    throw EPortOpenError(rc::kPortBusy, msg::kPortBusy, path + " is not a terminal");
+    // A file or folder put where the device should be: no port there.
+    throw EPortOpenError(rc::kPortUnavailable, msg::kPortUnavailable, path + " is not a terminal");
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
@@ -193,7 +272,7 @@ std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path) {
                          path + " is locked by another program (flock)");
   }
   ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixSerialLine>(fd);
+  return std::make_unique<PosixSerialLine>(fd, abort ? abort->WaitHandle() : -1);
 }
 
 }  // namespace varn

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -346,18 +347,38 @@ ListeningSocket ListeningSocket::ListenTcp(uint16_t port, const std::string& bin
   return l;
 }
 
+namespace {
+
+// Whether `path` names the file open as `fd`.
+bool SameFile(int fd, const std::string& path) {
+  struct stat open {
+  }, named{};
+  return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+}  // namespace
+
 ListeningSocket ListeningSocket::ListenUnix(const std::string& path) {
   const sockaddr_un addr = UnixAddress(path);
   const std::string dir = ParentDirectory(path);
   if (!dir.empty()) MakeDirectories(dir, 0700);
   ListeningSocket l;
   const std::string lockPath = path + ".lock";
-  l.m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (l.m_lockFd < 0) Fail("open " + lockPath);
-  if (::flock(l.m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno == EWOULDBLOCK ? EADDRINUSE : errno;
-    throw ESocketError(err, "listen at " + path + ": another process is listening there");
+  // The last listener removes the lock file as it ends (holding it); one
+  // that locked the file in that moment holds a file no longer there, so it
+  // takes the file again until the one it holds is the one at the path.
+  for (;;) {
+    l.m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (l.m_lockFd < 0) Fail("open " + lockPath);
+    if (::flock(l.m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno == EWOULDBLOCK ? EADDRINUSE : errno;
+      throw ESocketError(err, "listen at " + path + ": another process is listening there");
+    }
+    if (SameFile(l.m_lockFd, lockPath)) break;
+    CloseFd(l.m_lockFd);
   }
+  l.m_path = path;  // from here on Close removes the lock file
   // Holding the lock, any socket file still there was left by a listener
   // that died: replace it.
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail("remove stale socket " + path);
@@ -436,7 +457,10 @@ void ListeningSocket::Close() {
   CloseFd(m_fd);
   CloseFd(m_wakeRead);
   CloseFd(m_wakeWrite);
-  // The lock goes last, after the socket file is gone.
+  // The lock goes last, after the socket file is gone, and its file with it
+  // while it is still ours (see ListenUnix).
+  if (m_lockFd >= 0 && !m_path.empty() && SameFile(m_lockFd, m_path + ".lock"))
+    ::unlink((m_path + ".lock").c_str());
   CloseFd(m_lockFd);
   m_path.clear();
 }

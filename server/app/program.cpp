@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/signals.h"
 #include "remote/local_server.h"
+#include "server/app/error_file.h"
 #include "server/app/server_app.h"
 #include "server/varn_srv.h"
 
@@ -38,9 +39,15 @@ int RunServer(const TStartOptions& options, const TFaceFactory& makeFace) {
   if (makeFace && !RunsHeadless(options)) face = makeFace(options);
   TServerApp app(options.mode, face ? &face->Loop() : nullptr);
   app.IdleLimit = options.idleLimit;
-  app.OnWarning = Say;
-  // Why a port could not be opened: the clients only get -2 or -3.
-  SetDiagnosticSink(Say);
+  // Why a port could not be opened (the clients only get -2 or -3), and
+  // what the server runs on without: also in VarnSrv.err, for a server
+  // whose standard error nobody reads.
+  auto report = [](const std::string& text) {
+    Say(text);
+    AppendErrorLine(text);
+  };
+  app.OnWarning = report;
+  SetDiagnosticSink(report);
   // Headless, nobody can be asked: a close drops the clients without a
   // question. The window asks (and may be told No).
   if (face) face->Attach(app);

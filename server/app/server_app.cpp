@@ -122,6 +122,9 @@ void TServerApp::Close() {
 
 void TServerApp::Shutdown() {
   SetOnLastVarnSrvReleased(nullptr);
+  // A connection ends only after its call: an exchange waiting on a silent
+  // device ends now, with its error, instead of holding up the end.
+  if (m_ports) m_ports->AbortExchanges();
   // Closing a listener ends its connections and releases their objects,
   // which unlocks and closes the ports those clients used.
   if (m_tcp) {

@@ -15,7 +15,7 @@ TComm::~TComm() {
 
 void TComm::Open() {
   const std::string path = ComPortPath(m_portNumber, Registry::Default());
-  m_handle = OpenSerialLine(path);
+  m_handle = OpenSerialLine(path, m_abort.get());
   m_opened = true;
   m_handle->SetTimeouts(m_timeouts);
   ApplyLine();

@@ -48,15 +48,18 @@ class TComm {
   int32_t BaudRate() const { return m_baudRate; }
   int32_t PortNumber() const { return m_portNumber; }
   void SetPortNumber(int32_t number) { m_portNumber = number; }
+  // Lines opened from now on end their waits when `abort` is raised.
+  void SetAbort(std::shared_ptr<const SerialAbort> abort) { m_abort = std::move(abort); }
   const CommTimeouts& Timeouts() const { return m_timeouts; }
 
  private:
   void ApplyLine();
 
-  std::unique_ptr<ISerialLine> m_handle;  // null while closed
-  std::atomic<bool> m_opened{false};      // m_handle is set; for readers on other threads
-  int32_t m_baudRate = 4800;              // bits per second
-  int32_t m_portNumber = 1;               // N of COM N
+  std::shared_ptr<const SerialAbort> m_abort;  // may be null; outlives m_handle
+  std::unique_ptr<ISerialLine> m_handle;       // null while closed
+  std::atomic<bool> m_opened{false};           // m_handle is set; for readers on other threads
+  int32_t m_baudRate = 4800;                   // bits per second
+  int32_t m_portNumber = 1;                    // N of COM N
   CommTimeouts m_timeouts;
 };
 

@@ -2,17 +2,24 @@
 //
 // Lines are "<time stamp> <event>\r\n", written only while LogOn is true
 // (read at every line). Each port logs through its own TExchangeLog; all of
-// them share one TExchangeLogWriter. The first line of an exchange takes the
-// writer and opens the file (other writers denied); Close() at the end of
-// the exchange closes the file and lets the writer go. So the lines of one
-// exchange stay together even when ports exchange in parallel, at the price
-// that, while logging is on, exchanges that log wait for each other. Between
-// exchanges the file is not held: it can be read, moved or removed.
+// them share one TExchangeLogWriter. An exchange's lines are collected in
+// memory, each with the time stamp of its event, and Close() at the end of
+// the exchange appends them with one write under the writer's short lock.
+// So the lines of one exchange stay together while ports exchange in
+// parallel, and a port whose device keeps silent holds up nobody else's
+// exchanges. Between exchanges the file is not held: it can be read, moved
+// or removed.
+//
+// The log is a diagnostic: a file that cannot be opened or written (a full
+// disk, another writer) never changes an exchange's outcome. The lines are
+// counted as lost; the first loss goes to the program's diagnostics, and
+// the next write that succeeds begins with a line telling how many were
+// lost.
 //
 //   auto writer = std::make_shared<TExchangeLogWriter>();   // one per server
 //   TExchangeLog log(settings, writer);                      // one per port
-//   log.Line("-> 05");   // waits while another port's exchange is logging
-//   log.Close();         // at the end of every exchange
+//   log.Line("-> 05");   // kept in memory
+//   log.Close();         // at the end of every exchange: one append
 #pragma once
 
 #include <atomic>
@@ -36,16 +43,31 @@ struct TLinkSettings {
   std::atomic<int32_t> PortTimeout{10};  // seconds without a successful exchange
 };
 
-// The one log file's writer lock: held by one exchange at a time, from its
-// first line to its end.
+// The one log file's writer: appends whole exchanges, one at a time, and
+// counts what could not be written. Never throws.
 class TExchangeLogWriter {
+ public:
+  // `block` holds `lines` whole lines. The file is opened (its folder made
+  // on the first log of a fresh install), appended to and closed again.
+  void Append(const std::string& path, std::string_view block, uint64_t lines);
+  // Lines lost since the last write that succeeded (0 once one did).
+  uint64_t LostLines() const;
+  // Lines lost over the writer's life.
+  uint64_t TotalLostLines() const;
+
  private:
-  friend class TExchangeLog;
-  std::mutex m_lock;
+  mutable std::mutex m_lock;
+  uint64_t m_lost = 0;       // since the last successful write
+  uint64_t m_totalLost = 0;  // ever
+  std::string m_lossReason;  // what the first failure of the current loss said
 };
 
 class TExchangeLog {
  public:
+  // An exchange's lines beyond this are counted as lost rather than kept:
+  // the retry limits bound an exchange far below it.
+  static constexpr size_t kMaxPending = 1 << 20;
+
   // `writer` is shared by every port that writes the same file; none gives
   // this log a writer of its own.
   explicit TExchangeLog(std::shared_ptr<const TLinkSettings> settings,
@@ -54,17 +76,19 @@ class TExchangeLog {
   TExchangeLog(const TExchangeLog&) = delete;
   TExchangeLog& operator=(const TExchangeLog&) = delete;
 
-  // EOSError when the file cannot be opened or written.
+  // Kept until Close(); never throws but for lack of memory.
   void Line(std::string_view event);
-  // Ends this exchange's part of the log (nothing when it wrote no line).
-  void Close();
-  bool IsOpen() const { return m_file != nullptr; }
+  // Ends this exchange's part of the log: appends its lines (nothing when
+  // it has none). Never throws.
+  void Close() noexcept;
+  TExchangeLogWriter& Writer() const { return *m_writer; }
 
  private:
   std::shared_ptr<const TLinkSettings> m_settings;
   std::shared_ptr<TExchangeLogWriter> m_writer;
-  std::unique_lock<std::mutex> m_hold;  // the writer, from the first line to Close
-  std::unique_ptr<AppendOnlyFile> m_file;
+  std::string m_pending;  // this exchange's lines
+  uint64_t m_pendingLines = 0;
+  uint64_t m_overflow = 0;  // lines not kept past kMaxPending
 };
 
 }  // namespace varn

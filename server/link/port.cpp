@@ -83,12 +83,8 @@ void TPort::OpenDevice() {
     // A client that retries every second must not fill the journal.
     if (text != m_openFailure) Diagnose(text);
     m_openFailure = text;
-    try {
-      m_log.Line("Error: " + text);
-      m_log.Close();
-    } catch (const std::exception&) {
-      m_log.Close();  // the port's own error is the one to report
-    }
+    m_log.Line("Error: " + text);
+    m_log.Close();
     throw;
   }
   m_openFailure.clear();

@@ -50,6 +50,11 @@ inline constexpr uint32_t kAnswerBodyTimeout = 1;
 // A device that takes every request and never answers properly would keep
 // the loop going; this many deliveries of one request and we give up.
 inline constexpr int kMaxDeliveries = 10;
+// The longest byte time-out T a client may ask for, in ms: the most the
+// device's own time-out code expresses (codes 250..255 are 15 s steps up to
+// 7 x 15 s). Every read of an exchange is bounded by T, so a larger one
+// would only let a silent device hold the port longer.
+inline constexpr int32_t kMaxTimeout = 105000;
 }  // namespace link
 
 class TPort : public TComm {
@@ -106,6 +111,13 @@ class TPort : public TComm {
   // running countdown alone.
   void Lock(int32_t client, int32_t pid, std::string appName, std::string compName);
   void Unlock();  // also when not locked; raises OnChange either way
+  // How many client objects have this port as their current one. A port
+  // none of them has any more is closed by the client that left it last.
+  int Users() const { return m_users; }
+  void AddUser() { ++m_users; }
+  void RemoveUser() {
+    if (m_users > 0) --m_users;
+  }
   // Timer on when locked and AutoUnlock is set; interval from PortTimeout.
   void UpdateTimer();
   // Raised after every Lock and Unlock (only posts: see server/notify.h).
@@ -132,6 +144,7 @@ class TPort : public TComm {
   std::string m_lockAppName;
   std::string m_lockCompName;
   int32_t m_locker = 0;  // ClientNumber of the holder, 0 when unlocked
+  int m_users = 0;       // client objects whose current port this is
   std::function<void()> m_onChange;
 
   std::string m_openFailure;  // the last refusal told to the diagnostics

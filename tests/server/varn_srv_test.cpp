@@ -9,8 +9,8 @@
 
 #include "emulator/emulated_device.h"
 #include "emulator/minimal_responder.h"
-#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
+#include "platform/com_ports.h"
 #include "platform/event_loop.h"
 #include "platform/pty.h"
 #include "platform/registry.h"
@@ -287,7 +287,7 @@ TEST_F(ServerTest, FailedOpenPortClosesTheDeviceItOpened) {
   Client c;
   EXPECT_EQ(c.OpenPort(1, 0), (Outcome{-8, "Unsupported baud rate 0"}));
   EXPECT_FALSE(view.Port(1)->opened) << "no half-configured device is left open";
-  EXPECT_EQ(c.OpenPort(1, -1, -1), (Outcome{-8, "Недопустимый тайм-аут: -1"}));
+  EXPECT_EQ(c.OpenPort(1, -1, -1), (Outcome{-8, "Недопустимый тайм-аут: -1 (0..105000 мс)"}));
   EXPECT_EQ(c.OpenPort(1, 4800), (Outcome{0, kOk})) << "the refused rate was not kept";
   EXPECT_EQ(c.OpenPort(1, -4800).code, -8);
   // The device answers at 4800 only: the port still has that rate.
@@ -551,7 +551,11 @@ TEST_F(ServerTest, AFiringOvertakenByARestartLeavesTheLockAlone) {
 
 // --- ports in parallel --------------------------------------------------------
 
-TEST_F(ServerTest, ADeviceSilentMidExchangeHoldsUpNoOtherPortNorTheMainLoop) {
+// With the exchange log off and on: shops turn it on when something is wrong.
+class PortIsolation : public ServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PortIsolation, ADeviceSilentMidExchangeHoldsUpNoOtherPortNorTheMainLoop) {
+  ServerSettings()->LogOn = GetParam();
   // COM1's device is played here: it takes the request and then keeps its
   // answer back, so COM1's exchange waits for the answer to begin.
   PtyDevice com1;
@@ -593,7 +597,26 @@ TEST_F(ServerTest, ADeviceSilentMidExchangeHoldsUpNoOtherPortNorTheMainLoop) {
   exchange.join();
   EXPECT_EQ(aResult, (Outcome{0, kOk}));
   EXPECT_EQ(a.RxData(), answer);
+  if (!GetParam()) return;
+
+  // The log holds COM2's two exchanges, then COM1's nine lines together.
+  std::istringstream log(test::ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log"));
+  std::vector<std::string> events;
+  for (std::string line; std::getline(log, line);)
+    events.push_back(line.substr(24, line.size() - 25));  // no time stamp, no CR
+  ASSERT_EQ(events.size(), 3u * 9u);
+  const std::vector<std::string> com1Lines(events.end() - 9, events.end());
+  EXPECT_THAT(com1Lines,
+              ElementsAreArray(
+                  {std::string("-> 05"), std::string("<- 15"), "-> " + std::string(kRequestHex),
+                   std::string("<- 06"), std::string("<- 02"), std::string("<- 03"),
+                   std::string("<- 11 00 2A"), std::string("<- 38"), std::string("-> 06")}));
 }
+
+INSTANTIATE_TEST_SUITE_P(ExchangeLog, PortIsolation, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "LogOn" : "LogOff";
+                         });
 
 TEST_F(ServerTest, ExchangesOnTwoPortsAtOnceKeepEachExchangesLogLinesTogether) {
   ServerSettings()->LogOn = true;
@@ -650,6 +673,34 @@ TEST_F(ServerTest, ClassIsCreatedByProgIdOrClsid) {
   ASSERT_TRUE(byClsid);
   EXPECT_EQ(Utf16ToUtf8(InvokeById(*byClsid, kFileVersion, DISPATCH_PROPERTYGET).ToString()),
             "1.0.0.1");
+}
+
+// --- moving away ---------------------------------------------------------------
+
+TEST_F(ServerTest, APortIsClosedWhenTheLastClientMovesAwayFromIt) {
+  PortsView view;
+  Client a, b;
+  ASSERT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(b.OpenPort(1), (Outcome{0, kOk}));
+  ASSERT_EQ(a.OpenPort(2), (Outcome{0, kOk}));
+  EXPECT_TRUE(view.Port(1)->opened) << "b still uses it";
+  EXPECT_EQ(b.SendData(kRequest), (Outcome{0, kOk}));
+  ASSERT_EQ(b.LockPort(2), (Outcome{0, kOk}));  // moving by a lock alike
+  EXPECT_FALSE(view.Port(1)->opened) << "nobody uses it any more";
+  EXPECT_TRUE(view.Port(2)->opened);
+  // The device is free again: another program can have it (a line of our
+  // own here), and a client coming back opens it anew.
+  {
+    TComm other;
+    other.SetPortNumber(1);
+    other.Open();
+  }
+  EXPECT_EQ(a.OpenPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(a.SendData(kRequest), (Outcome{0, kOk}));
+  EXPECT_TRUE(view.Port(2)->opened) << "b is on it";
+  b.Release();
+  EXPECT_FALSE(view.Port(2)->opened);
+  EXPECT_TRUE(view.Port(1)->opened);
 }
 
 }  // namespace

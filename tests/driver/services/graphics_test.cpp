@@ -135,11 +135,11 @@ TEST_F(GraphicsTest, APictureIsLoadedRowByRowAndPrinted) {
 TEST_F(GraphicsTest, LimitsAndFailures) {
   StartWithPicture();
   // No connection yet: a file error is a connection error (-16) with the
-  // system's error number; the draw range is untouched.
+  // system's text; the draw range is untouched.
   Driver drv;
   EXPECT_EQ(drv.Call(u"LoadBMP"), -16);
   EXPECT_EQ(drv.Result(),
-            Result(-16, "Ошибка подключения. Не удалось открыть файл \"\": файл не найден. (2)"));
+            Result(-16, "Ошибка подключения. Не удалось открыть файл \"\": файл не найден."));
   EXPECT_EQ(drv.Int(u"LastLineNumber"), 1);
 
   // 400 x 300: the left 320 dots, the top 200 rows (1200 with LoadBitmapEx).

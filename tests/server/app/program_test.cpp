@@ -1,15 +1,19 @@
 // The VarnSrv program as a process: its switches and registration, its
 // settings, the TCP listener that cannot start, stand-alone and automation
 // mode, the close request, signals, and the one-server-per-user socket.
+#include <stdlib.h>
+
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <thread>
 
-#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
+#include "platform/com_ports.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/pty.h"
 #include "remote/local_server.h"
 #include "tests/server/app/server_process.h"
 
@@ -17,6 +21,7 @@ namespace varn::test {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 const std::string kClassKey = std::string("SOFTWARE\\Classes\\CLSID\\") + kVarnSrvClsid;
@@ -199,6 +204,7 @@ TEST_F(ProgramTest, TerminationSignalsCloseCleanlyAndLeaveNoSocketBehind) {
     EXPECT_EQ(server.Exit(), 0) << server.Output();
     EXPECT_EQ(server.Output(), "");
     EXPECT_FALSE(FileExists(SocketPath()));
+    EXPECT_FALSE(FileExists(SocketPath() + ".lock")) << "removed at a clean end";
     EXPECT_THROW(c.SendData(kRequest), std::exception) << "its connection ended";
   }
   // The port was closed and freed: this process can open the device itself.
@@ -216,6 +222,10 @@ TEST_F(ProgramTest, ASecondServerKeepsOffALiveSocketAndReplacesAStaleOne) {
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.output,
             "Сервер Варн: listen at " + SocketPath() + ": another process is listening there\n");
+  // The one that failed left the first one's lock alone: a third is kept
+  // off as well.
+  EXPECT_TRUE(FileExists(SocketPath() + ".lock"));
+  EXPECT_EQ(RunProgram(env, {"--headless"}, "again").status, 1);
   RemoteClient c(Via::Unix);
   EXPECT_EQ(c.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
   c.Drop();
@@ -273,19 +283,31 @@ TEST_F(ProgramTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefusedByServerAndClie
                                           std::to_string(kNobody) + ", not to this user (0)");
 }
 
-TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheJournalAndTheLog) {
+TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheErrorFileAndTheLog) {
+  namespace fs = std::filesystem;
   const std::string missing = env.Path("no-such-device");
-  const std::string locked = env.Path("device-of-another-group");
+  const std::string locked = env.Path("device-of-root");
+  const std::string plain = env.Path("plain-file");
   ReplaceFileAtomically(locked, "");
-  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  ReplaceFileAtomically(plain, "");
+  fs::permissions(locked, fs::perms::none);
+  fs::permissions(plain, fs::perms::all);
   Reg().WriteString(kPortsKey, "COM9", missing);
   Reg().WriteString(kPortsKey, "COM5", locked);
+  Reg().WriteString(kPortsKey, "COM7", plain);
+  // A device open to its group, of a group the ordinary user is not in.
+  const std::string grouped = env.Path("device-of-a-group");
+  ReplaceFileAtomically(grouped, "");
+  fs::permissions(grouped, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                               fs::perms::group_write);
+  Reg().WriteString(kPortsKey, "COM6", grouped);
   SetSetting("LogOn", 1);
   const int32_t tcpPort = FreeTcpPort();
   SetSetting("TCPEnabled", 1);
   SetSetting("TCPPort", static_cast<uint32_t>(tcpPort));
   // As an ordinary user, whom file modes stop; reached over TCP, since its
-  // runtime folder is not this user's.
+  // runtime folder is not this user's. Its standard error is read here, but
+  // a server started on demand has it on /dev/null: the error file has all.
   ServerProcess server(env, {"--headless"}, "server", RunAs::OrdinaryUser);
   ASSERT_TRUE(server.Listening()) << server.Output();
   ASSERT_TRUE(Eventually([&] {
@@ -299,22 +321,92 @@ TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheJournalAndT
   RemoteClient c(Via::Tcp, tcpPort);
   const Outcome unavailable{-2, "СOM порт не доступен"};
   EXPECT_EQ(c.OpenPort(9), unavailable);
+  EXPECT_EQ(c.OpenPort(7), unavailable) << "a plain file is no port, not a busy one";
   EXPECT_EQ(c.OpenPort(5), unavailable);
   ASSERT_EQ(c.LockPort(5), (Outcome{0, kOk}));
   EXPECT_EQ(c.SendData(kRequest), unavailable) << "the exchange's own open fails alike";
 
   const std::string absent = "COM9: No such file or directory: " + missing;
-  const std::string denied =
-      "COM5: Permission denied: " + locked + " — is the user in the dialout group?";
-  EXPECT_TRUE(Eventually([&] { return server.Output().ends_with(denied + "\n"); }));
-  EXPECT_EQ(server.Output(), "Сервер Варн: " + absent + "\nСервер Варн: " + denied + "\n")
-      << "each reason once while it stays the same";
+  const std::string notTerminal = "COM7: " + plain + " is not a terminal";
+  // No group to join would help: no hint of one, but whose it is.
+  const std::string denied = TestsRunAsRoot() ? "COM5: Permission denied: " + locked +
+                                                    " (owner root, group root, mode 0000)"
+                                              : "COM5: Permission denied: " + locked + " (owner ";
+  EXPECT_TRUE(Eventually([&] { return server.Output().find(denied) != std::string::npos; }))
+      << server.Output();
+  const std::string out = server.Output();
+  EXPECT_THAT(out, StartsWith("Сервер Варн: " + absent + "\nСервер Варн: " + notTerminal +
+                              "\nСервер Варн: " + denied));
+  EXPECT_EQ(out.find(denied), out.rfind(denied)) << "each reason once while it stays the same";
+  EXPECT_THAT(out, Not(HasSubstr("dialout")));
+  const std::string errors = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.err");
+  for (const std::string& reason : {absent, notTerminal, denied})
+    EXPECT_THAT(errors, HasSubstr(" " + reason)) << errors;
   const std::string log = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log");
   EXPECT_THAT(log, HasSubstr(" Error: " + absent + "\r\n"));
-  const size_t first = log.find(" Error: " + denied + "\r\n");
+  const size_t first = log.find(" Error: " + denied);
   ASSERT_NE(first, std::string::npos) << log;
-  EXPECT_NE(log.find(" Error: " + denied + "\r\n", first + 1), std::string::npos)
+  EXPECT_NE(log.find(" Error: " + denied, first + 1), std::string::npos)
       << "in the log at every refusal";
+
+  if (!TestsRunAsRoot()) return;  // only root gives the file to a group
+  EXPECT_EQ(c.OpenPort(6), unavailable);
+  EXPECT_TRUE(Eventually([&] {
+    return server.Output().find("COM6: Permission denied: " + grouped +
+                                " — is the user in the root group?") != std::string::npos;
+  })) << server.Output();
+}
+
+TEST_F(ProgramTest, UnderSystemdTheReasonsGoToStandardErrorAlone) {
+  Reg().WriteString(kPortsKey, "COM9", env.Path("no-such-device"));
+  setenv("INVOCATION_ID", "0123456789abcdef", 1);
+  ServerProcess server(env);
+  unsetenv("INVOCATION_ID");
+  ASSERT_TRUE(server.Listening()) << server.Output();
+  RemoteClient c(Via::Unix);
+  EXPECT_EQ(c.OpenPort(9).code, -2);
+  EXPECT_TRUE(Eventually([&] { return server.Output().find("COM9: ") != std::string::npos; }));
+  EXPECT_FALSE(FileExists(env.LogDir() + "/VarnSrv.err")) << "the journal has it";
+}
+
+// A silent device and a client asking for the longest time-out: the port
+// is held only as long as the device could be told, and an end of the
+// server ends the exchange at once.
+TEST_F(ProgramTest, ATimeoutIsBoundedAndAnEndingServerCutsAnExchangeShort) {
+  PtyDevice silent;  // takes every byte, answers none
+  Reg().WriteString(kPortsKey, "COM2", silent.SlavePath());
+  for (bool byCloseRequest : {false, true}) {
+    ServerProcess server(env, {"--headless"}, byCloseRequest ? "closed" : "terminated");
+    ASSERT_TRUE(server.Listening()) << server.Output();
+    RemoteClient c(Via::Unix);
+    EXPECT_EQ(c.OpenPort(2, 4800, 2147483647),
+              (Outcome{-8, "Недопустимый тайм-аут: 2147483647 (0..105000 мс)"}));
+    ASSERT_EQ(c.OpenPort(2, 4800, 105000), (Outcome{0, kOk}));
+    std::atomic<bool> done{false};
+    std::thread exchange([&] {
+      try {
+        EXPECT_NE(c.SendData(kRequest).code, 0);
+      } catch (const std::exception&) {
+        // The connection went with the server: as good an end.
+      }
+      done = true;
+    });
+    // The exchange is under way (ENQ went out) and would wait 105 s for a reply.
+    EXPECT_EQ(silent.ReadExactly(1, kPatience), "\x05");
+    if (byCloseRequest)
+      EXPECT_EQ(RunProgram(env, {"close"}, "close").status, 0);
+    else
+      server.Child().Terminate();
+    EXPECT_EQ(server.Exit(), 0) << "ended well before the exchange would have" << server.Output();
+    exchange.join();
+    EXPECT_TRUE(done);
+    silent.DiscardInput();
+  }
+  // The line was closed: the next server has it at once.
+  ServerProcess next(env, {"--headless"}, "next");
+  ASSERT_TRUE(next.Listening());
+  RemoteClient c(Via::Unix);
+  EXPECT_EQ(c.OpenPort(2), (Outcome{0, kOk}));
 }
 
 TEST_F(ProgramTest, AfterTheServerIsKilledAnOrdinaryUsersServerOpensTheEmulatedPortAgain) {
