@@ -52,10 +52,20 @@ void TSocketTransport::Send(TDataBlock& block) {
   }
 }
 
+std::chrono::microseconds TSocketTransport::NextStall() const {
+  std::chrono::microseconds stall = StallLimit;
+  if (m_completeBy) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        *m_completeBy - std::chrono::steady_clock::now());
+    stall = std::max(std::chrono::microseconds(0), std::min(stall, left));
+  }
+  return stall;
+}
+
 void TSocketTransport::ReadFully(uint8_t* data, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const std::optional<size_t> n = m_socket.ReceiveWithin(data + done, count - done, StallLimit);
+    const std::optional<size_t> n = m_socket.ReceiveWithin(data + done, count - done, NextStall());
     if (!n)
       throw ESocketConnectionError(std::string(text::kErrorReading) + ": the block stopped coming");
     if (*n == 0) throw ESocketConnectionError(text::kErrorReading);
@@ -64,15 +74,17 @@ void TSocketTransport::ReadFully(uint8_t* data, size_t count) {
 }
 
 std::optional<TDataBlock> TSocketTransport::Receive(
-    std::optional<std::chrono::microseconds> limit) {
+    std::optional<std::chrono::microseconds> limit,
+    std::optional<std::chrono::steady_clock::time_point> completeBy) {
+  m_completeBy = completeBy;
   try {
     // Only the start of a block waits up to `limit`; the rest may stall at
     // most StallLimit. A whole header usually comes with one read.
     uint8_t header[HeaderSize];
     size_t have = 0;
     while (have < HeaderSize) {
-      const std::optional<size_t> n =
-          m_socket.ReceiveWithin(header + have, HeaderSize - have, have == 0 ? limit : StallLimit);
+      const std::optional<size_t> n = m_socket.ReceiveWithin(
+          header + have, HeaderSize - have, have == 0 ? limit : std::optional(NextStall()));
       if (!n) {
         if (have == 0) return std::nullopt;
         throw ESocketConnectionError(std::string(text::kErrorReading) +

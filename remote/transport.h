@@ -50,8 +50,12 @@ class TSocketTransport {
   // or Shutdown is called. nullopt waits without limit.
   bool WaitReadable(std::optional<std::chrono::microseconds> limit);
   void Send(TDataBlock& block);
-  // nullopt when no block begins within `limit` (nullopt: no limit).
-  std::optional<TDataBlock> Receive(std::optional<std::chrono::microseconds> limit);
+  // nullopt when no block begins within `limit` (nullopt: no limit). A
+  // block begun must be whole by `completeBy` as well (when given), so a
+  // peer trickling bytes cannot hold the reader past it.
+  std::optional<TDataBlock> Receive(
+      std::optional<std::chrono::microseconds> limit,
+      std::optional<std::chrono::steady_clock::time_point> completeBy = std::nullopt);
   // From another thread: wakes a blocked wait or read (the next read fails).
   void Shutdown() { m_socket.Shutdown(); }
   std::string PeerName() const { return m_socket.PeerName(); }
@@ -60,6 +64,10 @@ class TSocketTransport {
 
  private:
   void ReadFully(uint8_t* data, size_t count);
+  // StallLimit, or less when the block's deadline comes first.
+  std::chrono::microseconds NextStall() const;
+
+  std::optional<std::chrono::steady_clock::time_point> m_completeBy;
 
   StreamSocket m_socket;
 };
