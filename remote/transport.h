@@ -4,8 +4,8 @@
 // system takes it in parts). Receive waits up to a limit for the start of a
 // block, then reads the rest; a block whose next bytes stall longer than
 // StallLimit, a bad signature, a negative size or one above 16 MiB ends the
-// stream with ESocketConnectionError ("Invalid data packet", "Error reading
-// from socket"). Buffers grow with the bytes that actually arrive, so a
+// stream with ESocketConnectionError ("Неверный пакет данных", "Ошибка
+// чтения из сокета"). Buffers grow with the bytes that actually arrive, so a
 // header that lies about its size allocates nothing it did not get.
 //
 //   TSocketTransport t;

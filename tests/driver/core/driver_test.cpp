@@ -328,6 +328,53 @@ TEST_F(DriverTest, OverTcpDriversPrintWhileThreeHundredIdleConnectionsAreOpen) {
   EXPECT_EQ(lines, 1u) << out;
 }
 
+TEST_F(DriverTest, AServerKilledMidCallGivesTheConnectionErrorInRussian) {
+  // Every answer takes a second: the call is surely under way when the
+  // server goes.
+  emu::EmulatorOptions slow;
+  slow.faults.answerDelay = std::chrono::milliseconds(1000);
+  StartDevice(slow);
+  const int port = 20000 + static_cast<int>((CurrentProcessId() + 13) % 20000);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPEnabled", 1);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPPort", static_cast<uint32_t>(port));
+  {
+    const bool tcp = true;
+    ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, env.Path("killed.out"));
+    ASSERT_TRUE(Eventually([&] {
+      return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == server.Pid();
+    }));
+    Driver drv;
+    if (tcp) {
+      drv.Set(u"ConnectionType", Variant(1));
+      drv.Set(u"UseIPAddress", Variant(true));
+      drv.Set(u"IPAddress", "127.0.0.1");
+      drv.Set(u"TCPPort", Variant(port));
+    }
+    ASSERT_TRUE(Eventually([&] { return drv.Call(u"ServerConnect") == 0; }));
+    EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
+    int32_t code = 0;
+    std::thread call([&] { code = drv.Call(u"GetECRStatus"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.Kill();
+    call.join();
+    EXPECT_EQ(code, -16);
+    const std::string text = drv.Text(u"ResultCodeDescription");
+    EXPECT_THAT(text, StartsWith("Ошибка подключения. "));
+    EXPECT_THAT(text, ::testing::AnyOf(HasSubstr("Ошибка чтения из сокета"),
+                                       HasSubstr("Сервер завершился, не ответив")));
+    for (const char* english : {"socket", "server", "connection", "Error"})
+      EXPECT_THAT(text, ::testing::Not(HasSubstr(english)));
+    ASSERT_TRUE(server.Wait(kPatience).has_value());
+    // Nobody there any more: the connect itself fails, in Russian too.
+    if (tcp) {
+      EXPECT_EQ(drv.Call(u"GetECRStatus"), -16);
+      EXPECT_THAT(drv.Text(u"ResultCodeDescription"),
+                  StartsWith("Ошибка подключения. Не удалось подключиться к 127.0.0.1:" +
+                             std::to_string(port) + ": "));
+    }
+  }
+}
+
 TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {
   {
     Driver fresh;  // no key yet: the first default column
