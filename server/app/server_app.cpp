@@ -160,8 +160,8 @@ bool TServerApp::StartTCP() {
 
 bool TServerApp::StopTCP() {
   if (!m_tcp) return true;
-  if (m_settings->Warning && m_clients->Count() > 0 && ConfirmClose && !ConfirmClose())
-    return false;
+  // Asked whatever Warning says: remote clients are cut off either way.
+  if (m_clients->Count() > 0 && ConfirmClose && !ConfirmClose()) return false;
   m_tcp->Close();
   m_tcp.reset();
   return true;

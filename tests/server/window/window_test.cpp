@@ -266,6 +266,18 @@ TEST_F(WindowTest, TheTcpListenerFollowsApplyAndATakenPortIsReported) {
   EXPECT_FALSE(app->Settings().LogOn);
   EXPECT_EQ(remote.Connect(9, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
 
+  // Disconnecting clients automatically does not spare the question either.
+  Find<QRadioButton>("rbNotWarning")->setChecked(true);
+  tcp->setChecked(true);
+  ASSERT_TRUE(form->Apply());  // TCP as it was: nothing to ask
+  EXPECT_FALSE(app->Settings().Warning);
+  EXPECT_EQ(questions.size(), 1);
+  tcp->setChecked(false);
+  EXPECT_FALSE(form->Apply());
+  EXPECT_EQ(questions, QStringList({kQuestion, kQuestion}));
+  EXPECT_TRUE(app->TcpListening());
+  EXPECT_TRUE(app->Settings().TCPEnabled);
+
   // A port someone else holds: its number and the reason, the box cleared,
   // the server serving on.
   ListeningSocket taken = ListeningSocket::ListenTcp(0);
