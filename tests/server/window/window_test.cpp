@@ -16,8 +16,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 
 #include "server/app/server_app.h"
 #include "server/window/fmu_about.h"
@@ -429,6 +431,56 @@ TEST_F(ProgramTest, TheProgramWithAWindowClosesOnACloseRequest) {
   EXPECT_EQ(close.status, 0) << close.output;
   EXPECT_EQ(server.Exit(), 0) << server.Output();
   EXPECT_FALSE(FileExists(SocketPath()));
+}
+
+// The environment variable `name` as a test sets it, restored when it ends.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : m_name(name) {
+    const char* old = std::getenv(name);
+    if (old) m_saved = old;
+    m_had = old != nullptr;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvVar() {
+    if (m_had)
+      setenv(m_name, m_saved.c_str(), 1);
+    else
+      unsetenv(m_name);
+  }
+
+ private:
+  const char* m_name;
+  std::string m_saved;
+  bool m_had = false;
+};
+
+// A display named but not there: no abort inside Qt, one line, and the
+// server serves without a window.
+TEST_F(ProgramTest, ADisplayThatDoesNotAnswerLeavesTheServerHeadlessWithOneLine) {
+  int n = 99;
+  while (FileExists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+  const std::string name = ":" + std::to_string(n);
+  std::optional<ServerProcess> server;
+  {
+    EnvVar qpa("QT_QPA_PLATFORM", nullptr), wayland("WAYLAND_DISPLAY", nullptr),
+        display("DISPLAY", name.c_str());
+    server.emplace(env, std::vector<std::string>{}, "nodisplay");
+  }
+  ASSERT_TRUE(server->Listening()) << server->Output();
+  RemoteClient local(Via::Unix);
+  EXPECT_EQ(local.OpenPort(1), (Outcome{0, kOk}));
+  local.Drop();
+  const std::string out = server->Output();
+  EXPECT_THAT(out, ::testing::StartsWith("Сервер Варн: окно не показано: дисплей " + name +
+                                         " недоступен ("));
+  EXPECT_THAT(out, ::testing::EndsWith("); сервер работает без окна\n"));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  server->Child().Terminate();
+  EXPECT_EQ(server->Exit(), 0) << server->Output();
 }
 
 TEST(QtEventLoop, RunsTasksInOrderAndTimersOnlyThroughPostedChanges) {
