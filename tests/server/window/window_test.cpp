@@ -166,6 +166,10 @@ TEST_F(WindowTest, PortsAndClientsFollowConnectionsLocksTheAutoUnlockAndTheButto
 TEST_F(WindowTest, EditsApplyCancelAndDefaults) {
   SetSetting("PortTimeout", 25);
   Start();
+  // The close example is the command as typed on this system.
+  const QString closeText = Find<QLabel>("lblCloseText")->text();
+  EXPECT_TRUE(closeText.contains("например: VarnSrv close\n")) << closeText.toStdString();
+  EXPECT_FALSE(closeText.contains(".exe"));
   auto* logOn = Find<QCheckBox>("chbLogOn");
   auto* timeout = Find<QSpinBox>("udTimeout");
   auto* timeoutText = Find<QLineEdit>("edtTimeout");
@@ -289,8 +293,9 @@ TEST_F(WindowTest, TheTcpListenerFollowsApplyAndATakenPortIsReported) {
   EXPECT_TRUE(form->Apply());
   ASSERT_EQ(errors.size(), 1);
   EXPECT_THAT(errors[0].toStdString(),
-              ::testing::HasSubstr("TCP port " + std::to_string(taken.Port()) +
-                                   ": Address already in use"));
+              ::testing::HasSubstr("не удалось слушать TCP-порт " + std::to_string(taken.Port()) +
+                                   ": Address already in use; сервер работает дальше без "
+                                   "TCP-подключений"));
   EXPECT_FALSE(tcp->isChecked());
   EXPECT_FALSE(tcpPortEdit->isEnabled());
   EXPECT_FALSE(app->TcpListening());
