@@ -320,6 +320,9 @@ bool TkxSocketDispatcher::CloseOldestIdle(const std::string& address) {
 }
 
 void TkxSocketDispatcher::ReportOnce(const std::string& address, const std::string& text) {
+  // Peers from ever new addresses must not grow the list without end: past
+  // a bound it starts afresh, at the price of telling some again.
+  if (m_reported.size() >= kReportedAddresses) m_reported.clear();
   if (m_reported.insert(address).second) Diagnose((m_localPath.empty() ? "TCP: " : "") + text);
 }
 

@@ -172,6 +172,7 @@ class TkxSocketDispatcher {
 
   std::mutex m_lock;  // the thread list and every connection's socket lifetime
   std::list<std::unique_ptr<TkxSocketDispatcherThread>> m_threads;
+  static constexpr size_t kReportedAddresses = 4096;
   std::set<std::string> m_reported;  // addresses told of a limit
   ListeningSocket m_listener;
   std::thread m_acceptThread;
