@@ -28,7 +28,7 @@ void TkxStreamedConnection::Open() {
       throw std::runtime_error("Cannot connect, " + Name +
                                " must contain a valid ServerName or ServerGUID");
     DispatchPtr created = m_interpreter->SendCreateObject(Utf8ToUtf16(name));
-    if (!m_transport) throw ESocketConnectionError("The connection closed while connecting");
+    if (!m_transport) throw ESocketConnectionError("Соединение закрылось во время подключения");
     m_serverObject = std::move(created);
   } catch (...) {
     m_transport.reset();
@@ -82,7 +82,7 @@ Variant TkxStreamedConnection::ServerList() {
 
 std::optional<TDataBlock> TkxStreamedConnection::Send(TDataBlock& block, bool waitForResult) {
   std::lock_guard lock(m_interpreter->Lock());
-  if (!m_transport) throw ESocketConnectionError("The connection to the server is closed");
+  if (!m_transport) throw ESocketConnectionError("Соединение с сервером закрыто");
   try {
     m_transport->Send(block);
     if (!waitForResult) return std::nullopt;
@@ -95,12 +95,9 @@ std::optional<TDataBlock> TkxStreamedConnection::Send(TDataBlock& block, bool wa
       std::optional<TDataBlock> got =
           m_transport->Receive(std::max(std::chrono::microseconds(0), std::min(left, kAliveCheck)));
       if (!got) {
-        if (Clock::now() >= deadline)
-          throw ESocketConnectionError(
-              "No answer from the server in time; the connection is closed");
+        if (Clock::now() >= deadline) throw ESocketConnectionError(text::kNoAnswerInTime);
         if (!PeerAlive(*m_transport))
-          throw ESocketConnectionError(
-              "The server ended without answering; the connection is closed");
+          throw ESocketConnectionError("Сервер завершился, не ответив; соединение закрыто");
         continue;
       }
       if (got->IsAnswer()) return got;

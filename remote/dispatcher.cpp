@@ -5,20 +5,49 @@
 #include <stdexcept>
 
 #include "platform/automation/classes.h"
+#include "platform/diagnostics.h"
 #include "platform/files.h"
 
 namespace varn::remote {
 
 // --- one client -------------------------------------------------------------------
 
+namespace {
+
+// "127.0.0.1:5000" -> "127.0.0.1", "[::1]:5000" -> "::1"; an IPv4 client
+// of the dual-stack listener is shown as IPv4.
+std::string AddressOf(const std::string& peer) {
+  std::string a = peer;
+  const size_t colon = a.rfind(':');
+  if (colon != std::string::npos && a.find(':') != colon) {
+    if (a.front() == '[' && colon > 0 && a[colon - 1] == ']') a = a.substr(1, colon - 2);
+  } else if (colon != std::string::npos) {
+    a = a.substr(0, colon);
+  }
+  const std::string mapped = "::ffff:";
+  if (a.rfind(mapped, 0) == 0 && a.find('.') != std::string::npos) a = a.substr(mapped.size());
+  return a;
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+  const auto n = ms.count();
+  return n % 1000 == 0 ? std::to_string(n / 1000) + " с" : std::to_string(n) + " мс";
+}
+
+}  // namespace
+
 TkxSocketDispatcherThread::TkxSocketDispatcherThread(TkxSocketDispatcher& owner,
                                                      StreamSocket socket,
-                                                     std::chrono::milliseconds idleLimit)
+                                                     std::chrono::milliseconds idleLimit,
+                                                     std::chrono::milliseconds blockLimit)
     : m_owner(owner),
       m_transport(std::make_unique<TSocketTransport>(std::move(socket))),
       m_idleLimit(idleLimit),
-      m_lastActivity(std::chrono::steady_clock::now()),
-      m_peer(m_transport->PeerName()) {}
+      m_blockLimit(blockLimit),
+      m_accepted(std::chrono::steady_clock::now()),
+      m_lastActivityTicks(m_accepted.time_since_epoch().count()),
+      m_peer(m_transport->PeerName()),
+      m_peerAddress(AddressOf(m_peer)) {}
 
 TkxSocketDispatcherThread::~TkxSocketDispatcherThread() {
   if (m_thread.joinable()) m_thread.join();
@@ -56,31 +85,59 @@ void TkxSocketDispatcherThread::Notify(const std::function<void(const std::strin
 
 void TkxSocketDispatcherThread::ClientExecute() {
   using Clock = std::chrono::steady_clock;
+  using std::chrono::microseconds;
   m_interpreter = std::make_unique<TkxDataBlockInterpreter>(*this);
   if (m_owner.CreateObject) m_interpreter->CreateObject = m_owner.CreateObject;
   Notify(m_owner.OnClientConnected);
-  // Without an idle limit the thread sleeps until the client sends or goes;
-  // with one it wakes at most once a second to look at the clock.
-  std::optional<std::chrono::microseconds> wait;
-  if (m_idleLimit.count() > 0)
-    wait = std::min<std::chrono::microseconds>(m_idleLimit, std::chrono::seconds(1));
+  const bool blockLimited = m_blockLimit.count() > 0;
+  const Clock::time_point firstBy = m_accepted + m_blockLimit;
+  bool silent = false;  // no first block in time
+  // Until the first block the thread wakes when its time is up; after it,
+  // without an idle limit, it sleeps until the client sends or goes; with
+  // one it wakes at most once a second to look at the clock.
   while (!m_stop && m_transport->Connected()) {
+    const bool first = !m_completedBlock;
+    std::optional<microseconds> wait;
+    if (first && blockLimited)
+      wait = std::max(microseconds(0),
+                      std::chrono::duration_cast<microseconds>(firstBy - Clock::now()));
+    else if (m_idleLimit.count() > 0)
+      wait = std::min<microseconds>(m_idleLimit, std::chrono::seconds(1));
     try {
       if (m_transport->WaitReadable(wait)) {
         std::lock_guard lock(m_interpreter->Lock());
-        std::optional<TDataBlock> block = m_transport->Receive(std::chrono::microseconds(0));
+        std::optional<Clock::time_point> completeBy;
+        if (blockLimited) completeBy = first ? firstBy : Clock::now() + m_blockLimit;
+        std::optional<TDataBlock> block =
+            m_transport->Receive(std::chrono::microseconds(0), completeBy);
         if (block) {
-          m_lastActivity = Clock::now();
+          // Reading a block is not a call: a connection stuck in one may
+          // still make room for others.
+          m_busy = true;
           m_interpreter->InterpretData(*block);
-          m_lastActivity = Clock::now();
+          m_completedBlock = true;
+          m_lastActivityTicks = Clock::now().time_since_epoch().count();
         }
-      } else if (m_idleLimit.count() > 0 && Clock::now() - m_lastActivity > m_idleLimit) {
+        m_busy = false;
+      } else if (first && blockLimited) {
+        if (Clock::now() >= firstBy) {
+          silent = true;
+          break;
+        }
+      } else if (m_idleLimit.count() > 0 && Clock::now() - LastActivity() > m_idleLimit) {
         break;
       }
     } catch (...) {
       // The stream is broken or the client misbehaved: end this connection only.
+      if (first && blockLimited && Clock::now() >= firstBy) silent = true;
       break;
     }
+  }
+  m_busy = false;
+  if (silent && !m_stop) {
+    std::lock_guard lock(m_owner.m_lock);
+    m_owner.ReportOnce(m_peerAddress, "соединение с " + m_peerAddress + " закрыто: за " +
+                                          Seconds(m_blockLimit) + " не пришёл ни один блок");
   }
   // Releases every object lent to this client, its server object among them.
   m_interpreter.reset();
@@ -207,14 +264,66 @@ void TkxSocketDispatcher::AcceptLoop() {
 
 void TkxSocketDispatcher::Adopt(StreamSocket socket) {
   ReapFinished();
-  if (m_threads.size() >= MaxConnections) return;  // the socket closes here
-  auto thread = std::make_unique<TkxSocketDispatcherThread>(*this, std::move(socket), IdleLimit());
+  const std::string address = AddressOf(socket.PeerName());
+  const bool tcp = m_localPath.empty();
+  size_t live = 0, fromPeer = 0;
+  for (const auto& t : m_threads) {
+    if (t->Stopping() || t->Closed()) continue;
+    ++live;
+    if (t->PeerAddress() == address) ++fromPeer;
+  }
+  if (tcp && MaxConnectionsPerPeer > 0 && fromPeer >= MaxConnectionsPerPeer) {
+    if (!CloseOldestIdle(address)) {
+      ReportOnce(address, "соединение с " + address + " отклонено: с этого адреса уже " +
+                              std::to_string(fromPeer) + " соединений, и все заняты");
+      return;  // the socket closes here
+    }
+    ReportOnce(address, "с адреса " + address + " больше " + std::to_string(MaxConnectionsPerPeer) +
+                            " соединений: закрываются самые старые из ожидающих");
+    --live;
+  }
+  if (live >= MaxConnections) {
+    if (!CloseOldestIdle("")) {
+      ReportOnce(address, "соединение с " + address + " отклонено: уже " + std::to_string(live) +
+                              " соединений, и все заняты");
+      return;
+    }
+    ReportOnce(address, "больше " + std::to_string(MaxConnections) +
+                            " соединений: закрываются самые старые из ожидающих");
+  }
+  auto thread = std::make_unique<TkxSocketDispatcherThread>(*this, std::move(socket), IdleLimit(),
+                                                            BlockLimit);
   try {
     thread->Start();
   } catch (const std::system_error&) {
     return;  // no thread to be had: this client is turned away
   }
   m_threads.push_back(std::move(thread));
+}
+
+bool TkxSocketDispatcher::CloseOldestIdle(const std::string& address) {
+  // Those that never completed a block are the likeliest to be no client at
+  // all; among the rest, the one unused the longest.
+  TkxSocketDispatcherThread* oldest = nullptr;
+  auto before = [](const TkxSocketDispatcherThread& a, const TkxSocketDispatcherThread& b) {
+    if (a.CompletedABlock() != b.CompletedABlock()) return !a.CompletedABlock();
+    return a.LastActivity() < b.LastActivity();
+  };
+  for (const auto& t : m_threads) {
+    if (t->Stopping() || t->Closed() || !t->Idle()) continue;
+    if (!address.empty() && t->PeerAddress() != address) continue;
+    if (!oldest || before(*t, *oldest)) oldest = t.get();
+  }
+  if (!oldest) return false;
+  oldest->RequestStop();
+  return true;
+}
+
+void TkxSocketDispatcher::ReportOnce(const std::string& address, const std::string& text) {
+  // Peers from ever new addresses must not grow the list without end: past
+  // a bound it starts afresh, at the price of telling some again.
+  if (m_reported.size() >= kReportedAddresses) m_reported.clear();
+  if (m_reported.insert(address).second) Diagnose((m_localPath.empty() ? "TCP: " : "") + text);
 }
 
 void TkxSocketDispatcher::ReapFinished() {

@@ -23,6 +23,16 @@
 // listens at one place: the TCP listener and the Unix one are two
 // dispatchers.
 //
+// A connection must deliver its first whole block within BlockLimit of
+// being accepted, and every later block within BlockLimit of its first
+// bytes; after the first block only the idle limit applies between blocks.
+// So a peer that connects and sends nothing, or half a block, holds its
+// thread and descriptor only briefly. Beyond MaxConnections at once (or, on
+// TCP, MaxConnectionsPerPeer from one address) the oldest idle connection
+// makes room, those that never completed a block first; a newcomer is
+// turned away only when every connection is inside a call. Each address is
+// reported once through the diagnostics the first time it meets a limit.
+//
 // Connection threads run the served calls, the callbacks and the release of
 // a client's objects (their destructors). None of these may call Close() on
 // the same thread, which would wait for itself: post it to the main loop.
@@ -36,6 +46,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -52,7 +63,8 @@ class TkxSocketDispatcher;
 class TkxSocketDispatcherThread final : public ISendDataBlock {
  public:
   TkxSocketDispatcherThread(TkxSocketDispatcher& owner, StreamSocket socket,
-                            std::chrono::milliseconds idleLimit);
+                            std::chrono::milliseconds idleLimit,
+                            std::chrono::milliseconds blockLimit);
   ~TkxSocketDispatcherThread();  // joins
 
   void Start();
@@ -62,7 +74,19 @@ class TkxSocketDispatcherThread final : public ISendDataBlock {
   // disconnect notification may still run).
   bool Closed() const { return m_closed; }
   bool Finished() const { return m_finished; }
+  // Asked to stop (by the dispatcher, or it is closing).
+  bool Stopping() const { return m_stop; }
+  // Waiting for a block: neither reading one nor serving it.
+  bool Idle() const { return !m_busy; }
+  bool CompletedABlock() const { return m_completedBlock; }
+  // Accepted, or when it last finished serving a block (steady clock).
+  std::chrono::steady_clock::time_point LastActivity() const {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(m_lastActivityTicks.load()));
+  }
   const std::string& Peer() const { return m_peer; }
+  // The peer's address without its port ("local" on a Unix socket).
+  const std::string& PeerAddress() const { return m_peerAddress; }
 
   std::optional<TDataBlock> Send(TDataBlock& block, bool waitForResult) override;
 
@@ -73,9 +97,14 @@ class TkxSocketDispatcherThread final : public ISendDataBlock {
   TkxSocketDispatcher& m_owner;
   std::unique_ptr<TSocketTransport> m_transport;  // guarded by the owner's lock once running
   std::unique_ptr<TkxDataBlockInterpreter> m_interpreter;
-  std::chrono::milliseconds m_idleLimit;  // 0: none
-  std::chrono::steady_clock::time_point m_lastActivity;
+  std::chrono::milliseconds m_idleLimit;   // 0: none
+  std::chrono::milliseconds m_blockLimit;  // 0: none
+  std::chrono::steady_clock::time_point m_accepted;
+  std::atomic<std::chrono::steady_clock::rep> m_lastActivityTicks;
   std::string m_peer;
+  std::string m_peerAddress;
+  std::atomic<bool> m_busy{false};
+  std::atomic<bool> m_completedBlock{false};
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_closed{false};
   std::atomic<bool> m_finished{false};
@@ -98,8 +127,13 @@ class TkxSocketDispatcher {
   // The same limit at a finer grain (0: none).
   void SetIdleLimit(std::chrono::milliseconds limit);
   std::chrono::milliseconds IdleLimit() const;
-  // Clients beyond this many at once are turned away (the socket is closed).
+  // Connections at once, in all and (TCP only) from one address; beyond
+  // them the oldest idle connection is closed (see above).
   size_t MaxConnections = 256;
+  size_t MaxConnectionsPerPeer = 64;
+  // The time a block may take to arrive whole (the first one: from the
+  // connection's accept); read when a client connects. 0: none.
+  std::chrono::milliseconds BlockLimit{5000};
 
   std::function<DispatchPtr(const std::u16string&)> CreateObject;
   std::function<void(const std::string& peer)> OnClientConnected;
@@ -130,9 +164,16 @@ class TkxSocketDispatcher {
   void AcceptLoop();
   void Adopt(StreamSocket socket);  // with m_lock held
   void ReapFinished();              // with m_lock held
+  // Asks the oldest idle connection (from `address` when not empty) to
+  // end; false when none is idle. With m_lock held.
+  bool CloseOldestIdle(const std::string& address);
+  // The first time only, per address. With m_lock held.
+  void ReportOnce(const std::string& address, const std::string& text);
 
   std::mutex m_lock;  // the thread list and every connection's socket lifetime
   std::list<std::unique_ptr<TkxSocketDispatcherThread>> m_threads;
+  static constexpr size_t kReportedAddresses = 4096;
+  std::set<std::string> m_reported;  // addresses told of a limit
   ListeningSocket m_listener;
   std::thread m_acceptThread;
   std::condition_variable m_stopped;

@@ -29,13 +29,23 @@ class ERemoteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The system's texts.
+// The texts callers see (the driver shows them to its user).
 namespace text {
-inline constexpr const char* kInvalidDataPacket = "Invalid data packet";
-inline constexpr const char* kErrorReading = "Error reading from socket";
+inline constexpr const char* kInvalidDataPacket = "Неверный пакет данных";
+inline constexpr const char* kErrorReading = "Ошибка чтения из сокета";
+inline constexpr const char* kErrorWriting = "Ошибка записи в сокет";
+inline constexpr const char* kBlockStopped = "блок пришёл не полностью";
+inline constexpr const char* kNoAnswerInTime = "Сервер не ответил вовремя; соединение закрыто";
 }  // namespace text
 
-// "Invalid data packet: <detail>": a block that cannot mean what it says.
+// The system's own part of a socket error ("Connection refused"): what
+// follows the last ": " of the platform's message.
+inline std::string SystemPart(const std::string& message) {
+  const size_t colon = message.rfind(": ");
+  return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
+// "Неверный пакет данных: <detail>": a block that cannot mean what it says.
 inline EInterpreterError InvalidDataPacket(const std::string& detail) {
   return EInterpreterError(std::string(text::kInvalidDataPacket) + ": " + detail);
 }

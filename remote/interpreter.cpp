@@ -259,7 +259,7 @@ TDataBlock TkxDataBlockInterpreter::SendAndWait(TDataBlock& block) {
   if (block.Size() > MaxBlockSize)
     throw EInterpreterError("The call is larger than " + std::to_string(MaxBlockSize) + " bytes");
   std::optional<TDataBlock> answer = m_sender.Send(block, true);
-  if (!answer) throw ESocketConnectionError("No answer to the remote call");
+  if (!answer) throw ESocketConnectionError("Нет ответа на удалённый вызов");
   RaiseIfError(*answer);
   return std::move(*answer);
 }

@@ -60,8 +60,8 @@ void TLocalServerConnector::Open(TkxLocalSocketConnection& conn) {
   }
   const auto ms = StartLimit.count();
   throw ESocketConnectionError(
-      "The port server did not start listening at " + SocketPath + " within " +
-      (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
+      "Сервер Варн не начал слушать " + SocketPath + " за " +
+      (ms % 1000 == 0 ? std::to_string(ms / 1000) + " с" : std::to_string(ms) + " мс"));
 }
 
 }  // namespace varn::remote

@@ -5,7 +5,7 @@
 namespace varn::remote {
 namespace {
 
-const char* kDetached = "The connection of this remote object is closed";
+const char* kDetached = "Соединение этого удалённого объекта закрыто";
 
 }  // namespace
 

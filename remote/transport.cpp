@@ -29,10 +29,18 @@ void TSocketTransport::SetConnected(bool value) {
     // some other port.
     if (Port < 0 || Port > 65535)
       throw ESocketError(EINVAL, "TCP port " + std::to_string(Port) + " is out of range 0..65535");
-    m_socket =
-        StreamSocket::ConnectTcp(Address.empty() ? Host : Address, static_cast<uint16_t>(Port));
+    const std::string& host = Address.empty() ? Host : Address;
+    try {
+      m_socket = StreamSocket::ConnectTcp(host, static_cast<uint16_t>(Port));
+    } catch (const ESocketError& e) {
+      throw ESocketError(e.Errno,
+                         "Не удалось подключиться к " + host + ":" + std::to_string(Port) + ": " +
+                             SystemPart(e.what()),
+                         e.NothingListens());
+    }
   } else {
-    throw ESocketConnectionError("No address or host given for the socket connection");
+    throw ESocketConnectionError(
+        "Для подключения через сокет не задан ни адрес, ни имя компьютера");
   }
 }
 
@@ -40,7 +48,7 @@ bool TSocketTransport::WaitReadable(std::optional<std::chrono::microseconds> lim
   try {
     return m_socket.WaitReadable(limit);
   } catch (const ESocketError& e) {
-    throw ESocketConnectionError(e.what());
+    throw ESocketConnectionError(std::string(text::kErrorReading) + ": " + SystemPart(e.what()));
   }
 }
 
@@ -48,35 +56,46 @@ void TSocketTransport::Send(TDataBlock& block) {
   try {
     m_socket.SendAll(block.Memory());
   } catch (const ESocketError& e) {
-    throw ESocketConnectionError(e.what());
+    throw ESocketConnectionError(std::string(text::kErrorWriting) + ": " + SystemPart(e.what()));
   }
+}
+
+std::chrono::microseconds TSocketTransport::NextStall() const {
+  std::chrono::microseconds stall = StallLimit;
+  if (m_completeBy) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        *m_completeBy - std::chrono::steady_clock::now());
+    stall = std::max(std::chrono::microseconds(0), std::min(stall, left));
+  }
+  return stall;
 }
 
 void TSocketTransport::ReadFully(uint8_t* data, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const std::optional<size_t> n = m_socket.ReceiveWithin(data + done, count - done, StallLimit);
+    const std::optional<size_t> n = m_socket.ReceiveWithin(data + done, count - done, NextStall());
     if (!n)
-      throw ESocketConnectionError(std::string(text::kErrorReading) + ": the block stopped coming");
+      throw ESocketConnectionError(std::string(text::kErrorReading) + ": " + text::kBlockStopped);
     if (*n == 0) throw ESocketConnectionError(text::kErrorReading);
     done += *n;
   }
 }
 
 std::optional<TDataBlock> TSocketTransport::Receive(
-    std::optional<std::chrono::microseconds> limit) {
+    std::optional<std::chrono::microseconds> limit,
+    std::optional<std::chrono::steady_clock::time_point> completeBy) {
+  m_completeBy = completeBy;
   try {
     // Only the start of a block waits up to `limit`; the rest may stall at
     // most StallLimit. A whole header usually comes with one read.
     uint8_t header[HeaderSize];
     size_t have = 0;
     while (have < HeaderSize) {
-      const std::optional<size_t> n =
-          m_socket.ReceiveWithin(header + have, HeaderSize - have, have == 0 ? limit : StallLimit);
+      const std::optional<size_t> n = m_socket.ReceiveWithin(
+          header + have, HeaderSize - have, have == 0 ? limit : std::optional(NextStall()));
       if (!n) {
         if (have == 0) return std::nullopt;
-        throw ESocketConnectionError(std::string(text::kErrorReading) +
-                                     ": the block stopped coming");
+        throw ESocketConnectionError(std::string(text::kErrorReading) + ": " + text::kBlockStopped);
       }
       if (*n == 0) throw ESocketConnectionError(text::kErrorReading);
       const bool hadSignature = have >= 4;
@@ -103,7 +122,7 @@ std::optional<TDataBlock> TSocketTransport::Receive(
     }
     return block;
   } catch (const ESocketError& e) {
-    throw ESocketConnectionError(e.what());
+    throw ESocketConnectionError(std::string(text::kErrorReading) + ": " + SystemPart(e.what()));
   }
 }
 

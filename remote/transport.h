@@ -4,8 +4,8 @@
 // system takes it in parts). Receive waits up to a limit for the start of a
 // block, then reads the rest; a block whose next bytes stall longer than
 // StallLimit, a bad signature, a negative size or one above 16 MiB ends the
-// stream with ESocketConnectionError ("Invalid data packet", "Error reading
-// from socket"). Buffers grow with the bytes that actually arrive, so a
+// stream with ESocketConnectionError ("Неверный пакет данных", "Ошибка
+// чтения из сокета"). Buffers grow with the bytes that actually arrive, so a
 // header that lies about its size allocates nothing it did not get.
 //
 //   TSocketTransport t;
@@ -50,8 +50,12 @@ class TSocketTransport {
   // or Shutdown is called. nullopt waits without limit.
   bool WaitReadable(std::optional<std::chrono::microseconds> limit);
   void Send(TDataBlock& block);
-  // nullopt when no block begins within `limit` (nullopt: no limit).
-  std::optional<TDataBlock> Receive(std::optional<std::chrono::microseconds> limit);
+  // nullopt when no block begins within `limit` (nullopt: no limit). A
+  // block begun must be whole by `completeBy` as well (when given), so a
+  // peer trickling bytes cannot hold the reader past it.
+  std::optional<TDataBlock> Receive(
+      std::optional<std::chrono::microseconds> limit,
+      std::optional<std::chrono::steady_clock::time_point> completeBy = std::nullopt);
   // From another thread: wakes a blocked wait or read (the next read fails).
   void Shutdown() { m_socket.Shutdown(); }
   std::string PeerName() const { return m_socket.PeerName(); }
@@ -60,6 +64,10 @@ class TSocketTransport {
 
  private:
   void ReadFully(uint8_t* data, size_t count);
+  // StallLimit, or less when the block's deadline comes first.
+  std::chrono::microseconds NextStall() const;
+
+  std::optional<std::chrono::steady_clock::time_point> m_completeBy;
 
   StreamSocket m_socket;
 };

@@ -9,6 +9,7 @@
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
+#include "platform/display.h"
 #include "platform/dynamic_library.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -43,22 +44,13 @@ std::optional<double> OleDate(int day, int month, int year) {
 // The window library's entry point (driver/gui/gui_entry.cpp).
 using ShowPropertiesEntry = int32_t (*)(IDispatch* driver, char* text, size_t size);
 
-bool DisplayAvailable() {
-  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return true;
-  }
-  return false;
-}
-
 // The windows live in libVarnDrvGui.so beside this library, loaded the first
 // time one is needed, so hosts that never open one never load Qt. A missing
-// display is found before loading it: without one, Qt would end the process.
+// display, or one that does not answer, is found before loading it: Qt
+// would end the process.
 ShowPropertiesHook LoadWindowLibrary() {
-  if (!DisplayAvailable())
-    throw EDriverError(-8,
-                       "Окно свойств недоступно: нет дисплея (DISPLAY, WAYLAND_DISPLAY и "
-                       "QT_QPA_PLATFORM не заданы).");
+  if (const DisplayCheck display = CheckDisplay(); !display.available)
+    throw EDriverError(-8, "Окно свойств недоступно: " + display.reason + ".");
   std::string dir = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
   dir = dir.substr(0, dir.find_last_of('/') + 1);
   ShowPropertiesEntry entry = nullptr;

@@ -6,6 +6,7 @@
 
 #include "platform/automation/classes.h"
 #include "platform/diagnostics.h"
+#include "platform/display.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
@@ -36,7 +37,13 @@ int RunServer(const TStartOptions& options, const TFaceFactory& makeFace) {
   IgnoreBrokenPipes();
   // Made before the server, which runs on its loop, and gone after it.
   std::unique_ptr<IServerFace> face;
-  if (makeFace && !RunsHeadless(options)) face = makeFace(options);
+  if (makeFace && !RunsHeadless(options)) {
+    // Qt would end the process on a display that does not answer.
+    if (const DisplayCheck display = CheckDisplay(); display.available)
+      face = makeFace(options);
+    else
+      Say("окно не показано: " + display.reason + "; сервер работает без окна");
+  }
   TServerApp app(options.mode, face ? &face->Loop() : nullptr);
   app.IdleLimit = options.idleLimit;
   // Why a port could not be opened (the clients only get -2 or -3), and

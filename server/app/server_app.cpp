@@ -1,8 +1,11 @@
 #include "server/app/server_app.h"
 
+#include <cerrno>
 #include <optional>
 
 #include "platform/files.h"
+#include "platform/socket.h"
+#include "remote/errors.h"
 #include "remote/local_server.h"
 #include "server/clients.h"
 #include "server/ports.h"
@@ -13,6 +16,25 @@ namespace {
 
 // A loop timer id of our own: TTimer ids count up from 1.
 constexpr int32_t kNoClientTimer = -1;
+
+// A listener's failure as the server's user reads it: a Russian lead-in,
+// then the system's own reason.
+std::string ListenFailure(const std::string& where, const std::exception& e) {
+  const auto* socket = dynamic_cast<const ESocketError*>(&e);
+  if (!socket) return e.what();
+  std::string reason = remote::SystemPart(e.what());
+  const size_t note = reason.find(" (ports below 1024");
+  if (note != std::string::npos)
+    reason = reason.substr(0, note) +
+             " (порты ниже 1024 доступны только root или с возможностью CAP_NET_BIND_SERVICE)";
+  else if (socket->Errno == EADDRINUSE && reason.find("another process") != std::string::npos)
+    reason = "там уже слушает другой процесс";
+  return "не удалось слушать " + where + ": " + reason;
+}
+
+std::string TcpWhere(int32_t port) {
+  return "TCP-порт " + std::to_string(port);
+}
 
 }  // namespace
 
@@ -54,7 +76,11 @@ void TServerApp::Start() {
   // user, and a second start fails here without touching the TCP port.
   m_local.SetTimeout(0);
   m_local.SetIdleLimit(IdleLimit);
-  m_local.OpenLocal(SocketPath);
+  try {
+    m_local.OpenLocal(SocketPath);
+  } catch (const ESocketError& e) {
+    throw std::runtime_error(ListenFailure(SocketPath, e));
+  }
   if (m_settings->TCPEnabled)
     StartTCP();
   else
@@ -107,7 +133,8 @@ void TServerApp::EndWhenIdle() {
     } catch (const std::exception& e) {
       // Taken meanwhile (by a server the user started): the clients we
       // have are served, and the run ends after them.
-      Warn(std::string(e.what()) + "; the server ends after its connected clients");
+      const std::string where = listener == &m_local ? SocketPath : TcpWhere(m_settings->TCPPort);
+      Warn(ListenFailure(where, e) + "; сервер завершит работу после подключённых клиентов");
     }
   }
 }
@@ -144,7 +171,7 @@ bool TServerApp::StartTCP() {
   try {
     const int32_t port = m_settings->TCPPort;
     if (port < 1 || port > 65535)
-      throw std::runtime_error("TCP port " + std::to_string(port) + " is outside 1..65535");
+      throw std::runtime_error(TcpWhere(port) + " вне диапазона 1..65535");
     auto listener = std::make_unique<remote::TkxSocketDispatcher>();
     if (m_mode == TStartMode::Automation) Watch(*listener);
     listener->Port = port;
@@ -156,15 +183,16 @@ bool TServerApp::StartTCP() {
     return true;
   } catch (const std::exception& e) {
     m_settings->TCPEnabled = false;  // the registry keeps its value
-    Warn(std::string(e.what()) + "; the server runs on without TCP connections");
+    Warn(ListenFailure(TcpWhere(m_settings->TCPPort), e) +
+         "; сервер работает дальше без TCP-подключений");
     return false;
   }
 }
 
 bool TServerApp::StopTCP() {
   if (!m_tcp) return true;
-  if (m_settings->Warning && m_clients->Count() > 0 && ConfirmClose && !ConfirmClose())
-    return false;
+  // Asked whatever Warning says: remote clients are cut off either way.
+  if (m_clients->Count() > 0 && ConfirmClose && !ConfirmClose()) return false;
   m_tcp->Close();
   m_tcp.reset();
   return true;

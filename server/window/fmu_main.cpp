@@ -310,7 +310,7 @@ QWidget* TfmMain::BuildClosePage() {
   auto* closeBox = new QGroupBox("Обработка параметра командной строки 'close'");
   auto* closeText =
       new QLabel(Lines("Если запустить сервер с параметром командной строки 'close', \r\nнапример: "
-                       "VarnSrv.exe close\r\nто будут закрыты все запущенные экземпляры этого "
+                       "VarnSrv close\r\nто будут закрыты все запущенные экземпляры этого "
                        "приложения."));
   closeText->setObjectName("lblCloseText");
   auto* closeLayout = new QVBoxLayout(closeBox);

@@ -222,7 +222,7 @@ TEST_F(CodecTest, TypesWithoutAnEncodingAreRefused) {
 }
 
 TEST_F(CodecTest, BlocksThatLieAreRejectedBeforeAllocating) {
-  const std::string prefix = "Invalid data packet: ";
+  const std::string prefix = "Неверный пакет данных: ";
   EXPECT_EQ(DecodeError(Bytes({0x03, 0, 0})), prefix + "the block ends inside a value");
   EXPECT_EQ(DecodeError(Bytes({0x03, 0, 0, 0, 1, 2})), prefix + "the block ends inside a value");
   EXPECT_EQ(DecodeError(Bytes({0x08, 0, 0, 0, 0xE8, 0x03, 0, 0, 0x61, 0})),

@@ -86,8 +86,8 @@ TEST_F(ConnectorTest, AServerThatNeverListensFailsAfterTheLimit) {
     connector.Open(*conn);
     ADD_FAILURE() << "no error";
   } catch (const ESocketConnectionError& e) {
-    EXPECT_EQ(std::string(e.what()), "The port server did not start listening at " +
-                                         LocalServerSocketPath() + " within 300 ms");
+    EXPECT_EQ(std::string(e.what()),
+              "Сервер Варн не начал слушать " + LocalServerSocketPath() + " за 300 мс");
   }
   EXPECT_EQ(starts, 1);
   EXPECT_FALSE(conn->Connected());

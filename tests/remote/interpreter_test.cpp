@@ -204,7 +204,7 @@ TEST_F(InterpreterTest, ActionsWithoutAHandlerAndErrorBlocks) {
 
   // A handler that cannot decode its call answers with the reason.
   EXPECT_EQ(ErrorText(Serve(CallSig | asInvoke, test::Bytes({0x03, 0, 0, 0, 0}))),
-            "Invalid data packet: the block ends inside a value");
+            "Неверный пакет данных: the block ends inside a value");
   EXPECT_EQ(
       ErrorText(Serve(CallSig | asCreateObject, test::Bytes({0x08, 0, 0, 0, 1, 0, 0, 0, 0x41, 0}))),
       "Класс не зарегистрирован: A");
@@ -268,7 +268,7 @@ TEST(InterpreterLifetimeTest, ADestroyedInterpreterFreesItsObjectsAndDetachesIts
   EXPECT_EQ(test::MessageOf<EInterpreterError>([&] {
               CallMethod(*obj, u"Add", {1, 2});
             }),
-            "The connection of this remote object is closed");
+            "Соединение этого удалённого объекта закрыто");
 }
 
 }  // namespace

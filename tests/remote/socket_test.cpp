@@ -210,7 +210,7 @@ TEST_P(SocketTest, ACallWithoutAnswerInTimeClosesTheConnection) {
     CallMethod(*obj, u"Sleep", {Variant(1500)});
     ADD_FAILURE() << "no error";
   } catch (const ESocketConnectionError& e) {
-    EXPECT_STREQ(e.what(), "No answer from the server in time; the connection is closed");
+    EXPECT_STREQ(e.what(), text::kNoAnswerInTime);
   }
   EXPECT_EQ(closings, 1);
   EXPECT_FALSE(conn->Connected());
@@ -315,7 +315,7 @@ TEST(SocketConnectionTest, AddressAndHost) {
     nowhere.Open();
     ADD_FAILURE() << "no error";
   } catch (const ESocketConnectionError& e) {
-    EXPECT_STREQ(e.what(), "No address or host given for the socket connection");
+    EXPECT_STREQ(e.what(), "Для подключения через сокет не задан ни адрес, ни имя компьютера");
   }
 
   // A host name is resolved by the socket layer.

@@ -6,6 +6,7 @@
 #include "driver/core/server_link.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
+#include "platform/socket.h"
 #include "platform/testing/child_process.h"
 #include "remote/local_server.h"
 #include "tests/driver/core/driver_fixture.h"
@@ -327,6 +328,105 @@ TEST_F(DriverTest, OverTcp) {
   EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
   EXPECT_EQ(drv.Text(u"ServerVersion"), "1.0.0.1");
   EXPECT_EQ(drv.Call(u"ServerDisconnect"), 0);
+}
+
+TEST_F(DriverTest, OverTcpDriversPrintWhileThreeHundredIdleConnectionsAreOpen) {
+  StartDevice();
+  const int port = 20000 + static_cast<int>((CurrentProcessId() + 7) % 20000);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPEnabled", 1);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPPort", static_cast<uint32_t>(port));
+  ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, env.Path("idle.out"));
+  std::vector<StreamSocket> idle;
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      idle.push_back(StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(port)));
+      return true;
+    } catch (const ESocketError&) {
+      return false;
+    }
+  }));
+  // Silent ones, and ones that stop inside a block's header.
+  while (idle.size() < 300) {
+    idle.push_back(StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(port)));
+    if (idle.size() % 2 == 0) {
+      const uint8_t half[2] = {0x01, 0x00};
+      idle.back().SendAll(half);
+    }
+  }
+  int served = 0;
+  for (int i = 0; i < 5; ++i) {
+    Driver drv;
+    drv.Set(u"ConnectionType", Variant(1));
+    drv.Set(u"UseIPAddress", Variant(true));
+    drv.Set(u"IPAddress", "127.0.0.1");
+    drv.Set(u"TCPPort", Variant(port));
+    drv.Set(u"StringForPrinting", ("Чек " + std::to_string(i)).c_str());
+    if (drv.Call(u"PrintString") == 0) ++served;
+    EXPECT_EQ(drv.Result(), kOk);
+  }
+  EXPECT_EQ(served, 5) << ReadFileOrEmpty(env.Path("idle.out"));
+  EXPECT_THAT(Paper(), HasSubstr("Чек 4"));
+  // Every idle one is closed: the ones that made room at once, the rest
+  // when their first block did not come in time.
+  for (StreamSocket& s : idle) {
+    uint8_t byte;
+    try {
+      EXPECT_EQ(s.ReceiveWithin(&byte, 1, kPatience), std::optional<size_t>(0));
+    } catch (const ESocketError&) {
+      // Reset by the server: closed too.
+    }
+  }
+  // Told once for the address, however many were closed.
+  const std::string out = ReadFileOrEmpty(env.Path("idle.out"));
+  EXPECT_THAT(out, HasSubstr("TCP: с адреса 127.0.0.1 больше 64 соединений"));
+  size_t lines = 0;
+  for (size_t at = out.find("127.0.0.1"); at != std::string::npos;
+       at = out.find("127.0.0.1", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << out;
+}
+
+TEST_F(DriverTest, AServerKilledMidCallGivesTheConnectionErrorInRussian) {
+  // Every answer takes a second: the call is surely under way when the
+  // server goes.
+  emu::EmulatorOptions slow;
+  slow.faults.answerDelay = std::chrono::milliseconds(1000);
+  StartDevice(slow);
+  const int port = 20000 + static_cast<int>((CurrentProcessId() + 13) % 20000);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPEnabled", 1);
+  registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPPort", static_cast<uint32_t>(port));
+  {
+    ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, env.Path("killed.out"));
+    ASSERT_TRUE(Eventually([&] {
+      return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == server.Pid();
+    }));
+    Driver drv;
+    drv.Set(u"ConnectionType", Variant(1));
+    drv.Set(u"UseIPAddress", Variant(true));
+    drv.Set(u"IPAddress", "127.0.0.1");
+    drv.Set(u"TCPPort", Variant(port));
+    ASSERT_TRUE(Eventually([&] { return drv.Call(u"ServerConnect") == 0; }));
+    EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
+    int32_t code = 0;
+    std::thread call([&] { code = drv.Call(u"GetECRStatus"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.Kill();
+    call.join();
+    EXPECT_EQ(code, -16);
+    const std::string text = drv.Text(u"ResultCodeDescription");
+    EXPECT_THAT(text, StartsWith("Ошибка подключения. "));
+    EXPECT_THAT(text, HasSubstr("Ошибка чтения из сокета"));
+    for (const char* english : {"socket", "server", "connection", "Error"})
+      EXPECT_THAT(text, ::testing::Not(HasSubstr(english)));
+    ASSERT_TRUE(server.Wait(kPatience).has_value());
+    // Nobody there any more: the connect itself fails, in Russian too.
+    {
+      EXPECT_EQ(drv.Call(u"GetECRStatus"), -16);
+      EXPECT_THAT(drv.Text(u"ResultCodeDescription"),
+                  StartsWith("Ошибка подключения. Не удалось подключиться к 127.0.0.1:" +
+                             std::to_string(port) + ": "));
+    }
+  }
 }
 
 TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {

@@ -36,6 +36,24 @@ TEST_F(WindowLoadingTest, WithoutDisplayOrLibraryShowPropertiesFailsClearlyAndQt
             std::string::npos)
       << ReadFileOrEmpty(out);
 
+  // A display named that does not answer: the same -8 with the reason,
+  // for the driver and for varn, and Qt is not loaded to find it out.
+  int n = 99;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+  const std::string name = ":" + std::to_string(n);
+  setenv("DISPLAY", name.c_str(), 1);
+  EXPECT_EQ(drv.Call(u"ShowProperties"), -8);
+  EXPECT_EQ(drv.Result().second, "Окно свойств недоступно: дисплей " + name +
+                                     " недоступен (No such file or directory).");
+  const std::string unreachable = env.Path("varn-display.txt");
+  ChildProcess varnDisplay(VARN_PROGRAM, {"properties"}, unreachable);
+  EXPECT_EQ(varnDisplay.Wait(std::chrono::seconds(60)), 1);
+  EXPECT_NE(ReadFileOrEmpty(unreachable).find("-8: Окно свойств недоступно: дисплей " + name),
+            std::string::npos)
+      << ReadFileOrEmpty(unreachable);
+  unsetenv("DISPLAY");
+  EXPECT_FALSE(QtLoaded());
+
   // A driver installed without the window library: a display is there, the
   // library is not.
   const std::string copy = env.Path("libVarnDrv.so");

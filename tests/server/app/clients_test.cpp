@@ -210,7 +210,7 @@ TEST_F(SharedPort, LocalClientsWaitForASlowDeviceWhileTcpOnesGiveUpAfterThreeSec
     c->SendData(kRequest);
     ADD_FAILURE() << "the TCP call had its answer within 3 s";
   } catch (const remote::ESocketConnectionError& e) {
-    EXPECT_STREQ(e.what(), "No answer from the server in time; the connection is closed");
+    EXPECT_STREQ(e.what(), remote::text::kNoAnswerInTime);
   }
   one.join();
   two.join();

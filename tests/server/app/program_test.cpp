@@ -132,9 +132,10 @@ TEST_F(ProgramTest, ATcpListenerThatCannotStartIsReportedAndTheServerRunsOn) {
     ServerProcess server(env);
     ASSERT_TRUE(server.Listening()) << server.Output();
     EXPECT_TRUE(Eventually([&] { return server.Output().ends_with("\n"); }));
-    EXPECT_EQ(server.Output(), "Сервер Варн: listen on TCP port " + std::to_string(port) +
-                                   ": Address already in use; the server runs on without TCP "
-                                   "connections\n");
+    // A Russian lead-in, the system's own reason.
+    EXPECT_EQ(server.Output(), "Сервер Варн: не удалось слушать TCP-порт " + std::to_string(port) +
+                                   ": Address already in use; сервер работает дальше без "
+                                   "TCP-подключений\n");
     RemoteClient local(Via::Unix);
     EXPECT_EQ(local.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
     local.Drop();
@@ -148,8 +149,8 @@ TEST_F(ProgramTest, ATcpListenerThatCannotStartIsReportedAndTheServerRunsOn) {
   ASSERT_TRUE(server.Listening()) << server.Output();
   EXPECT_TRUE(Eventually([&] { return server.Output().ends_with("\n"); }));
   EXPECT_EQ(server.Output(),
-            "Сервер Варн: TCP port 70000 is outside 1..65535; the server runs on without TCP "
-            "connections\n");
+            "Сервер Варн: TCP-порт 70000 вне диапазона 1..65535; сервер работает дальше без "
+            "TCP-подключений\n");
   server.Child().Terminate();
   EXPECT_EQ(server.Exit(), 0);
 }
@@ -220,8 +221,8 @@ TEST_F(ProgramTest, ASecondServerKeepsOffALiveSocketAndReplacesAStaleOne) {
   ASSERT_TRUE(first.Listening()) << first.Output();
   const RunResult second = RunProgram(env, {"--headless"}, "second");
   EXPECT_EQ(second.status, 1);
-  EXPECT_EQ(second.output,
-            "Сервер Варн: listen at " + SocketPath() + ": another process is listening there\n");
+  EXPECT_EQ(second.output, "Сервер Варн: не удалось слушать " + SocketPath() +
+                               ": там уже слушает другой процесс\n");
   // The one that failed left the first one's lock alone: a third is kept
   // off as well.
   EXPECT_TRUE(FileExists(SocketPath() + ".lock"));

@@ -16,8 +16,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 
 #include "server/app/server_app.h"
 #include "server/window/fmu_about.h"
@@ -164,6 +166,10 @@ TEST_F(WindowTest, PortsAndClientsFollowConnectionsLocksTheAutoUnlockAndTheButto
 TEST_F(WindowTest, EditsApplyCancelAndDefaults) {
   SetSetting("PortTimeout", 25);
   Start();
+  // The close example is the command as typed on this system.
+  const QString closeText = Find<QLabel>("lblCloseText")->text();
+  EXPECT_TRUE(closeText.contains("например: VarnSrv close\n")) << closeText.toStdString();
+  EXPECT_FALSE(closeText.contains(".exe"));
   auto* logOn = Find<QCheckBox>("chbLogOn");
   auto* timeout = Find<QSpinBox>("udTimeout");
   auto* timeoutText = Find<QLineEdit>("edtTimeout");
@@ -266,6 +272,18 @@ TEST_F(WindowTest, TheTcpListenerFollowsApplyAndATakenPortIsReported) {
   EXPECT_FALSE(app->Settings().LogOn);
   EXPECT_EQ(remote.Connect(9, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
 
+  // Disconnecting clients automatically does not spare the question either.
+  Find<QRadioButton>("rbNotWarning")->setChecked(true);
+  tcp->setChecked(true);
+  ASSERT_TRUE(form->Apply());  // TCP as it was: nothing to ask
+  EXPECT_FALSE(app->Settings().Warning);
+  EXPECT_EQ(questions.size(), 1);
+  tcp->setChecked(false);
+  EXPECT_FALSE(form->Apply());
+  EXPECT_EQ(questions, QStringList({kQuestion, kQuestion}));
+  EXPECT_TRUE(app->TcpListening());
+  EXPECT_TRUE(app->Settings().TCPEnabled);
+
   // A port someone else holds: its number and the reason, the box cleared,
   // the server serving on.
   ListeningSocket taken = ListeningSocket::ListenTcp(0);
@@ -275,8 +293,9 @@ TEST_F(WindowTest, TheTcpListenerFollowsApplyAndATakenPortIsReported) {
   EXPECT_TRUE(form->Apply());
   ASSERT_EQ(errors.size(), 1);
   EXPECT_THAT(errors[0].toStdString(),
-              ::testing::HasSubstr("TCP port " + std::to_string(taken.Port()) +
-                                   ": Address already in use"));
+              ::testing::HasSubstr("не удалось слушать TCP-порт " + std::to_string(taken.Port()) +
+                                   ": Address already in use; сервер работает дальше без "
+                                   "TCP-подключений"));
   EXPECT_FALSE(tcp->isChecked());
   EXPECT_FALSE(tcpPortEdit->isEnabled());
   EXPECT_FALSE(app->TcpListening());
@@ -417,6 +436,56 @@ TEST_F(ProgramTest, TheProgramWithAWindowClosesOnACloseRequest) {
   EXPECT_EQ(close.status, 0) << close.output;
   EXPECT_EQ(server.Exit(), 0) << server.Output();
   EXPECT_FALSE(FileExists(SocketPath()));
+}
+
+// The environment variable `name` as a test sets it, restored when it ends.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : m_name(name) {
+    const char* old = std::getenv(name);
+    if (old) m_saved = old;
+    m_had = old != nullptr;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvVar() {
+    if (m_had)
+      setenv(m_name, m_saved.c_str(), 1);
+    else
+      unsetenv(m_name);
+  }
+
+ private:
+  const char* m_name;
+  std::string m_saved;
+  bool m_had = false;
+};
+
+// A display named but not there: no abort inside Qt, one line, and the
+// server serves without a window.
+TEST_F(ProgramTest, ADisplayThatDoesNotAnswerLeavesTheServerHeadlessWithOneLine) {
+  int n = 99;
+  while (FileExists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+  const std::string name = ":" + std::to_string(n);
+  std::optional<ServerProcess> server;
+  {
+    EnvVar qpa("QT_QPA_PLATFORM", nullptr), wayland("WAYLAND_DISPLAY", nullptr),
+        display("DISPLAY", name.c_str());
+    server.emplace(env, std::vector<std::string>{}, "nodisplay");
+  }
+  ASSERT_TRUE(server->Listening()) << server->Output();
+  RemoteClient local(Via::Unix);
+  EXPECT_EQ(local.OpenPort(1), (Outcome{0, kOk}));
+  local.Drop();
+  const std::string out = server->Output();
+  EXPECT_THAT(out, ::testing::StartsWith("Сервер Варн: окно не показано: дисплей " + name +
+                                         " недоступен ("));
+  EXPECT_THAT(out, ::testing::EndsWith("); сервер работает без окна\n"));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  server->Child().Terminate();
+  EXPECT_EQ(server->Exit(), 0) << server->Output();
 }
 
 TEST(QtEventLoop, RunsTasksInOrderAndTimersOnlyThroughPostedChanges) {
