@@ -118,7 +118,7 @@ int VarnSrvMain(const std::vector<std::string>& args, const TFaceFactory& face) 
     const std::string socket = remote::LocalServerSocketPath();
     try {
       if (!RequestClose(socket))
-        return Fail("no server is running (nobody listens at " + socket + "); nothing to close");
+        return Fail("сервер не запущен (никто не слушает " + socket + "), закрывать нечего");
     } catch (const std::exception& e) {
       return Fail(e.what());
     }

@@ -161,8 +161,8 @@ TEST_F(ProgramTest, StandAloneRunsOnWithoutClientsUntilAskedToClose) {
   // Closing what is not there: said so, and exit code 1 for scripts.
   const RunResult nobody = RunProgram(env, {"close"}, "close-none");
   EXPECT_EQ(nobody.status, 1);
-  EXPECT_EQ(nobody.output, "Сервер Варн: no server is running (nobody listens at " + SocketPath() +
-                               "); nothing to close\n");
+  EXPECT_EQ(nobody.output, "Сервер Варн: сервер не запущен (никто не слушает " + SocketPath() +
+                               "), закрывать нечего\n");
   EXPECT_FALSE(FileExists(SocketPath()));
 
   ServerProcess server(env);
