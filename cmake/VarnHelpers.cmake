@@ -72,7 +72,7 @@ endfunction()
 
 # Folders that are planned but not written yet: a listed folder that does
 # not exist is skipped only when it is one of these.
-set(VARN_PLANNED_FOLDERS driver/core driver/services driver/host testapp)
+set(VARN_PLANNED_FOLDERS)
 
 # varn_add_folders(<folder>...): adds each folder (relative to the current
 # one); a folder that does not exist and is not planned is a misspelling.

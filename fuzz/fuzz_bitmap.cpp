@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "driver/services/bitmap.h"
+#include "driver/base/bitmap.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "driver/core/varn_drv.h"
-#include "driver/services/bitmap.h"
+#include "driver/base/bitmap.h"
 #include "platform/text.h"
 
 namespace varn {

@@ -1,5 +1,5 @@
 // The LD methods of the driver object: the logical device list and its
-// buffer (driver/services/devices.h), the active device that the driver's
+// buffer (driver/base/devices.h), the active device that the driver's
 // own connection settings come from, and the list's life with the object.
 #include "driver/core/varn_drv.h"
 

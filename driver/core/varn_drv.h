@@ -19,8 +19,8 @@
 #include <optional>
 #include <string>
 
-#include "driver/services/devices.h"
-#include "driver/services/log_file.h"
+#include "driver/base/devices.h"
+#include "driver/base/log_file.h"
 #include "platform/automation/dispatch.h"
 
 namespace varn {

@@ -13,7 +13,7 @@
 #include "driver/gui/dialogs.h"
 #include "driver/gui/gui_common.h"
 #include "driver/gui/picture.h"
-#include "driver/services/bitmap.h"
+#include "driver/base/bitmap.h"
 #include "platform/text.h"
 
 namespace varn::gui {

@@ -8,7 +8,7 @@
 #include <limits>
 #include <map>
 
-#include "driver/services/log_file.h"
+#include "driver/base/log_file.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"

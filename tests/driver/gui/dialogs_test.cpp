@@ -20,7 +20,7 @@
 #include "emulator/paper.h"
 #include "platform/com_ports.h"
 #include "tests/driver/gui/gui_test.h"
-#include "tests/driver/services/bmp_writer.h"
+#include "tests/driver/base/bmp_writer.h"
 #include "tests/support/paper_png.h"
 
 namespace varn::test {

@@ -1,7 +1,7 @@
 // The BMP decoder. Every offset and length is checked against the file's
 // real size in 64-bit arithmetic before it is used; the only allocation is
 // the kept part of the picture (at most the limits).
-#include "driver/services/bitmap.h"
+#include "driver/base/bitmap.h"
 
 #include <algorithm>
 #include <array>

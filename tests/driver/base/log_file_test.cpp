@@ -6,7 +6,7 @@
 #include <fstream>
 #include <regex>
 
-#include "driver/services/log_file.h"
+#include "driver/base/log_file.h"
 #include "tests/support/test_env.h"
 
 namespace varn {

@@ -1,7 +1,7 @@
 // Writes bitmap files the way common programs do: rows padded to 32 bits,
 // run-length rows ended by an end of line and the picture by an end of
 // bitmap, runs of equal pixels encoded and the rest given literally.
-#include "tests/driver/services/bmp_writer.h"
+#include "tests/driver/base/bmp_writer.h"
 
 #include <bit>
 

@@ -1,4 +1,4 @@
-#include "driver/services/log_file.h"
+#include "driver/base/log_file.h"
 
 #include <cerrno>
 #include <chrono>

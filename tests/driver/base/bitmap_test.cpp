@@ -1,14 +1,14 @@
 // The BMP decoder on files built here: one picture in every depth,
 // compression, header and row order; the size limits; run-length codes
 // written by hand; broken files, each refused with its reason; files on disk.
-#include "driver/services/bitmap.h"
+#include "driver/base/bitmap.h"
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/errors.h"
 #include "platform/testing/child_process.h"
-#include "tests/driver/services/bmp_writer.h"
+#include "tests/driver/base/bmp_writer.h"
 #include "tests/support/test_env.h"
 
 namespace varn::test {

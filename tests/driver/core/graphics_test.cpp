@@ -9,7 +9,7 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 #include "tests/driver/core/driver_fixture.h"
-#include "tests/driver/services/bmp_writer.h"
+#include "tests/driver/base/bmp_writer.h"
 #include "tests/support/paper_png.h"
 
 namespace varn::test {

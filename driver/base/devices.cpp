@@ -1,4 +1,4 @@
-#include "driver/services/devices.h"
+#include "driver/base/devices.h"
 
 #include <algorithm>
 
