@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/host/addin.h"
+#include "platform/automation/member_lookup.h"
 #include "platform/text.h"
 
 namespace varn::tool {

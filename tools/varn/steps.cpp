@@ -9,6 +9,7 @@
 #include <map>
 
 #include "driver/base/log_file.h"
+#include "platform/automation/member_lookup.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -86,12 +87,6 @@ bool IsStepWord(const std::string& w) {
   return w == "set" || w == "get" || w == "call";
 }
 
-// "; did you mean X?" for the candidate nearest to `typed`, or "".
-std::string Suggestion(std::string_view typed, std::span<const std::string> candidates) {
-  const std::string near = NearestName(typed, candidates);
-  return near.empty() ? std::string() : "; did you mean " + near + "?";
-}
-
 MemberKind KindOf(StepKind k) {
   switch (k) {
     case StepKind::Set:
@@ -103,38 +98,13 @@ MemberKind KindOf(StepKind k) {
   }
 }
 
-// The member of the step's kind called `name` (by name first, then by help
-// string), or the usage error that says why there is none.
 const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string& name,
                        StepKind step) {
-  std::vector<const MemberInfo*> byName, byHelp;
-  for (const auto& m : members) {
-    if (EqualNoCase(m.name, name))
-      byName.push_back(&m);
-    else if (!m.help.empty() && EqualNoCase(m.help, name))
-      byHelp.push_back(&m);
+  try {
+    return FindMember(members, name, KindOf(step));
+  } catch (const EMemberLookup& e) {
+    throw EUsageError(e.what());
   }
-  const auto& found = byName.empty() ? byHelp : byName;
-  if (found.empty()) {
-    // A member of the step's kind first: "get PrintStrin" hardly means the method.
-    std::vector<std::string> ofKind, all;
-    for (const auto& m : members)
-      for (const std::string* n : {&m.name, &m.help}) {
-        if (n->empty()) continue;
-        if (m.kind == KindOf(step)) ofKind.push_back(*n);
-        all.push_back(*n);
-      }
-    std::string hint = Suggestion(name, ofKind);
-    if (hint.empty()) hint = Suggestion(name, all);
-    throw EUsageError("unknown name \"" + name + "\"" + hint);
-  }
-  for (const MemberInfo* m : found)
-    if (m->kind == KindOf(step)) return *m;
-  const MemberInfo& other = *found.front();
-  if (other.kind == MemberKind::Method) throw EUsageError(other.name + " is a method: use call");
-  if (step == StepKind::Call) throw EUsageError(other.name + " is a property: use get or set");
-  if (step == StepKind::Set) throw EUsageError(other.name + " is read-only");
-  throw EUsageError(other.name + " is write-only");
 }
 
 // "02 01 FCFD": groups of hex digit pairs between blanks.
@@ -448,46 +418,6 @@ std::string JsonDate(double date) {
   return buf;
 }
 
-std::string NearestName(std::string_view typed, std::span<const std::string> candidates) {
-  std::u16string t = Utf8ToUtf16(typed);
-  for (char16_t& c : t) c = FoldCase(c);
-  // A slip or two in a short name, at most three in a long one: a name
-  // further off is a guess that misleads more than it helps.
-  const size_t limit = std::min<size_t>(3, 1 + t.size() / 4);
-  std::string best;
-  size_t bestDistance = limit + 1;
-  std::vector<size_t> row;
-  for (const std::string& candidate : candidates) {
-    std::u16string c = Utf8ToUtf16(candidate);
-    // The lengths alone bound the distance; a long word costs nothing more.
-    if ((c.size() > t.size() ? c.size() - t.size() : t.size() - c.size()) >= bestDistance) continue;
-    for (char16_t& ch : c) ch = FoldCase(ch);
-    // Edit distance with adjacent swaps counted as one slip.
-    const size_t w = c.size() + 1;
-    row.assign(3 * w, 0);
-    size_t* prev2 = row.data();
-    size_t* prev = prev2 + w;
-    size_t* cur = prev + w;
-    for (size_t j = 0; j < w; ++j) prev[j] = j;
-    for (size_t i = 1; i <= t.size(); ++i) {
-      cur[0] = i;
-      for (size_t j = 1; j < w; ++j) {
-        const size_t cost = t[i - 1] == c[j - 1] ? 0 : 1;
-        cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost});
-        if (i > 1 && j > 1 && t[i - 1] == c[j - 2] && t[i - 2] == c[j - 1])
-          cur[j] = std::min(cur[j], prev2[j - 2] + 1);
-      }
-      std::swap(prev2, prev);
-      std::swap(prev, cur);
-    }
-    if (prev[w - 1] < bestDistance) {
-      bestDistance = prev[w - 1];
-      best = candidate;
-    }
-  }
-  return best;
-}
-
 std::string ReasonHint(IDispatch& obj, int32_t code) {
   if (code != rc::kPortUnavailable && code != rc::kPortBusy && code != rc::kNoLink) return {};
   std::string line = "varn: the port server tells why in ";
@@ -533,7 +463,7 @@ std::vector<Step> SplitSteps(std::span<const std::string> words) {
       throw EUsageError("\"" + word + "\" is an option: options go before the steps");
     } else {
       static const std::vector<std::string> kWords{"set", "get", "call"};
-      throw EUsageError("unknown step \"" + word + "\"" + Suggestion(word, kWords) +
+      throw EUsageError("unknown step \"" + word + "\"" + NameSuggestion(word, kWords) +
                         " (steps: set NAME=VALUE, get NAME, call METHOD [ARG])");
     }
     steps.push_back(std::move(s));
@@ -718,7 +648,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     } else if (args[i] == "--version") {
       version = true;
     } else {
-      return usage("unknown option \"" + args[i] + "\"" + Suggestion(args[i], kOptions));
+      return usage("unknown option \"" + args[i] + "\"" + NameSuggestion(args[i], kOptions));
     }
   }
   if (version) {

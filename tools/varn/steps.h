@@ -80,10 +80,6 @@ std::string JsonString(std::string_view text);
 // number itself (null when it is none).
 std::string JsonDate(double date);
 
-// The candidate nearest to `typed` (letters compared without case, as names
-// are), or "" when none is near enough to be a slip of the keyboard.
-std::string NearestName(std::string_view typed, std::span<const std::string> candidates);
-
 // After a call returned -2 or -3 (the port could not be opened) or -4 (no
 // answer): the line that says where the port server wrote why, "" for any
 // other code. It reads `obj`'s connection settings when it has them.

@@ -3,6 +3,7 @@
 // before anything runs, failing reads, byte values and Russian names.
 #include <sstream>
 
+#include "platform/automation/member_lookup.h"
 #include "platform/errors.h"
 #include "tests/support/test_env.h"
 #include "tools/varn/steps.h"
