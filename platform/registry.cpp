@@ -76,21 +76,8 @@ std::string HexText(const std::string& s) {
 
 // The bytes "xx,xx,..." of a hex(1) value back to text; false when malformed.
 bool ParseHexText(const std::string& hex, std::string& out) {
-  const auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
   std::string bytes;
-  for (size_t pos = 0; pos < hex.size();) {
-    if (pos + 2 > hex.size() || digit(hex[pos]) < 0 || digit(hex[pos + 1]) < 0) return false;
-    bytes += static_cast<char>(digit(hex[pos]) * 16 + digit(hex[pos + 1]));
-    pos += 2;
-    if (pos == hex.size()) break;
-    if (hex[pos] != ',' || pos + 1 == hex.size()) return false;
-    ++pos;
-  }
+  if (!ParseHexBytes(hex, HexSeparators::Commas, bytes)) return false;
   if (bytes.size() % 2 != 0) return false;
   std::u16string units;
   for (size_t i = 0; i < bytes.size(); i += 2)

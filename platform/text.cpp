@@ -189,6 +189,34 @@ std::string HexDump(std::string_view bytes) {
   return out;
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHexBytes(std::string_view text, HexSeparators separators, std::string& out) {
+  const bool commas = separators == HexSeparators::Commas;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!commas && (text[i] == ' ' || text[i] == '\t')) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return false;
+    const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+    if (commas && i < text.size()) {
+      if (text[i] != ',' || i + 1 == text.size()) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
 std::string LogTimeStamp(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
   const std::time_t secs = system_clock::to_time_t(when);

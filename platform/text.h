@@ -39,6 +39,14 @@ std::u16string UpperCase(std::u16string_view text);
 
 // "02 05 11": two upper-case hex digits per byte, single blanks between.
 std::string HexDump(std::string_view bytes);
+// The value of a hex digit (either case), -1 for any other character.
+int HexDigitValue(char c);
+// Hex digit pairs to bytes, appended to `out`; false (with `out` as it may
+// have grown) when `text` is not of the form. `Blanks`: any blanks or tabs
+// between pairs ("02 01 FCFD"); `Commas`: exactly one comma between two
+// pairs and none at the ends ("02,01,fc").
+enum class HexSeparators { Blanks, Commas };
+bool ParseHexBytes(std::string_view text, HexSeparators separators, std::string& out);
 
 // "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d" in local time: day, month, year,
 // hours, minutes, seconds, milliseconds.

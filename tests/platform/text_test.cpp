@@ -1,3 +1,4 @@
+#include <optional>
 #include <regex>
 
 #include "platform/text.h"
@@ -50,6 +51,26 @@ TEST(Text, HexDump) {
   EXPECT_EQ(HexDump(""), "");
   EXPECT_EQ(HexDump(std::string("\x02\x05\x11", 3)), "02 05 11");
   EXPECT_EQ(HexDump(std::string("\x00\xff", 2)), "00 FF");
+}
+
+// Both hex forms in use: blanks anywhere between pairs (varn's "hex:"
+// values), exactly one comma between pairs (the registry file's hex(1)).
+TEST(Text, HexBytesParseInBothForms) {
+  const auto parse = [](std::string_view text, HexSeparators sep) -> std::optional<std::string> {
+    std::string out;
+    if (!ParseHexBytes(text, sep, out)) return std::nullopt;
+    return out;
+  };
+  EXPECT_EQ(parse("02 01 fCFd\t", HexSeparators::Blanks), std::string("\x02\x01\xFC\xFD", 4));
+  EXPECT_EQ(parse("", HexSeparators::Blanks), "");
+  for (std::string_view bad : {"0", "02 1", "0 2", "GG", "02,01"})
+    EXPECT_EQ(parse(bad, HexSeparators::Blanks), std::nullopt) << bad;
+  EXPECT_EQ(parse("02,01,fc", HexSeparators::Commas), std::string("\x02\x01\xFC", 3));
+  for (std::string_view bad : {"02,", ",02", "02,,01", "02 01", "0201x"})
+    EXPECT_EQ(parse(bad, HexSeparators::Commas), std::nullopt) << bad;
+  EXPECT_EQ(HexDigitValue('7'), 7);
+  EXPECT_EQ(HexDigitValue('b'), 11);
+  EXPECT_EQ(HexDigitValue('g'), -1);
 }
 
 TEST(Text, LogTimeStampFormat) {

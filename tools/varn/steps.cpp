@@ -107,29 +107,6 @@ const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string
   }
 }
 
-// "02 01 FCFD": groups of hex digit pairs between blanks.
-bool ParseHex(std::string_view text, std::string& bytes) {
-  const auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == ' ' || text[i] == '\t') {
-      ++i;
-      continue;
-    }
-    if (i + 1 >= text.size()) return false;
-    const int hi = digit(text[i]), lo = digit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes += static_cast<char>(hi * 16 + lo);
-    i += 2;
-  }
-  return true;
-}
-
 std::string Hex32(HRESULT hr) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", static_cast<uint32_t>(hr));
@@ -480,7 +457,7 @@ Variant ParseValue(const std::string& name, const std::string& text, VARTYPE typ
     case VT_VARIANT: {
       if (text.rfind("hex:", 0) != 0) return Variant(Utf8ToUtf16(text));
       std::string bytes;
-      if (!ParseHex(std::string_view(text).substr(4), bytes))
+      if (!ParseHexBytes(std::string_view(text).substr(4), HexSeparators::Blanks, bytes))
         throw notA("a byte string (hex:02 01 FC FD)");
       return Variant(Cp1251ToUtf16(bytes));
     }
