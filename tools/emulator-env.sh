@@ -6,6 +6,8 @@
 #                                      returning once COM1 is registered
 #   varn_wait_window TITLE             the X window id of a shown window whose
 #                                      title starts with TITLE (Xvfb scripts)
+#   varn_grab_window TITLE OUT.png     that window, once painted, grabbed from
+#                                      the screen and cropped to it
 
 varn_private_env() {
   mkdir -p "$1"
@@ -39,4 +41,15 @@ varn_wait_window() {
   done
   echo "no window \"$1\"" >&2
   return 1
+}
+
+varn_grab_window() {
+  local id geometry
+  id=$(varn_wait_window "$1")
+  sleep 1  # let it paint
+  geometry=$(xwininfo -id "$id" | awk '
+    /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+    /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "%dx%d+%d+%d", w, h, x, y}')
+  import -window root -crop "$geometry" +repage "$2"
+  echo "$2 ($geometry)"
 }

@@ -28,10 +28,4 @@ varn_start_emulator "$build"
 
 "$build/bin/varn" properties &
 varn=$!
-id=$(varn_wait_window "Свойства: Варн")
-sleep 1  # let it paint
-geometry=$(xwininfo -id "$id" | awk '
-  /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-  /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "%dx%d+%d+%d", w, h, x, y}')
-import -window root -crop "$geometry" +repage "$png"
-echo "$png ($geometry)"
+varn_grab_window "Свойства: Варн" "$png"

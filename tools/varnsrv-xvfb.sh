@@ -24,10 +24,4 @@ cleanup() {
 trap cleanup EXIT
 "$build/bin/VarnSrv" &
 srv=$!
-id=$(varn_wait_window "Сервер Варн")
-sleep 1  # let it paint
-geometry=$(xwininfo -id "$id" | awk '
-  /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-  /Width:/ {w=$NF} /Height:/ {h=$NF} END {printf "%dx%d+%d+%d", w, h, x, y}')
-import -window root -crop "$geometry" +repage "$png"
-echo "$png ($geometry)"
+varn_grab_window "Сервер Варн" "$png"
