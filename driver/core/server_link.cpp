@@ -7,7 +7,7 @@ namespace {
 
 constexpr DISPID kUnresolved = -2;
 
-const char16_t* const kNames[TServerLink::kNameCount] = {
+const char16_t* const kNames[IServerLink::kNameCount] = {
     u"OpenPort",         u"ClosePort",         u"LockPort",    u"UnlockPort", u"SendData",
     u"RxData",           u"ResultDescription", u"Output",      u"PortLocked", u"AdminUnlockPort",
     u"AdminUnlockPorts", u"Connect",           u"FileVersion",
