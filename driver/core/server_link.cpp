@@ -15,6 +15,16 @@ const char16_t* const kNames[IServerLink::kNameCount] = {
 
 }  // namespace
 
+std::string EServerUnreachable::MessageOf(const std::exception_ptr& reason) {
+  try {
+    std::rethrow_exception(reason);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown failure";
+  }
+}
+
 TServerLink::TServerLink(DispatchPtr server) : m_server(std::move(server)) {
   m_ids.fill(kUnresolved);
 }

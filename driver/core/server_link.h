@@ -24,12 +24,16 @@
 namespace varn {
 
 // A failure to reach the port server at all (no server to start, host
-// unreachable, connection refused), whatever raised it.
+// unreachable, connection refused), whatever raised it; its text is the
+// reason's.
 class EServerUnreachable : public std::runtime_error {
  public:
   explicit EServerUnreachable(std::exception_ptr reason)
-      : std::runtime_error("the port server cannot be reached"), Reason(std::move(reason)) {}
+      : std::runtime_error(MessageOf(reason)), Reason(std::move(reason)) {}
   std::exception_ptr Reason;
+
+ private:
+  static std::string MessageOf(const std::exception_ptr& reason);
 };
 
 class IServerLink {

@@ -254,6 +254,18 @@ TEST_F(EngineTest, FailuresBecomeResultsAndTheirLogBlocks) {
   // A refused answer still asks for the port's text: it is in the block.
   EXPECT_THAT(Log(), HasSubstr(" <- 02 01 10\r\n"));
 
+  // A read that needs the server fails, with the reason's own text.
+  *script = Script{};
+  script->unreachable = std::make_exception_ptr(std::runtime_error("отказ"));
+  EXPECT_EQ(Call(u"ServerDisconnect"), 0);
+  try {
+    Get(u"ServerVersion");
+    ADD_FAILURE() << "ServerVersion read without a server";
+  } catch (const EDispatchError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("отказ"));
+    EXPECT_EQ(e.Excep.scode, E_FAIL);
+  }
+
   // The same file error with a server connected is -8, without the prefix.
   *script = Script{};
   EXPECT_EQ(Call(u"Beep"), 0);
