@@ -132,9 +132,9 @@ void TVarnDrv::LoadParams() {
     };
     // Over the object's defaults: a value missing keeps its default.
     m_settings.Read(data, kDriverParamKey, kParamHead, false);
-    m_settings.Read(data, kDriverParamKey, kParamTail, false);
     m_devices.LDIndex =
         static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_devices.LDIndex)));
+    m_settings.Read(data, kDriverParamKey, kParamTail, false);
     m_log.SetEnabled(dword("LogEnabled", m_log.Enabled() ? 1 : 0) != 0);
     m_log.SetFileName(text("LogFileName", m_log.FileName()));
     // The key always shows the log file in use.

@@ -9,6 +9,7 @@
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
 #include "driver/core/varn_drv.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/support/test_env.h"
 
@@ -318,6 +319,11 @@ TEST_F(EngineTest, AnswerChecks) {
 // ServerDisconnect keeps the flag: the next connection does not reopen it.
 TEST_F(EngineTest, ADroppedConnectionEmptiesTheConnectionState) {
   Set(u"ComNumber", Variant(3));
+  // Saved by the setter: the stored layout, in its order.
+  EXPECT_THAT(Registry::Default().ValueNames(kDriverParamKey),
+              ElementsAre("Timeout", "BaudRate", "ComNumber", "ComputerName", "CurrentDevice",
+                          "ConnectionType", "TCPPort", "IPAddress", "UseIPAddress", "LogEnabled",
+                          "LogFileName"));
   EXPECT_EQ(Call(u"Beep"), 0);
   EXPECT_TRUE(Get(u"ServerConnected").ToBool());
   script->answers.push_back(Dropping());
