@@ -1,6 +1,7 @@
 #include "driver/base/devices.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "platform/text.h"
 
@@ -41,84 +42,74 @@ constexpr TConnectionSettings::Value kDeviceValues[] = {
 
 // --- connection settings -----------------------------------------------------------
 
+namespace {
+
+// The member a field names, handed to `use` (an int32_t, a text or a flag).
+template <class Settings, class Use>
+void WithField(Settings& s, TConnectionSettings::Field field, Use&& use) {
+  using F = TConnectionSettings::Field;
+  switch (field) {
+    case F::TCPPort:
+      return use(s.TCPPort);
+    case F::Timeout:
+      return use(s.Timeout);
+    case F::BaudRate:
+      return use(s.BaudRate);
+    case F::ComNumber:
+      return use(s.ComNumber);
+    case F::ComputerName:
+      return use(s.ComputerName);
+    case F::ConnectionType:
+      return use(s.ConnectionType);
+    case F::IPAddress:
+      return use(s.IPAddress);
+    case F::UseIPAddress:
+      return use(s.UseIPAddress);
+  }
+}
+
+template <class T>
+constexpr RegValue::Type StoredType() {
+  return std::is_same_v<T, std::u16string> ? RegValue::Type::String : RegValue::Type::Dword;
+}
+
+}  // namespace
+
 void TConnectionSettings::Read(const RegistryData& data, const std::string& key, Layout layout,
                                bool required) {
   // In the order of the fields, whatever order the key writes them in.
   for (int f = 0; f <= static_cast<int>(Field::UseIPAddress); ++f) {
     for (const Value& value : layout) {
       if (static_cast<int>(value.field) != f) continue;
-      const bool isText = value.field == Field::ComputerName || value.field == Field::IPAddress;
-      const RegValue::Type type = isText ? RegValue::Type::String : RegValue::Type::Dword;
-      const RegValue* v = data.Value(key, value.name);
-      if (!v || v->type != type) {
-        if (required) throw ERegistryError(key + ": no value \"" + value.name + "\"");
-        continue;
-      }
-      const int32_t n = static_cast<int32_t>(v->dword);
-      switch (value.field) {
-        case Field::TCPPort:
-          TCPPort = n;
-          break;
-        case Field::Timeout:
-          Timeout = n;
-          break;
-        case Field::BaudRate:
-          BaudRate = n;
-          break;
-        case Field::ComNumber:
-          ComNumber = n;
-          break;
-        case Field::ComputerName:
-          ComputerName = Utf8ToUtf16(v->text);
-          break;
-        case Field::ConnectionType:
-          ConnectionType = n;
-          break;
-        case Field::IPAddress:
-          IPAddress = Utf8ToUtf16(v->text);
-          break;
-        case Field::UseIPAddress:
-          UseIPAddress = n != 0;
-          break;
-      }
+      WithField(*this, value.field, [&](auto& member) {
+        using T = std::decay_t<decltype(member)>;
+        const RegValue* v = data.Value(key, value.name);
+        if (!v || v->type != StoredType<T>()) {
+          if (required) throw ERegistryError(key + ": no value \"" + value.name + "\"");
+          return;
+        }
+        if constexpr (std::is_same_v<T, std::u16string>)
+          member = Utf8ToUtf16(v->text);
+        else if constexpr (std::is_same_v<T, bool>)
+          member = v->dword != 0;
+        else
+          member = static_cast<int32_t>(v->dword);
+      });
     }
   }
 }
 
 void TConnectionSettings::Write(RegistryData& data, const std::string& key, Layout layout) const {
   for (const Value& value : layout) {
-    auto dword = [&](int32_t v) {
-      data.SetValue(key, value.name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(v)});
-    };
-    auto text = [&](const std::u16string& v) {
-      data.SetValue(key, value.name, {RegValue::Type::String, Utf16ToUtf8(v), 0});
-    };
-    switch (value.field) {
-      case Field::TCPPort:
-        dword(TCPPort);
-        break;
-      case Field::Timeout:
-        dword(Timeout);
-        break;
-      case Field::BaudRate:
-        dword(BaudRate);
-        break;
-      case Field::ComNumber:
-        dword(ComNumber);
-        break;
-      case Field::ComputerName:
-        text(ComputerName);
-        break;
-      case Field::ConnectionType:
-        dword(ConnectionType);
-        break;
-      case Field::IPAddress:
-        text(IPAddress);
-        break;
-      case Field::UseIPAddress:
-        dword(UseIPAddress ? 1 : 0);
-        break;
-    }
+    WithField(*this, value.field, [&](const auto& member) {
+      using T = std::decay_t<decltype(member)>;
+      if constexpr (std::is_same_v<T, std::u16string>)
+        data.SetValue(key, value.name, {RegValue::Type::String, Utf16ToUtf8(member), 0});
+      else if constexpr (std::is_same_v<T, bool>)
+        data.SetValue(key, value.name, {RegValue::Type::Dword, {}, member ? 1u : 0u});
+      else
+        data.SetValue(key, value.name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(member)});
+    });
   }
 }
 
