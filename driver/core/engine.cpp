@@ -221,8 +221,8 @@ int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
         m_uDescription = Cp1251ToUtf16(d.description);
         break;
       }
-      // The driver has never asked the extended graphics commands for the
-      // operator's number their answers carry.
+      // Their answers carry the operator's number too, but the driver has
+      // always taken them without it.
       case protocol::cmd::DrawEx:
       case protocol::cmd::LoadLineDataEx:
         break;

@@ -57,7 +57,7 @@ int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,
   int32_t result = 0;
   SendDeviceLines(bitmap, rowLimit, [&](int line, const std::string& bytes) {
     // Line memory counts from 0, the print range from 1: rows 0..h-1 are
-    // what Draw prints for the range 1..h left above.
+    // what Draw prints for the range 1..h set above.
     m_lineNumber = line;
     m_lineData = bytes;
     result = RunMethod(loadName, load);
