@@ -9,7 +9,9 @@
 //   std::string answer = Answer(cmd::GetShortECRStatus, err::kOk, EncodeShortStatus(s));
 //
 // A decoder takes the answer's data (after the two bytes) and gives nullopt
-// for data shorter than its layout; bytes past the layout are ignored.
+// for data shorter than its layout; bytes past it are ignored, but for the
+// optional ends of two layouts (the short status's voltage, the device's
+// description).
 // Offsets below `answer` are data offsets: data byte 0 is payload byte
 // answer::kData. Multi-byte numbers are little-endian.
 #pragma once
