@@ -13,7 +13,11 @@ namespace {
 namespace cmd = protocol::cmd;
 namespace flag = protocol::flag;
 namespace mode = protocol::mode;
+using protocol::Answer;
+using protocol::ConfirmsWithOperator;
+using protocol::kJournalRibbon;
 using protocol::kOperatorPassword;
+using protocol::kReceiptRibbon;
 
 // What the device reports about itself.
 constexpr char kSoftMajor = '1', kSoftMinor = '2';  // sent as characters
@@ -26,7 +30,6 @@ constexpr uint8_t kDefaultTimeout = 100;  // ms, in the host's encoding
 constexpr const char* kDescription = "ФР Варн";
 constexpr uint8_t kLongLinesModel = 7;  // this model and later take up to 253 - header chars
 constexpr size_t kMaxPayload = 253;
-constexpr uint8_t kReceiptRibbon = 0x02, kJournalRibbon = 0x01;
 constexpr int kDrawers = 2;
 
 struct CommandRule {
@@ -75,52 +78,6 @@ bool IsTextCommand(uint8_t code) {
          code == cmd::PrintStringWithFont;
 }
 
-std::string Answer(uint8_t code, uint8_t error, std::string_view data = {}) {
-  std::string a{static_cast<char>(code), static_cast<char>(error)};
-  return a.append(data);
-}
-
-bool ConfirmsWithOperator(uint8_t code) {
-  switch (code) {
-    case 0x12:
-    case 0x13:
-    case 0x17:
-    case 0x19:
-    case 0x28:
-    case 0x29:
-    case 0x2B:
-    case 0x2F:
-    case 0xC0:
-    case 0xC1:
-    case 0xC2:
-    case 0xC3:
-    case 0xC4:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Writes into answer data laid out as protocol/answers.h has it.
-void Put8At(std::string& data, size_t at, uint8_t v) {
-  data[at] = static_cast<char>(v);
-}
-void Put16At(std::string& data, size_t at, uint16_t v) {
-  data[at] = static_cast<char>(v & 0xFF);
-  data[at + 1] = static_cast<char>(v >> 8);
-}
-void Put16(std::string& out, uint16_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>(v >> 8);
-}
-
-// A name field of the table answers: 40 cp1251 bytes, blank-padded.
-std::string Name40(const std::string& utf8) {
-  std::string name = Utf8ToCp1251(utf8);
-  name.resize(40, ' ');
-  return name;
-}
-
 }  // namespace
 
 // Reads the payload after the command code; lengths are checked before.
@@ -156,7 +113,7 @@ TDeviceModel::TDeviceModel(const EmulatorOptions& options)
       m_tables(options.statePath),
       m_paper(options.paperPath, options.paperPngPath),
       m_ports{{1, kDefaultTimeout}, {options.baudCode, kDefaultTimeout}},
-      m_graphics(kGraphicsLines, std::string(TPaper::kLineBytes, '\0')) {}
+      m_graphics(kGraphicsLines, std::string(protocol::kLineBytes, '\0')) {}
 
 void TDeviceModel::Diagnose(const std::string& text) const {
   if (m_options.onDiagnostic) m_options.onDiagnostic(text);
@@ -201,37 +158,31 @@ std::string TDeviceModel::Execute(std::string_view request) {
 
 std::string TDeviceModel::Run(uint8_t code, Reader& in) {
   const MonoTime now = m_options.clock->Now();
-  std::string data;
   switch (code) {
     case cmd::GetShortECRStatus: {
-      namespace ss = protocol::short_status;
-      // Byte 0 is the operator; 4 and 5 (submode, operations in the open
-      // document) stay 0; 6 is the battery.
-      data.assign(ss::kVoltage + 1, '\0');
-      Put8At(data, 0, kOperator);
-      Put16At(data, ss::kFlags, Flags());
-      Put8At(data, ss::kMode, m_mode);
-      Put8At(data, 6, kBatteryByte);
-      Put8At(data, ss::kVoltage, kVoltageByte);
-      return Answer(code, err::kOk, data);
+      protocol::ShortStatus s;
+      s.operatorNumber = kOperator;
+      s.flags = Flags();
+      s.mode = m_mode;
+      s.battery = kBatteryByte;
+      s.voltage = kVoltageByte;
+      return Answer(code, err::kOk, protocol::EncodeShortStatus(s));
     }
     case cmd::GetECRStatus: {
-      namespace st = protocol::status;
-      // Byte 0 is the operator; 9-10 (document number) and 14 (submode) stay 0.
-      data.assign(st::kMinData, '\0');
-      Put8At(data, 0, kOperator);
-      data[st::kVersionMajor] = kSoftMajor;
-      data[st::kVersionMinor] = kSoftMinor;
-      Put16At(data, st::kBuild, kSoftBuild);
-      Put8At(data, st::kDay, kSoftDay);
-      Put8At(data, st::kMonth, kSoftMonth);
-      Put8At(data, st::kYear, kSoftYear);
+      protocol::Status s;
+      s.operatorNumber = kOperator;
+      s.versionMajor = kSoftMajor;
+      s.versionMinor = kSoftMinor;
+      s.build = kSoftBuild;
+      s.day = kSoftDay;
+      s.month = kSoftMonth;
+      s.year = kSoftYear;
       // The number of the register in the shop, from table 1.
-      data[st::kLogicalNumber] = m_tables.Value(1, 1, 1)[0];
-      Put16At(data, st::kFlags, Flags());
-      Put8At(data, st::kMode, m_mode);
-      Put8At(data, st::kPortNumber, kLinePort);
-      return Answer(code, err::kOk, data);
+      s.logicalNumber = static_cast<uint8_t>(m_tables.Value(1, 1, 1)[0]);
+      s.flags = Flags();
+      s.mode = m_mode;
+      s.portNumber = kLinePort;
+      return Answer(code, err::kOk, protocol::EncodeStatus(s));
     }
     case cmd::PrintWideString:
     case cmd::PrintString:
@@ -262,9 +213,9 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
     case cmd::GetExchangeParam: {
       const uint8_t port = in.U8();
       if (port > kLinePort) return Answer(code, err::kBadParameter);
-      data += static_cast<char>(m_ports[port].baudCode);
-      data += static_cast<char>(m_ports[port].timeout);
-      return Answer(code, err::kOk, data);
+      return Answer(code, err::kOk,
+                    protocol::EncodeExchangeParam(
+                        {static_cast<uint8_t>(m_ports[port].baudCode), m_ports[port].timeout}));
     }
     case cmd::Test: {
       const uint8_t period = in.U8();
@@ -296,11 +247,9 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
     case cmd::GetFontMetrics: {
       const FontMetrics* f = FindFont(in.U8());
       if (!f) return Answer(code, err::kBadParameter);
-      Put16(data, kPrintWidth);
-      data += static_cast<char>(f->charWidth);
-      data += static_cast<char>(f->charHeight);
-      data += static_cast<char>(kFontCount);
-      return Answer(code, err::kOk, data);
+      return Answer(
+          code, err::kOk,
+          protocol::EncodeFontMetrics({kPrintWidth, f->charWidth, f->charHeight, kFontCount}));
     }
     case cmd::OpenDrawer:
       if (in.U8() >= kDrawers) return Answer(code, err::kBadParameter);
@@ -319,27 +268,19 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
     case cmd::GetTableStruct: {
       const TableDef* t = m_tables.Table(in.U8());
       if (!t) return Answer(code, err::kNoTable);
-      namespace ts = protocol::table_struct;
-      data.assign(ts::kMinData, '\0');
-      data.replace(ts::kName, ts::kNameSize, Name40(t->name));
-      Put16At(data, ts::kRows, static_cast<uint16_t>(t->rows));
-      Put8At(data, ts::kFields, static_cast<uint8_t>(t->fields.size()));
-      return Answer(code, err::kOk, data);
+      return Answer(
+          code, err::kOk,
+          protocol::EncodeTableStruct({Utf8ToCp1251(t->name), static_cast<uint16_t>(t->rows),
+                                       static_cast<uint8_t>(t->fields.size())}));
     }
     case cmd::GetFieldStruct: {
       const int table = in.U8(), field = in.U8();
       if (!m_tables.Table(table)) return Answer(code, err::kNoTable);
       const FieldDef* f = m_tables.Field(table, field);
       if (!f) return Answer(code, err::kBadParameter);
-      namespace fs = protocol::field_struct;
-      data.assign(fs::kMinData, '\0');
-      data.replace(fs::kName, fs::kNameSize, Name40(f->name));
-      Put8At(data, fs::kType, f->isString ? 1 : 0);
-      Put8At(data, fs::kSize, f->size);
-      static_assert(fs::kMin == fs::kMinData, "the range follows the fixed part");
-      if (!f->isString)
-        data += TTables::FromInt(f->min, f->size) + TTables::FromInt(f->max, f->size);
-      return Answer(code, err::kOk, data);
+      return Answer(code, err::kOk,
+                    protocol::EncodeFieldStruct(
+                        {Utf8ToCp1251(f->name), f->isString, f->size, f->min, f->max}));
     }
     case cmd::LoadLineData:
     case cmd::LoadLineDataEx: {
@@ -362,13 +303,12 @@ std::string TDeviceModel::Run(uint8_t code, Reader& in) {
       m_paper.PrintBarCode(in.U40());
       return Answer(code, err::kOk);
     case cmd::GetDeviceMetrics: {
-      namespace dm = protocol::device_metrics;
-      data.assign(dm::kDescription, '\0');         // type and subtype 0: a cash register
-      Put8At(data, dm::kMajorProtocolVersion, 1);  // protocol 1.0
-      Put8At(data, dm::kModel, m_options.model);
-      Put8At(data, dm::kCodePage, 1);  // Russian
-      data += Utf8ToCp1251(kDescription);
-      return Answer(code, err::kOk, data);
+      protocol::DeviceMetrics d;   // type and subtype 0: a cash register
+      d.majorProtocolVersion = 1;  // protocol 1.0
+      d.model = m_options.model;
+      d.codePage = 1;  // Russian
+      d.description = Utf8ToCp1251(kDescription);
+      return Answer(code, err::kOk, protocol::EncodeDeviceMetrics(d));
     }
   }
   return Answer(code, err::kUnknownCommand);

@@ -21,24 +21,19 @@
 #include "emulator/paper.h"
 #include "emulator/tables.h"
 #include "protocol/answers.h"
+#include "protocol/commands.h"
+#include "protocol/graphics.h"
 
 namespace varn::emu {
 
-inline constexpr int kGraphicsLines = 1200;
+inline constexpr int kGraphicsLines = protocol::kGraphicsLines;
 // The device's own serial port number, reported in the status; port 0 is
 // a second port with parameters of its own.
 inline constexpr uint8_t kLinePort = 1;
 
-namespace err {
-inline constexpr uint8_t kOk = 0;
-inline constexpr uint8_t kBadLength = 9;  // "Некорректная длина команды"
-inline constexpr uint8_t kBadParameter = 51;  // "Некорректные параметры в команде"
-inline constexpr uint8_t kUnknownCommand = 55;
-inline constexpr uint8_t kInternal = 57;     // a file of the emulator could not be written
-inline constexpr uint8_t kBadPassword = 79;  // "Неверный пароль"
-inline constexpr uint8_t kNoTable = 93;      // "Таблица не определена"
-inline constexpr uint8_t kWrongMode = 115;  // "Команда не поддерживается в данном режиме"
-}  // namespace err
+// The error codes the device answers with; kInternal also when a file of
+// the emulator could not be written.
+namespace err = protocol::err;
 
 class TDeviceModel {
  public:

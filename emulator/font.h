@@ -12,10 +12,12 @@
 #include <array>
 #include <cstdint>
 
+#include "protocol/graphics.h"
+
 namespace varn::emu {
 
-// Dots across the paper; a graphics line (40 bytes) covers it exactly.
-inline constexpr int kPrintWidth = 320;
+// Dots across the paper; a graphics line covers it exactly.
+inline constexpr int kPrintWidth = protocol::kLineDots;
 inline constexpr int kFontCount = 3;
 
 struct FontMetrics {

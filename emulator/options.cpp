@@ -18,15 +18,23 @@ int Count(const std::string& name, const std::string& arg) {
   return static_cast<int>(n);
 }
 
-}  // namespace
+// "0..6 for 2400, 4800, ...": the codes and their rates.
+std::string BaudCodes() {
+  std::string text = "0.." + std::to_string(kBaudCodeCount - 1) + " for ";
+  for (int code = 0; code < kBaudCodeCount; ++code)
+    text += (code ? ", " : "") + std::to_string(kBaudRates[code]);
+  return text;
+}
 
-const char* const kUsage =
+const std::string kUsageText =
     "usage: varn-emu --com N [--baud CODE] [--state FILE] [--paper FILE]\n"
     "                [--paper-png FILE] [--model M] [--fault LIST]...\n"
     "\n"
     "Runs a simulated device on a pseudo-terminal and registers it as COM N\n"
     "until SIGINT or SIGTERM.\n"
-    "  --baud CODE       0..6 for 2400, 4800, 9600, 19200, 38400, 57600, 115200\n"
+    "  --baud CODE       " +
+    BaudCodes() +
+    "\n"
     "                    (default 1: 4800); it answers only at this speed\n"
     "  --state FILE      keeps the settings tables across runs\n"
     "  --paper FILE      appends printed lines (UTF-8)\n"
@@ -34,6 +42,10 @@ const char* const kUsage =
     "  --model M         model number it reports (default 6; 7 and up take long lines)\n"
     "  --fault LIST      comma-separated: silent, stale, bad-check[=N], nak-storm,\n"
     "                    drop-ack[=N], delay=MS, line-speed\n";
+
+}  // namespace
+
+const char* const kUsage = kUsageText.c_str();
 
 FaultOptions ParseFaults(const std::string& text) {
   FaultOptions f;

@@ -15,12 +15,13 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "protocol/exchange.h"
 
 namespace varn::emu {
 
 // The baud-rate codes of the device's exchange parameters, 0..6.
-inline constexpr int32_t kBaudRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr int kBaudCodeCount = 7;
+using protocol::kBaudCodeCount;
+using protocol::kBaudRates;
 
 // Misbehaviour on the line, each one selectable and combinable.
 struct FaultOptions {

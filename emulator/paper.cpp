@@ -94,8 +94,7 @@ void TPaper::PrintGraphics(const std::vector<std::string>& lines, int first, int
       const std::string& bits = lines[static_cast<size_t>(n - 1)];
       const size_t row = AddRows(1);
       for (int x = 0; x < kPrintWidth; ++x)
-        if (static_cast<uint8_t>(bits[static_cast<size_t>(x / 8)]) & (1 << (x % 8)))
-          Ink(row, kMargin + x);
+        if (protocol::HasDot(bits, x)) Ink(row, kMargin + x);
     }
   }
   AppendText("[graphics] " + std::to_string(first) + ".." + std::to_string(last) + "\n");

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/graphics.h"
+
 namespace varn::emu {
 
 class TPaper {
@@ -31,8 +33,8 @@ class TPaper {
   void PrintText(std::string_view cp1251, int font, bool bold, std::string_view tag);
   void Feed(int lines);
   void PrintBarCode(uint64_t number);
-  // Graphics lines (each kLineBytes): bit i of byte k is dot 8k + i from
-  // the left, so the least significant bit is the leftmost dot. `first` and
+  // Graphics lines (each kLineBytes, laid out as protocol/graphics.h has
+  // it: the least significant bit is the leftmost dot). `first` and
   // `last` count from 1, as the device's print range does: lines[first - 1]
   // to lines[last - 1] are printed, the text file shows "first..last".
   void PrintGraphics(const std::vector<std::string>& lines, int first, int last);
@@ -40,9 +42,9 @@ class TPaper {
   // Dot rows in the picture; the oldest go once there are kMaxRows.
   size_t Rows() const { return m_dots.size() / kPngWidth; }
 
-  static constexpr int kLineBytes = 40;
+  static constexpr size_t kLineBytes = protocol::kLineBytes;
   static constexpr int kMargin = 8;  // blank dots left and right of the print area
-  static constexpr int kPngWidth = 320 + 2 * kMargin;
+  static constexpr int kPngWidth = protocol::kLineDots + 2 * kMargin;
   // Bounds the picture's memory (about 2.7 MB); the text file keeps everything.
   static constexpr size_t kMaxRows = 8192;
 

@@ -1,5 +1,6 @@
 #include "emulator/tables.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -7,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
 
 namespace varn::emu {
 namespace {
@@ -55,13 +57,6 @@ std::string Quote(const std::string& cp1251) {
     }
   }
   return out + "\"";
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -212,15 +207,11 @@ void TTables::Reset() {
 }
 
 uint32_t TTables::ToInt(const std::string& bytes) {
-  uint32_t v = 0;
-  for (size_t i = bytes.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
-  return v;
+  return protocol::FieldInteger(bytes);
 }
 
 std::string TTables::FromInt(uint32_t value, int size) {
-  std::string out;
-  for (int i = 0; i < size; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return out;
+  return protocol::FieldBytes(value, static_cast<size_t>(std::max(size, 0)));
 }
 
 std::string TTables::DefaultValue(const FieldDef& field, int row) {
@@ -283,9 +274,9 @@ void TTables::Load(const std::string& text) {
         run.clear();
         if (i < line.size() && (line[i] == '"' || line[i] == '\\')) {
           value += line[i++];
-        } else if (i + 2 < line.size() && line[i] == 'x' && HexDigit(line[i + 1]) >= 0 &&
-                   HexDigit(line[i + 2]) >= 0) {
-          value += static_cast<char>(HexDigit(line[i + 1]) * 16 + HexDigit(line[i + 2]));
+        } else if (i + 2 < line.size() && line[i] == 'x' && HexDigitValue(line[i + 1]) >= 0 &&
+                   HexDigitValue(line[i + 2]) >= 0) {
+          value += static_cast<char>(HexDigitValue(line[i + 1]) * 16 + HexDigitValue(line[i + 2]));
           i += 3;
         } else {
           Refuse(m_statePath, lineNo, "unknown escape in the text");

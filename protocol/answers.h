@@ -1,18 +1,26 @@
 // How the device's answers are laid out: the two bytes every answer
-// payload starts with, and the data of the answers the driver decodes.
-// The emulator writes these layouts and the driver reads them.
+// payload starts with, and the data of the answers with something to tell.
+// The device side writes them with the Encode functions and the host side
+// reads them with the Decode functions, both from the layouts below.
 //
-//   const std::string& a = answerPayload;
-//   if (static_cast<uint8_t>(a[answer::kError]) == 0 &&
-//       a.size() - answer::kData >= short_status::kMinData)
-//     mode = a[answer::kData + short_status::kMode];
+//   std::optional<AnswerHead> head = SplitAnswer(payload);  // code, error, data
+//   if (head && head->error == 0)
+//     if (std::optional<ShortStatus> s = DecodeShortStatus(head->data)) mode = s->mode;
+//   std::string answer = Answer(cmd::GetShortECRStatus, err::kOk, EncodeShortStatus(s));
 //
+// A decoder takes the answer's data (after the two bytes) and gives nullopt
+// for data shorter than its layout; bytes past it are ignored, but for the
+// optional ends of two layouts (the short status's voltage, the device's
+// description).
 // Offsets below `answer` are data offsets: data byte 0 is payload byte
 // answer::kData. Multi-byte numbers are little-endian.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace varn::protocol {
 
@@ -27,6 +35,9 @@ namespace mode {
 inline constexpr uint8_t kWorking = 0;
 inline constexpr uint8_t kTestRun = 10;
 }  // namespace mode
+
+// The device's name of a mode (UTF-8).
+std::string_view ModeText(uint8_t mode);
 
 // Bits of the 16-bit flags word (status and short status).
 namespace flag {
@@ -95,5 +106,122 @@ inline constexpr size_t kModel = 4;
 inline constexpr size_t kCodePage = 5;
 inline constexpr size_t kDescription = 6;  // to the end, at most 255 bytes
 }  // namespace device_metrics
+
+// GetFontMetrics (0x26).
+namespace font_metrics {
+inline constexpr size_t kMinData = 5;
+inline constexpr size_t kPrintWidth = 0;  // dots, 2 bytes
+inline constexpr size_t kCharWidth = 2;
+inline constexpr size_t kCharHeight = 3;
+inline constexpr size_t kFontCount = 4;
+}  // namespace font_metrics
+
+// --- the answers as values -------------------------------------------------------
+
+struct AnswerHead {
+  uint8_t code = 0;   // the command answered
+  uint8_t error = 0;  // 0: success
+  std::string_view data;
+};
+// nullopt for a payload without its two bytes.
+std::optional<AnswerHead> SplitAnswer(std::string_view payload);
+// Code, error, data.
+std::string Answer(uint8_t code, uint8_t error, std::string_view data = {});
+
+// The commands whose answer data is the operator's number.
+bool ConfirmsWithOperator(uint8_t code);
+std::optional<uint8_t> DecodeOperator(std::string_view data);
+
+struct ShortStatus {
+  uint8_t operatorNumber = 0;
+  uint16_t flags = 0;
+  uint8_t mode = 0;
+  uint8_t battery = 0;  // data byte 6
+  uint8_t voltage = 0;  // 0 when the answer has no such byte
+  bool operator==(const ShortStatus&) const = default;
+};
+std::optional<ShortStatus> DecodeShortStatus(std::string_view data);
+std::string EncodeShortStatus(const ShortStatus& s);  // with the voltage byte
+
+struct Status {
+  uint8_t operatorNumber = 0;
+  char versionMajor = 0;
+  char versionMinor = 0;
+  uint16_t build = 0;
+  uint8_t day = 0;
+  uint8_t month = 0;
+  uint8_t year = 0;
+  uint8_t logicalNumber = 0;
+  uint16_t flags = 0;
+  uint8_t mode = 0;
+  uint8_t portNumber = 0;
+  bool operator==(const Status&) const = default;
+};
+std::optional<Status> DecodeStatus(std::string_view data);
+std::string EncodeStatus(const Status& s);
+
+struct ExchangeParam {
+  uint8_t baudCode = 0;
+  uint8_t timeoutCode = 0;  // exchange.h decodes it
+  bool operator==(const ExchangeParam&) const = default;
+};
+std::optional<ExchangeParam> DecodeExchangeParam(std::string_view data);
+std::string EncodeExchangeParam(const ExchangeParam& p);
+
+struct TableStruct {
+  std::string name;  // cp1251, without the padding blanks
+  uint16_t rows = 0;
+  uint8_t fields = 0;
+  bool operator==(const TableStruct&) const = default;
+};
+std::optional<TableStruct> DecodeTableStruct(std::string_view data);
+std::string EncodeTableStruct(const TableStruct& t);  // a longer name is cut
+
+struct FieldStruct {
+  std::string name;  // cp1251, without the padding blanks
+  bool isString = false;
+  uint8_t size = 0;
+  // Integer fields: the low 4 bytes of each limit (a string field has none).
+  uint32_t min = 0;
+  uint32_t max = 0;
+  bool operator==(const FieldStruct&) const = default;
+};
+// An integer field's answer must hold both limits.
+std::optional<FieldStruct> DecodeFieldStruct(std::string_view data);
+// The limits written `size` bytes wide (at most the 4 they hold, then zeros).
+std::string EncodeFieldStruct(const FieldStruct& f);
+
+// ReadTable (0x1F): the value of a field of `size` bytes, as the data's
+// first `size` bytes.
+std::optional<std::string_view> DecodeFieldValue(std::string_view data, size_t size);
+// A string field's text: its bytes up to the first zero.
+std::string_view FieldText(std::string_view value);
+// An integer field's number: its bytes little-endian, at most the low 4.
+uint32_t FieldInteger(std::string_view value);
+// `value` in `size` bytes, little-endian.
+std::string FieldBytes(uint64_t value, size_t size);
+
+struct FontMetrics {
+  uint16_t printWidth = 0;
+  uint8_t charWidth = 0;
+  uint8_t charHeight = 0;
+  uint8_t fontCount = 0;
+  bool operator==(const FontMetrics&) const = default;
+};
+std::optional<FontMetrics> DecodeFontMetrics(std::string_view data);
+std::string EncodeFontMetrics(const FontMetrics& f);
+
+struct DeviceMetrics {
+  uint8_t majorType = 0;
+  uint8_t minorType = 0;
+  uint8_t majorProtocolVersion = 0;
+  uint8_t minorProtocolVersion = 0;
+  uint8_t model = 0;
+  uint8_t codePage = 0;
+  std::string description;  // cp1251, at most 255 bytes
+  bool operator==(const DeviceMetrics&) const = default;
+};
+std::optional<DeviceMetrics> DecodeDeviceMetrics(std::string_view data);
+std::string EncodeDeviceMetrics(const DeviceMetrics& d);
 
 }  // namespace varn::protocol

@@ -1,7 +1,10 @@
 #include "protocol/commands.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
+
+#include "protocol/graphics.h"
 
 namespace varn::protocol {
 namespace {
@@ -153,6 +156,192 @@ constexpr Named kNames[] = {
 static_assert(std::is_sorted(std::begin(kNames), std::end(kNames),
                              [](const Named& a, const Named& b) { return a.code < b.code; }));
 
+// The device's own texts, by the error byte of its answer. The text of 69
+// begins with a Latin capital C followed by Cyrillic letters: keep it, hosts
+// compare these texts.
+constexpr Named kDeviceErrors[] = {
+    {0x01, "Неисправен накопитель ФП 1, ФП 2 или часы"},
+    {0x02, "Отсутствует ФП 1"},
+    {0x03, "Отсутствует ФП 2"},
+    {0x04, "Некорректные параметры в команде обращения к ФП"},
+    {0x05, "Нет запрошенных данных"},
+    {0x06, "ФП в режиме вывода данных"},
+    {0x07, "Некорректные параметры в команде для данной реализации ФП"},
+    {0x08, "Команда не поддерживается в данной реализации ФП"},
+    {0x09, "Некорректная длина команды"},
+    {0x0A, "Формат данных не BCD"},
+    {0x0B, "Неисправна ячейка памяти ФП при записи итога"},
+    {0x12, "Заводской номер уже введен"},
+    {0x13, "Текущая дата меньше даты последней записи в ФП"},
+    {0x14, "Область сменных итогов ФП переполнена"},
+    {0x15, "Смена уже открыта"},
+    {0x16, "Смена не открыта"},
+    {0x17, "Номер первой смены больше номера последней смены"},
+    {0x18, "Дата первой смены больше даты последней смены"},
+    {0x19, "Нет данных в ФП"},
+    {0x1A, "Область перерегистраций в ФП переполнена"},
+    {0x1B, "Заводской номер не введен"},
+    {0x1C, "В заданном диапазоне есть поврежденная запись"},
+    {0x1D, "Повреждена последняя запись сменных итогов"},
+    {0x1F, "Отсутствует память регистров"},
+    {0x20, "Переполнение денежного регистра при добавлении"},
+    {0x21, "Вычитаемая сумма больше содержимого денежного регистра"},
+    {0x22, "Неверная дата"},
+    {0x23, "Нет записи активизации"},
+    {0x24, "Область активизаций переполнена"},
+    {0x25, "Нет активизиции с запрашиваемым номером"},
+    {0x2F, "ЭКЛЗ не отвечает"},
+    {0x30, "ЭКЛЗ ответила NAK"},
+    {0x31, "ЭКЛЗ: ошибка формата"},
+    {0x32, "ЭКЛЗ: ошибка контрольной суммы"},
+    {0x33, "Некорректные параметры в команде"},
+    {0x35, "Некорректный параметр при данных настройках"},
+    {0x36, "Некорректные параметры в команде для данной реализации"},
+    {0x37, "Команда не поддерживается в данной реализации"},
+    {0x38, "Ошибка в ПЗУ"},
+    {0x39, "Внутренняя ошибка ПО устройства"},
+    {0x3A, "Переполнение накопления по надбавкам в смене"},
+    {0x3C, "ЭКЛЗ: Неверный регистрационный номер"},
+    {0x3E, "Переполнение накопления по секциям в смене"},
+    {0x3F, "Переполнение накопления по скидкам в смене"},
+    {0x40, "Переполнение диапазона скидок"},
+    {0x41, "Переполнение диапазона оплаты наличными"},
+    {0x42, "Переполнение диапазона оплаты типом 2"},
+    {0x43, "Переполнение диапазона оплаты типом 3"},
+    {0x44, "Переполнение диапазона оплаты типом 4"},
+    {0x45, "Cумма всех типов оплаты меньше итога чека"},
+    {0x46, "Не хватает наличности в кассе"},
+    {0x47, "Переполнение накопления по налогам в смене"},
+    {0x48, "Переполнение итога чека"},
+    {0x49, "Операция невозможна в открытом чеке данного типа"},
+    {0x4A, "Открыт чек - операция невозможна"},
+    {0x4B, "Буфер чека переполнен"},
+    {0x4C, "Переполнение накопления по обороту налогов в смене"},
+    {0x4D, "Вносимая безналичной оплатой сумма больше суммы чека"},
+    {0x4E, "Смена превысила 24 часа"},
+    {0x4F, "Неверный пароль"},
+    {0x50, "Идет печать предыдущей команды"},
+    {0x51, "Переполнение накоплений наличными в смене"},
+    {0x52, "Переполнение накоплений по типу оплаты 2 в смене"},
+    {0x53, "Переполнение накоплений по типу оплаты 3 в смене"},
+    {0x54, "Переполнение накоплений по типу оплаты 4 в смене"},
+    {0x56, "Нет документа для повтора"},
+    {0x57, "ЭКЛЗ: Количество закрытых смен не совпадает с ФП"},
+    {0x58, "Ожидание команды продолжения печати"},
+    {0x59, "Документ открыт другим оператором"},
+    {0x5A, "Скидка превышает накопления в чеке"},
+    {0x5B, "Переполнение диапазона надбавок"},
+    {0x5C, "Понижено напряжение 24В"},
+    {0x5D, "Таблица не определена"},
+    {0x5E, "Некорректная операция"},
+    {0x5F, "Отрицательный итог чека"},
+    {0x60, "Переполнение при умножении"},
+    {0x61, "Переполнение диапазона цены"},
+    {0x62, "Переполнение диапазона количества"},
+    {0x63, "Переполнение диапазона отдела"},
+    {0x64, "ФП отсутствует"},
+    {0x65, "Не хватает денег в секции"},
+    {0x66, "Переполнение денег в секции"},
+    {0x67, "Ошибка связи с ФП"},
+    {0x68, "Не хватает денег по обороту налогов"},
+    {0x69, "Переполнение денег по обороту налогов"},
+    {0x6A, "Ошибка питания в момент ответа по I2C"},
+    {0x6B, "Нет чековой ленты"},
+    {0x6C, "Нет контрольной ленты"},
+    {0x6D, "Не хватает денег по налогу"},
+    {0x6E, "Переполнение денег по налогу"},
+    {0x6F, "Переполнение по выплате в смене"},
+    {0x70, "Переполнение ФП"},
+    {0x71, "Ошибка отрезчика"},
+    {0x72, "Команда не поддерживается в данном подрежиме"},
+    {0x73, "Команда не поддерживается в данном режиме"},
+    {0x74, "Ошибка ОЗУ"},
+    {0x75, "Ошибка питания"},
+    {0x76, "Ошибка принтера: нет импульсов с тахогенератора"},
+    {0x77, "Ошибка принтера: нет сигнала с датчиков"},
+    {0x78, "Замена ПО"},
+    {0x79, "Замена ФП"},
+    {0x7A, "Поле не редактируется"},
+    {0x7B, "Ошибка оборудования"},
+    {0x7C, "Не совпадает дата"},
+    {0x7D, "Неверный формат даты"},
+    {0x7E, "Неверное значение в поле длины"},
+    {0x7F, "Переполнение диапазона итога"},
+    {0x80, "Ошибка связи с ФП"},
+    {0x81, "Ошибка связи с ФП"},
+    {0x82, "Ошибка связи с ФП"},
+    {0x83, "Ошибка связи с ФП"},
+    {0x84, "Переполнение наличности"},
+    {0x85, "Переполнение по продажам в смене"},
+    {0x86, "Переполнение по покупкам в смене"},
+    {0x87, "Переполнение по возвратам продаж в смене"},
+    {0x88, "Переполнение по возвратам покупок в смене"},
+    {0x89, "Переполнение по внесению в смене"},
+    {0x8A, "Переполнение по надбавкам в чеке"},
+    {0x8B, "Переполнение по скидкам в чеке"},
+    {0x8C, "Отрицательный итог надбавки в чеке"},
+    {0x8D, "Отрицательный итог скидки в чеке"},
+    {0x8E, "Нулевой итог чека"},
+    {0x8F, "Касса не фискализирована"},
+    {0x90, "Поле превышает размер установленный в настройках"},
+    {0x91, "Выход за границу поля печати при данных настройках шрифта"},
+    {0x92, "Наложение полей"},
+    {0x93, "Восстановление ОЗУ прошло успешно"},
+    {0x94, "Исчерпан лимит операций в чеке"},
+    {0xA0, "Ошибка связи с ЭКЛЗ"},
+    {0xA1, "ЭКЛЗ отсутствует"},
+    {0xA2, "ЭКЛЗ: Некорректный формат или параметр команды"},
+    {0xA3, "Некорректное состояние ЭКЛЗ"},
+    {0xA4, "Авария ЭКЛЗ"},
+    {0xA5, "Авария КС в составе ЭКЛЗ"},
+    {0xA6, "Исчерпан временной ресурс ЭКЛЗ"},
+    {0xA7, "ЭКЛЗ переполнена"},
+    {0xA8, "ЭКЛЗ: Неверные дата или время"},
+    {0xA9, "ЭКЛЗ: Нет запрошенных данных"},
+    {0xAA, "Переполнение ЭКЛЗ (отрицательный итог документа)"},
+    {0xB0, "ЭКЛЗ: Переполнение в параметре количество"},
+    {0xB1, "ЭКЛЗ: Переполнение в параметре сумма"},
+    {0xB2, "ЭКЛЗ: Уже активизирована"},
+    {0xC0, "Контроль даты и времени (подтвердите дату и время)"},
+    {0xC1, "ЭКЛЗ: суточный отчет с гашением прервать нельзя"},
+    {0xC2, "Превышение напряжения блока питания"},
+    {0xC3, "Несовпадение итогов чека с ЭКЛЗ"},
+    {0xC4, "Несовпадение номеров смен"},
+    {0xC5, "Буфер подкладного документа пуст"},
+    {0xC6, "Подкладной документ отсутствует"},
+    {0xC7, "Поле не редактируется в данном режиме"},
+};
+
+// Indexed by the code byte; nullptr where the table has no row.
+template <size_t N>
+constexpr std::array<const char*, 256> ByCode(const Named (&rows)[N]) {
+  std::array<const char*, 256> table{};
+  for (const Named& row : rows) table[row.code] = row.name;
+  return table;
+}
+
+constexpr auto kErrorByCode = ByCode(kDeviceErrors);
+
+void PutByte(std::string& p, uint32_t v) {
+  p.push_back(static_cast<char>(v & 0xFF));
+}
+void PutWord(std::string& p, uint32_t v) {
+  PutByte(p, v);
+  PutByte(p, v >> 8);
+}
+
+std::string WithBytes(uint8_t code, std::initializer_list<uint8_t> bytes) {
+  std::string p = Request(code);
+  for (uint8_t b : bytes) PutByte(p, b);
+  return p;
+}
+
+std::string GraphicsLine(std::string_view line) {
+  std::string bytes(line.substr(0, kLineBytes));
+  bytes.resize(kLineBytes, '\0');
+  return bytes;
+}
+
 }  // namespace
 
 std::string Request(uint8_t code, std::string_view params) {
@@ -162,10 +351,100 @@ std::string Request(uint8_t code, std::string_view params) {
   return p.append(params);
 }
 
+std::string PrintStringRequest(uint8_t code, uint8_t ribbons, std::string_view text) {
+  return WithBytes(code, {ribbons}).append(text);
+}
+
+std::string PrintStringWithFontRequest(uint8_t ribbons, uint8_t font, std::string_view text) {
+  return WithBytes(cmd::PrintStringWithFont, {ribbons, font}).append(text);
+}
+
+std::string SetExchangeParamRequest(uint8_t port, uint8_t baudCode, uint8_t timeoutCode) {
+  return WithBytes(cmd::SetExchangeParam, {port, baudCode, timeoutCode});
+}
+
+std::string GetExchangeParamRequest(uint8_t port) {
+  return WithBytes(cmd::GetExchangeParam, {port});
+}
+
+std::string TestRequest(uint8_t period) {
+  return WithBytes(cmd::Test, {period});
+}
+
+std::string ReadTableRequest(uint8_t table, uint16_t row, uint8_t field) {
+  std::string p = WithBytes(cmd::ReadTable, {table});
+  PutWord(p, row);
+  PutByte(p, field);
+  return p;
+}
+
+std::string WriteTableRequest(uint8_t table, uint16_t row, uint8_t field, std::string_view value) {
+  std::string p = WithBytes(cmd::WriteTable, {table});
+  PutWord(p, row);
+  PutByte(p, field);
+  return p.append(value);
+}
+
+std::string GetFontMetricsRequest(uint8_t font) {
+  return WithBytes(cmd::GetFontMetrics, {font});
+}
+
+std::string OpenDrawerRequest(uint8_t drawer) {
+  return WithBytes(cmd::OpenDrawer, {drawer});
+}
+
+std::string FeedDocumentRequest(uint8_t ribbons, uint8_t lines) {
+  return WithBytes(cmd::FeedDocument, {ribbons, lines});
+}
+
+std::string GetTableStructRequest(uint8_t table) {
+  return WithBytes(cmd::GetTableStruct, {table});
+}
+
+std::string GetFieldStructRequest(uint8_t table, uint8_t field) {
+  return WithBytes(cmd::GetFieldStruct, {table, field});
+}
+
+std::string LoadLineDataRequest(uint8_t number, std::string_view line) {
+  return WithBytes(cmd::LoadLineData, {number}) + GraphicsLine(line);
+}
+
+std::string LoadLineDataExRequest(uint16_t number, std::string_view line) {
+  std::string p = Request(cmd::LoadLineDataEx);
+  PutWord(p, number);
+  return p + GraphicsLine(line);
+}
+
+std::string DrawRequest(uint8_t first, uint8_t last) {
+  return WithBytes(cmd::Draw, {first, last});
+}
+
+std::string DrawExRequest(uint16_t first, uint16_t last) {
+  std::string p = Request(cmd::DrawEx);
+  PutWord(p, first);
+  PutWord(p, last);
+  return p;
+}
+
+std::string PrintBarCodeRequest(uint64_t number) {
+  std::string p = Request(cmd::PrintBarCode);
+  for (int b = 0; b < 5; ++b) PutByte(p, static_cast<uint32_t>(number >> (8 * b)));
+  return p;
+}
+
+std::string GetDeviceMetricsRequest() {
+  return std::string(1, static_cast<char>(cmd::GetDeviceMetrics));
+}
+
 std::string_view CommandName(uint8_t code) {
   const auto* it = std::lower_bound(std::begin(kNames), std::end(kNames), code,
                                     [](const Named& n, uint8_t c) { return n.code < c; });
   return it != std::end(kNames) && it->code == code ? it->name : "";
+}
+
+std::string DeviceErrorText(uint8_t code) {
+  if (const char* text = kErrorByCode[code]) return text;
+  return "Неизвестный код ошибки устройства (" + std::to_string(code) + ").";
 }
 
 }  // namespace varn::protocol

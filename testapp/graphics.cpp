@@ -34,8 +34,7 @@ std::string LineData(const QImage& picture, int y) {
   if (y < 0 || y >= picture.height()) return bytes;
   const int width = std::min(picture.width(), kLineDots);
   for (int x = 0; x < width; ++x)
-    if (IsBlack(picture.pixel(x, y)))
-      bytes[static_cast<size_t>(x / 8)] |= static_cast<char>(1 << (x % 8));
+    if (IsBlack(picture.pixel(x, y))) protocol::SetDot(bytes, x);
   return bytes;
 }
 

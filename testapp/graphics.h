@@ -11,13 +11,15 @@
 #include <functional>
 #include <string>
 
+#include "protocol/graphics.h"
+
 class QWidget;
 
 namespace varn::testapp {
 
 // A device graphics line: 320 dots in 40 bytes.
-inline constexpr int kLineDots = 320;
-inline constexpr int kLineBytes = kLineDots / 8;
+using protocol::kLineBytes;
+using protocol::kLineDots;
 
 // The 40 bytes of picture line `y`: dot x = 8i + j is bit j of byte i (the
 // leftmost dot is the least significant bit), set when the dot lies within

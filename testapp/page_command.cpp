@@ -25,12 +25,15 @@ std::string ParseCommandText(const QString& text) {
     const QString token = s.mid(from, blank - from);
     if (token.size() < 1 || token.size() > 2)
       throw std::invalid_argument("Недопустимый символ в строке");
-    bool ok = true;
-    for (const QChar c : token) ok = ok && QString("0123456789ABCDEFabcdef").contains(c);
-    if (!ok)
-      throw std::invalid_argument("'" + token.toStdString() +
-                                  "' не является шестнадцатеричным числом.");
-    bytes += static_cast<char>(token.toInt(nullptr, 16));
+    int value = 0;
+    for (const QChar c : token) {
+      const int digit = c.unicode() < 0x80 ? HexDigitValue(static_cast<char>(c.unicode())) : -1;
+      if (digit < 0)
+        throw std::invalid_argument("'" + token.toStdString() +
+                                    "' не является шестнадцатеричным числом.");
+      value = value * 16 + digit;
+    }
+    bytes += static_cast<char>(value);
     from = blank + 1;
   }
   return bytes;

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "protocol/exchange.h"
+
 namespace varn::testapp {
 
 TUpDownEdit::TUpDownEdit(const QString& name, const QString& text, int min, int max,
@@ -78,8 +80,7 @@ QComboBox* NewComList(const QString& name) {
 QComboBox* NewBaudList(const QString& name) {
   auto* cb = new QComboBox;
   cb->setObjectName(name);
-  for (const char* rate : {"2400", "4800", "9600", "19200", "38400", "57600", "115200"})
-    cb->addItem(rate);
+  for (const int32_t rate : protocol::kBaudRates) cb->addItem(QString::number(rate));
   return cb;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "protocol/graphics.h"
 
 namespace varn {
 namespace {
@@ -363,22 +364,22 @@ TMonoBitmap LoadBmpFile(const std::string& path, TBitmapLimits limits) {
   }
 }
 
-namespace {
-uint8_t ReverseBits(uint8_t b) {
-  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-}  // namespace
-
 std::string DeviceLineBytes(const TMonoBitmap& bitmap, int y, int w) {
-  const size_t n = (static_cast<size_t>(w) + 7) / 8;
-  std::string line(n, '\0');
-  const uint8_t* row = bitmap.Row(y);
-  for (size_t k = 0; k < n; ++k)
-    line[k] = static_cast<char>(ReverseBits(static_cast<uint8_t>(~row[k])));
-  if (w % 8 != 0) line[n - 1] = static_cast<char>(line[n - 1] & ((1 << (w % 8)) - 1));
+  std::string line((static_cast<size_t>(w) + 7) / 8, '\0');
+  for (int x = 0; x < w; ++x)
+    if (bitmap.IsBlack(x, y)) protocol::SetDot(line, x);
   return line;
+}
+
+int DeviceLineCount(const TMonoBitmap& bitmap, int rowLimit) {
+  return std::min(bitmap.height, rowLimit);
+}
+
+void SendDeviceLines(const TMonoBitmap& bitmap, int rowLimit,
+                     const std::function<bool(int line, const std::string& bytes)>& send) {
+  const int w = std::min(bitmap.width, protocol::kLineDots);
+  for (int y = 0; y < DeviceLineCount(bitmap, rowLimit); ++y)
+    if (!send(y, DeviceLineBytes(bitmap, y, w))) return;
 }
 
 }  // namespace varn

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -66,6 +67,15 @@ TMonoBitmap LoadBmpFile(const std::string& path, TBitmapLimits limits);
 // bit 7, hence the mirroring. Dots past w stay clear, so the end of the last
 // byte never prints.
 std::string DeviceLineBytes(const TMonoBitmap& bitmap, int y, int w);
+
+// The rows of the picture that become graphics lines: the top
+// min(height, rowLimit).
+int DeviceLineCount(const TMonoBitmap& bitmap, int rowLimit);
+// The picture as the device's graphics lines, row y as line y, each row's
+// left dots a line holds: `send` gets them in turn, top first, and returns
+// false to stop.
+void SendDeviceLines(const TMonoBitmap& bitmap, int rowLimit,
+                     const std::function<bool(int line, const std::string& bytes)>& send);
 
 // Nearest of black and white by luminance (ITU-R BT.601 weights).
 inline bool IsDark(uint8_t r, uint8_t g, uint8_t b) {

@@ -4,8 +4,11 @@
 
 #include "driver/core/varn_drv.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
 #include "protocol/commands.h"
+#include "protocol/exchange.h"
 #include "protocol/frame.h"
+#include "protocol/graphics.h"
 
 namespace varn {
 namespace {
@@ -15,12 +18,11 @@ std::string Payload(uint8_t code) {
   return protocol::Request(code);
 }
 
-void PutByte(std::string& p, uint32_t v) {
-  p.push_back(static_cast<char>(v & 0xFF));
+uint8_t U8(int32_t v) {
+  return static_cast<uint8_t>(v);
 }
-void PutWord(std::string& p, uint32_t v) {
-  PutByte(p, v);
-  PutByte(p, v >> 8);
+uint16_t U16(int32_t v) {
+  return static_cast<uint16_t>(v);
 }
 
 bool InByte(int32_t v) {
@@ -37,20 +39,6 @@ std::string Format(const char* format, int32_t a, int32_t b = 0, int32_t c = 0) 
 }
 
 }  // namespace
-
-uint8_t EncodeTimeout(uint32_t ms) {
-  auto nearest = [](double x) { return static_cast<uint32_t>(x + 0.5); };
-  if (ms <= 150) return static_cast<uint8_t>(ms);
-  if (ms <= 15000) return static_cast<uint8_t>((nearest(ms / 150.0) + 149) % 256);
-  if (ms <= 105000) return static_cast<uint8_t>((nearest(ms / 15000.0) + 248) % 256);
-  return static_cast<uint8_t>(ms & 0xFF);
-}
-
-int32_t DecodeTimeout(uint8_t code) {
-  if (code <= 150) return code;
-  if (code <= 249) return (code - 149) * 150;
-  return (code - 248) * 15000;
-}
 
 std::string FitBytes(std::string bytes, size_t n) {
   bytes.resize(n, '\0');
@@ -83,51 +71,37 @@ int32_t TVarnDrv::InterruptTest() {
 }
 
 int32_t TVarnDrv::PrintWideString() {
-  std::string p = Payload(protocol::cmd::PrintWideString);
-  PutByte(p, 0x02);
-  p += FitString(20, 6);
-  return SendCommand(p);
+  return SendCommand(protocol::PrintStringRequest(protocol::cmd::PrintWideString,
+                                                  protocol::kReceiptRibbon, FitString(20, 6)));
 }
 
 int32_t TVarnDrv::PrintString() {
-  std::string p = Payload(protocol::cmd::PrintString);
-  PutByte(p, 0x02);
-  p += FitString(40, 6);
-  return SendCommand(p);
+  return SendCommand(protocol::PrintStringRequest(protocol::cmd::PrintString,
+                                                  protocol::kReceiptRibbon, FitString(40, 6)));
 }
 
 int32_t TVarnDrv::PrintStringWithFont() {
   if (!InByte(m_fontType)) return RangeError();
-  std::string p = Payload(protocol::cmd::PrintStringWithFont);
-  PutByte(p, 0x02);
-  PutByte(p, static_cast<uint32_t>(m_fontType));
-  p += FitString(40, 7);
-  return SendCommand(p);
+  return SendCommand(protocol::PrintStringWithFontRequest(protocol::kReceiptRibbon, U8(m_fontType),
+                                                          FitString(40, 7)));
 }
 
 int32_t TVarnDrv::SetExchangeParam() {
-  const uint8_t code = EncodeTimeout(static_cast<uint32_t>(m_settings.Timeout));
+  const uint8_t code = protocol::EncodeTimeout(static_cast<uint32_t>(m_settings.Timeout));
   // The property shows what the device will really use.
-  m_settings.Timeout = DecodeTimeout(code);
-  std::string p = Payload(protocol::cmd::SetExchangeParam);
-  PutByte(p, m_portNumber);
-  PutByte(p, static_cast<uint32_t>(m_settings.BaudRate));
-  PutByte(p, code);
-  return SendCommand(p);
+  m_settings.Timeout = protocol::DecodeTimeout(code);
+  return SendCommand(
+      protocol::SetExchangeParamRequest(m_portNumber, U8(m_settings.BaudRate), code));
 }
 
 int32_t TVarnDrv::GetExchangeParam() {
   if (m_portNumber > 32) return RangeError();
-  std::string p = Payload(protocol::cmd::GetExchangeParam);
-  PutByte(p, m_portNumber);
-  return SendCommand(p);
+  return SendCommand(protocol::GetExchangeParamRequest(m_portNumber));
 }
 
 int32_t TVarnDrv::Test() {
   if (!InByte(m_runningPeriod)) return RangeError();
-  std::string p = Payload(protocol::cmd::Test);
-  PutByte(p, static_cast<uint32_t>(m_runningPeriod));
-  return SendCommand(p);
+  return SendCommand(protocol::TestRequest(U8(m_runningPeriod)));
 }
 
 bool TVarnDrv::CheckTableRanges() {
@@ -164,15 +138,10 @@ int32_t TVarnDrv::WriteTableValue(bool withStruct) {
     if (m_valueOfFieldInteger < m_minValueOfField || m_valueOfFieldInteger > m_maxValueOfField)
       return RangeError(Format("Неверное значение поля (%d). Допустимые значения: %d..%d",
                                m_valueOfFieldInteger, m_minValueOfField, m_maxValueOfField));
-    for (int i = 0; i < m_fieldSize; ++i)
-      PutByte(value, static_cast<uint32_t>(m_valueOfFieldInteger) >> (8 * i));
+    value = protocol::FieldBytes(static_cast<uint32_t>(m_valueOfFieldInteger), m_fieldSize);
   }
-  std::string p = Payload(protocol::cmd::WriteTable);
-  PutByte(p, static_cast<uint32_t>(m_tableNumber));
-  PutWord(p, static_cast<uint32_t>(m_rowNumber));
-  PutByte(p, static_cast<uint32_t>(m_fieldNumber));
-  p += value;
-  return SendCommand(p);
+  return SendCommand(
+      protocol::WriteTableRequest(U8(m_tableNumber), U16(m_rowNumber), U8(m_fieldNumber), value));
 }
 
 int32_t TVarnDrv::ReadTableValue(bool withStruct) {
@@ -182,65 +151,44 @@ int32_t TVarnDrv::ReadTableValue(bool withStruct) {
     if (r != 0) return r;
   }
   if (!m_fieldType && m_fieldSize > 4) return RangeError();
-  std::string p = Payload(protocol::cmd::ReadTable);
-  PutByte(p, static_cast<uint32_t>(m_tableNumber));
-  PutWord(p, static_cast<uint32_t>(m_rowNumber));
-  PutByte(p, static_cast<uint32_t>(m_fieldNumber));
-  return SendCommand(p);
+  return SendCommand(
+      protocol::ReadTableRequest(U8(m_tableNumber), U16(m_rowNumber), U8(m_fieldNumber)));
 }
 
 int32_t TVarnDrv::GetFontMetrics() {
   if (!InByte(m_fontType))
     return RangeError(Format("Неверное значение параметра FontType (%d).", m_fontType));
-  std::string p = Payload(protocol::cmd::GetFontMetrics);
-  PutByte(p, static_cast<uint32_t>(m_fontType));
-  return SendCommand(p);
+  return SendCommand(protocol::GetFontMetricsRequest(U8(m_fontType)));
 }
 
 int32_t TVarnDrv::OpenDrawer() {
   if (!InByte(m_drawerNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::OpenDrawer);
-  PutByte(p, static_cast<uint32_t>(m_drawerNumber));
-  return SendCommand(p);
+  return SendCommand(protocol::OpenDrawerRequest(U8(m_drawerNumber)));
 }
 
 int32_t TVarnDrv::FeedDocument() {
   if (!InByte(m_stringQuantity)) return RangeError();
-  std::string p = Payload(protocol::cmd::FeedDocument);
-  PutByte(p, 0x02);
-  PutByte(p, static_cast<uint32_t>(m_stringQuantity));
-  return SendCommand(p);
+  return SendCommand(protocol::FeedDocumentRequest(protocol::kReceiptRibbon, U8(m_stringQuantity)));
 }
 
 int32_t TVarnDrv::GetTableStruct() {
   if (!InByte(m_tableNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::GetTableStruct);
-  PutByte(p, static_cast<uint32_t>(m_tableNumber));
-  return SendCommand(p);
+  return SendCommand(protocol::GetTableStructRequest(U8(m_tableNumber)));
 }
 
 int32_t TVarnDrv::GetFieldStruct() {
   if (!InByte(m_tableNumber) || !InByte(m_fieldNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::GetFieldStruct);
-  PutByte(p, static_cast<uint32_t>(m_tableNumber));
-  PutByte(p, static_cast<uint32_t>(m_fieldNumber));
-  return SendCommand(p);
+  return SendCommand(protocol::GetFieldStructRequest(U8(m_tableNumber), U8(m_fieldNumber)));
 }
 
 int32_t TVarnDrv::LoadLineData() {
   if (!InWord(m_lineNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::LoadLineData);
-  PutByte(p, static_cast<uint32_t>(m_lineNumber));
-  p += FitBytes(m_lineData, 40);
-  return SendCommand(p);
+  return SendCommand(protocol::LoadLineDataRequest(U8(m_lineNumber), m_lineData));
 }
 
 int32_t TVarnDrv::LoadLineDataEx() {
   if (!InWord(m_lineNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::LoadLineDataEx);
-  PutWord(p, static_cast<uint32_t>(m_lineNumber));
-  p += FitBytes(m_lineData, 40);
-  return SendCommand(p);
+  return SendCommand(protocol::LoadLineDataExRequest(U16(m_lineNumber), m_lineData));
 }
 
 int32_t TVarnDrv::WideLoadLineData() {
@@ -248,9 +196,10 @@ int32_t TVarnDrv::WideLoadLineData() {
   const int32_t number = m_lineNumber;
   int32_t result = 0;
   // length div 40 + 1 parts: a multiple of 40 (or nothing) ends with an empty part.
-  for (size_t i = 0; i <= data.size() / 40; ++i) {
+  constexpr size_t n = protocol::kLineBytes;
+  for (size_t i = 0; i <= data.size() / n; ++i) {
     m_lineNumber = number + static_cast<int32_t>(i);
-    m_lineData = i * 40 < data.size() ? data.substr(i * 40, 40) : std::string();
+    m_lineData = i * n < data.size() ? data.substr(i * n, n) : std::string();
     result = RunMethod("LoadLineDataEx", &TVarnDrv::LoadLineDataEx);
     if (result != 0) break;
   }
@@ -261,18 +210,12 @@ int32_t TVarnDrv::WideLoadLineData() {
 
 int32_t TVarnDrv::Draw() {
   if (!InByte(m_firstLineNumber) || !InByte(m_lastLineNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::Draw);
-  PutByte(p, static_cast<uint32_t>(m_firstLineNumber));
-  PutByte(p, static_cast<uint32_t>(m_lastLineNumber));
-  return SendCommand(p);
+  return SendCommand(protocol::DrawRequest(U8(m_firstLineNumber), U8(m_lastLineNumber)));
 }
 
 int32_t TVarnDrv::DrawEx() {
   if (!InWord(m_firstLineNumber) || !InWord(m_lastLineNumber)) return RangeError();
-  std::string p = Payload(protocol::cmd::DrawEx);
-  PutWord(p, static_cast<uint32_t>(m_firstLineNumber));
-  PutWord(p, static_cast<uint32_t>(m_lastLineNumber));
-  return SendCommand(p);
+  return SendCommand(protocol::DrawExRequest(U16(m_firstLineNumber), U16(m_lastLineNumber)));
 }
 
 int32_t TVarnDrv::PrintBarCode() {
@@ -293,14 +236,11 @@ int32_t TVarnDrv::PrintBarCode() {
   // rather than cut to another number.
   constexpr uint64_t kLargest = (uint64_t{1} << 40) - 1;
   if ((negative && magnitude != 0) || magnitude > kLargest) return RangeError();
-  const uint64_t value = magnitude;
-  std::string p = Payload(protocol::cmd::PrintBarCode);
-  for (int b = 0; b < 5; ++b) PutByte(p, static_cast<uint32_t>(value >> (8 * b)));
-  return SendCommand(p);
+  return SendCommand(protocol::PrintBarCodeRequest(magnitude));
 }
 
 int32_t TVarnDrv::GetDeviceMetrics() {
-  return SendCommand(std::string(1, static_cast<char>(protocol::cmd::GetDeviceMetrics)));
+  return SendCommand(protocol::GetDeviceMetricsRequest());
 }
 
 int32_t TVarnDrv::ExchangeBytes() {

@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/text.h"
+#include "protocol/exchange.h"
 #include "remote/local_server.h"
 
 namespace varn {
@@ -28,8 +29,8 @@ bool IsThisComputer(const std::string& name, const std::string& hostName) {
 }
 
 int32_t BaudRateValue(int32_t code) {
-  static constexpr int32_t kRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-  return code >= 0 && code < 7 ? kRates[code] : 2400;
+  return code >= 0 && code < protocol::kBaudCodeCount ? protocol::kBaudRates[code]
+                                                      : protocol::kBaudRates[0];
 }
 
 bool TVarnDrv::IsServerConnected() {

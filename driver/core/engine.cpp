@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <optional>
 
-#include "driver/core/errors.h"
 #include "driver/core/server_link.h"
 #include "driver/core/varn_drv.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
 #include "protocol/commands.h"
+#include "protocol/exchange.h"
 #include "protocol/frame.h"
 
 namespace varn {
@@ -20,24 +21,11 @@ constexpr const char* kRangeError = "Параметр вне диапазона.
 constexpr const char* kWrongLength = "Неверная длина ответа.";
 constexpr const char* kConnectionError = "Ошибка подключения.";
 
-void CheckAnswerLength(std::string_view data, size_t n) {
-  if (data.size() < n) throw EDriverError(rc::kWrongLength, kWrongLength);
-}
-
-uint8_t Byte(std::string_view data, size_t i) {
-  return static_cast<uint8_t>(data[i]);
-}
-
-uint32_t LittleEndian(std::string_view data, size_t offset, size_t count) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < count && i < 4; ++i) v |= uint32_t{Byte(data, offset + i)} << (8 * i);
-  return v;
-}
-
-std::u16string TrimmedText(std::string_view bytes) {
-  size_t end = bytes.size();
-  while (end > 0 && bytes[end - 1] == ' ') --end;
-  return Cp1251ToUtf16(bytes.substr(0, end));
+// The decoded answer, or the driver's error for one too short to hold it.
+template <typename T>
+T Need(std::optional<T> decoded) {
+  if (!decoded) throw EDriverError(rc::kWrongLength, kWrongLength);
+  return *std::move(decoded);
 }
 
 // What the result rule needs to know of a failure.
@@ -202,100 +190,93 @@ int32_t TVarnDrv::Exchange(const std::string* payload, std::string frame) {
 }
 
 int32_t TVarnDrv::ParseAnswer(const std::string& answer) {
-  CheckAnswerLength(answer, 2);
-  const uint8_t cmd = Byte(answer, 0);
-  const uint8_t err = Byte(answer, 1);
-  if (err != 0) throw EDriverError(err, DeviceErrorText(err));
-  const std::string_view data = std::string_view(answer).substr(2);
-  switch (cmd) {
-    case protocol::cmd::GetShortECRStatus:
-      CheckAnswerLength(data, 7);
-      m_ecrFlags = static_cast<uint16_t>(LittleEndian(data, 1, 2));
-      m_ecrMode = Byte(data, 3);
-      m_voltageByte = data.size() > 7 ? Byte(data, 7) : 0;
+  const protocol::AnswerHead head = Need(protocol::SplitAnswer(answer));
+  if (head.error != 0) throw EDriverError(head.error, protocol::DeviceErrorText(head.error));
+  const std::string_view data = head.data;
+  switch (head.code) {
+    case protocol::cmd::GetShortECRStatus: {
+      const protocol::ShortStatus s = Need(protocol::DecodeShortStatus(data));
+      m_ecrFlags = s.flags;
+      m_ecrMode = s.mode;
+      m_voltageByte = s.voltage;
       break;
-    case protocol::cmd::GetECRStatus:
-      CheckAnswerLength(data, 16);
-      m_softMajor = Byte(data, 1);
-      m_softMinor = Byte(data, 2);
-      m_ecrBuild = static_cast<uint16_t>(LittleEndian(data, 3, 2));
-      m_softDay = Byte(data, 5);
-      m_softMonth = Byte(data, 6);
-      m_softYear = Byte(data, 7);
-      m_logicalNumber = Byte(data, 8);
-      m_ecrFlags = static_cast<uint16_t>(LittleEndian(data, 11, 2));
-      m_ecrMode = Byte(data, 13);
-      m_portNumber = Byte(data, 15);
+    }
+    case protocol::cmd::GetECRStatus: {
+      const protocol::Status s = Need(protocol::DecodeStatus(data));
+      m_softMajor = static_cast<uint8_t>(s.versionMajor);
+      m_softMinor = static_cast<uint8_t>(s.versionMinor);
+      m_ecrBuild = s.build;
+      m_softDay = s.day;
+      m_softMonth = s.month;
+      m_softYear = s.year;
+      m_logicalNumber = s.logicalNumber;
+      m_ecrFlags = s.flags;
+      m_ecrMode = s.mode;
+      m_portNumber = s.portNumber;
       break;
-    case protocol::cmd::GetExchangeParam:
-      CheckAnswerLength(data, 2);
-      m_settings.BaudRate = Byte(data, 0);
-      m_settings.Timeout = DecodeTimeout(Byte(data, 1));
+    }
+    case protocol::cmd::GetExchangeParam: {
+      const protocol::ExchangeParam p = Need(protocol::DecodeExchangeParam(data));
+      m_settings.BaudRate = p.baudCode;
+      m_settings.Timeout = protocol::DecodeTimeout(p.timeoutCode);
       break;
-    case protocol::cmd::ReadTable:
-      CheckAnswerLength(data, m_fieldSize);
+    }
+    case protocol::cmd::ReadTable: {
+      const std::string_view value = Need(protocol::DecodeFieldValue(data, m_fieldSize));
       if (m_fieldType) {
-        const std::string_view value = data.substr(0, m_fieldSize);
-        m_valueOfFieldString = Cp1251ToUtf16(value.substr(0, value.find('\0')));
+        m_valueOfFieldString = Cp1251ToUtf16(protocol::FieldText(value));
       } else {
         // A wider integer than the property holds is refused, not cut.
         if (m_fieldSize > 4) throw EDriverError(rc::kRangeError, kRangeError);
-        m_valueOfFieldInteger = static_cast<int32_t>(LittleEndian(data, 0, m_fieldSize));
-      }
-      break;
-    case protocol::cmd::GetTableStruct:
-      CheckAnswerLength(data, 43);
-      m_tableName = TrimmedText(data.substr(0, 40));
-      m_rowNumber = static_cast<int32_t>((static_cast<uint32_t>(m_rowNumber) & 0xFFFF0000u) |
-                                         LittleEndian(data, 40, 2));
-      m_fieldNumber = Byte(data, 42);
-      break;
-    case protocol::cmd::GetFieldStruct: {
-      CheckAnswerLength(data, 42);
-      const bool isString = Byte(data, 40) != 0;
-      const uint8_t size = Byte(data, 41);
-      // The limits follow the name only for integer fields; never read past the answer.
-      if (!isString) CheckAnswerLength(data, 42 + 2 * size_t{size});
-      m_fieldName = TrimmedText(data.substr(0, 40));
-      m_fieldType = isString;
-      m_fieldSize = size;
-      if (!isString) {
-        m_minValueOfField = static_cast<int32_t>(LittleEndian(data, 42, size));
-        m_maxValueOfField = static_cast<int32_t>(LittleEndian(data, 42 + size, size));
+        m_valueOfFieldInteger = static_cast<int32_t>(protocol::FieldInteger(value));
       }
       break;
     }
-    case protocol::cmd::GetFontMetrics:
-      CheckAnswerLength(data, 5);
-      m_printWidth = static_cast<uint16_t>(LittleEndian(data, 0, 2));
-      m_charWidth = Byte(data, 2);
-      m_charHeight = Byte(data, 3);
-      m_fontCount = Byte(data, 4);
+    case protocol::cmd::GetTableStruct: {
+      const protocol::TableStruct t = Need(protocol::DecodeTableStruct(data));
+      m_tableName = Cp1251ToUtf16(t.name);
+      m_rowNumber =
+          static_cast<int32_t>((static_cast<uint32_t>(m_rowNumber) & 0xFFFF0000u) | t.rows);
+      m_fieldNumber = t.fields;
       break;
-    case protocol::cmd::GetDeviceMetrics:
-      CheckAnswerLength(data, 6);
-      m_uMajorType = Byte(data, 0);
-      m_uMinorType = Byte(data, 1);
-      m_uMajorProtocolVersion = Byte(data, 2);
-      m_uMinorProtocolVersion = Byte(data, 3);
-      m_uModel = Byte(data, 4);
-      m_uCodePage = Byte(data, 5);
-      m_uDescription = Cp1251ToUtf16(data.substr(6, 255));
+    }
+    case protocol::cmd::GetFieldStruct: {
+      const protocol::FieldStruct f = Need(protocol::DecodeFieldStruct(data));
+      m_fieldName = Cp1251ToUtf16(f.name);
+      m_fieldType = f.isString;
+      m_fieldSize = f.size;
+      if (!f.isString) {
+        m_minValueOfField = static_cast<int32_t>(f.min);
+        m_maxValueOfField = static_cast<int32_t>(f.max);
+      }
       break;
-    case protocol::cmd::PrintWideString:
-    case protocol::cmd::Beep:
-    case protocol::cmd::PrintString:
-    case protocol::cmd::Test:
-    case protocol::cmd::OpenDrawer:
-    case protocol::cmd::FeedDocument:
-    case protocol::cmd::InterruptTest:
-    case protocol::cmd::PrintStringWithFont:
-    case protocol::cmd::LoadLineData:
-    case protocol::cmd::Draw:
-    case protocol::cmd::PrintBarCode:
-      CheckAnswerLength(data, 1);
+    }
+    case protocol::cmd::GetFontMetrics: {
+      const protocol::FontMetrics f = Need(protocol::DecodeFontMetrics(data));
+      m_printWidth = f.printWidth;
+      m_charWidth = f.charWidth;
+      m_charHeight = f.charHeight;
+      m_fontCount = f.fontCount;
+      break;
+    }
+    case protocol::cmd::GetDeviceMetrics: {
+      const protocol::DeviceMetrics d = Need(protocol::DecodeDeviceMetrics(data));
+      m_uMajorType = d.majorType;
+      m_uMinorType = d.minorType;
+      m_uMajorProtocolVersion = d.majorProtocolVersion;
+      m_uMinorProtocolVersion = d.minorProtocolVersion;
+      m_uModel = d.model;
+      m_uCodePage = d.codePage;
+      m_uDescription = Cp1251ToUtf16(d.description);
+      break;
+    }
+    // Their answers carry the operator's number too, but the driver has
+    // always taken them without it.
+    case protocol::cmd::DrawEx:
+    case protocol::cmd::LoadLineDataEx:
       break;
     default:
+      if (protocol::ConfirmsWithOperator(head.code)) Need(protocol::DecodeOperator(data));
       break;
   }
   return ClearResult();
@@ -322,13 +303,7 @@ std::string SummaryBytes(const std::string& summary) {
   int nibbles = 0;
   unsigned value = 0;
   for (char c : summary) {
-    int digit = -1;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
+    const int digit = HexDigitValue(c);
     if (digit < 0) {
       nibbles = 0;
       continue;

@@ -2,22 +2,22 @@
 // command per row, each through the automation method with its log lines.
 #include <algorithm>
 
-#include "driver/core/varn_drv.h"
 #include "driver/base/bitmap.h"
+#include "driver/core/varn_drv.h"
 #include "platform/text.h"
+#include "protocol/graphics.h"
 
 namespace varn {
 namespace {
 
-constexpr int kLineDots = 320;  // 40 bytes
-constexpr int kLoadBitmapRows = 200;
-constexpr int kLoadBitmapExRows = 1200;
+constexpr int kLoadBitmapRows = protocol::kLoadLineDataLines;
+constexpr int kLoadBitmapExRows = protocol::kGraphicsLines;
 
 }  // namespace
 
 int32_t TVarnDrv::LoadFile(const std::u16string& fileName, const char* loadName,
                            int32_t (TVarnDrv::*load)(), int rowLimit) {
-  const TMonoBitmap bitmap = LoadBmpFile(Utf16ToUtf8(fileName), {kLineDots, rowLimit});
+  const TMonoBitmap bitmap = LoadBmpFile(Utf16ToUtf8(fileName), {protocol::kLineDots, rowLimit});
   return BitmapToLines(bitmap, loadName, load, rowLimit);
 }
 
@@ -47,20 +47,18 @@ int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,
     }
   } restore{*this, m_lineData, m_lineNumber};
 
-  const int h = std::min(bitmap.height, rowLimit);
-  const int w = std::min(bitmap.width, kLineDots);
   // Set before the first row goes out: they change even when a row fails.
   m_firstLineNumber = 1;
-  m_lastLineNumber = h;
+  m_lastLineNumber = DeviceLineCount(bitmap, rowLimit);
   int32_t result = 0;
-  for (int y = 0; y < h; ++y) {
+  SendDeviceLines(bitmap, rowLimit, [&](int line, const std::string& bytes) {
     // Line memory counts from 0, the print range from 1: rows 0..h-1 are
-    // what Draw prints for the range 1..h left above.
-    m_lineNumber = y;
-    m_lineData = DeviceLineBytes(bitmap, y, w);
+    // what Draw prints for the range 1..h set above.
+    m_lineNumber = line;
+    m_lineData = bytes;
     result = RunMethod(loadName, load);
-    if (result != 0) break;
-  }
+    return result == 0;
+  });
   return result;
 }
 

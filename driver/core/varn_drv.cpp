@@ -13,6 +13,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "protocol/answers.h"
 #include "remote/connection.h"
 
 namespace varn {
@@ -234,14 +235,7 @@ double TVarnDrv::ECRSoftDate() const {
 }
 
 std::u16string TVarnDrv::ECRModeDescription() const {
-  switch (m_ecrMode) {
-    case 0:
-      return u"Рабочий режим";
-    case 10:
-      return u"Тестовый прогон";
-    default:
-      return u"Неизвестный режим устройства";
-  }
+  return U16(std::string(protocol::ModeText(m_ecrMode)));
 }
 
 double TVarnDrv::PowerSourceVoltage() const {
@@ -375,7 +369,7 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       P(60, "FieldType", VT_BOOL, "ТипПоля", [](D& d, const Variant& v) { d.m_fieldType = v.ToBool(); }),
       G(61, "FirstLineNumber", VT_I4, "НомерПервойЛинии", [](D& d) { return Int(d.m_firstLineNumber); }),
       P(61, "FirstLineNumber", VT_I4, "НомерПервойЛинии", [](D& d, const Variant& v) { d.m_firstLineNumber = v.ToInt32(); }),
-      G(62, "IsDrawerOpen", VT_BOOL, "ДенежныйЯщикОткрыт", [](D& d) { return Variant((d.m_ecrFlags & (1u << 11)) != 0); }),
+      G(62, "IsDrawerOpen", VT_BOOL, "ДенежныйЯщикОткрыт", [](D& d) { return Variant((d.m_ecrFlags & protocol::flag::kDrawerOpen) != 0); }),
       G(63, "LastLineNumber", VT_I4, "НомерПоследнейЛинии", [](D& d) { return Int(d.m_lastLineNumber); }),
       P(63, "LastLineNumber", VT_I4, "НомерПоследнейЛинии", [](D& d, const Variant& v) { d.m_lastLineNumber = v.ToInt32(); }),
       G(64, "LineData", VT_BSTR, "ГрафическаяИнформация", [](D& d) { return Text(Bytes(d.m_lineData)); }),
@@ -387,8 +381,8 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(68, "MINValueOfField", VT_I4, "МинимальноеЗначениеПоля", [](D& d) { return Int(d.m_minValueOfField); }),
       G(69, "PortNumber", VT_I4, "НомерПорта", [](D& d) { return Int(d.m_portNumber); }),
       P(69, "PortNumber", VT_I4, "НомерПорта", [](D& d, const Variant& v) { d.m_portNumber = static_cast<uint8_t>(v.ToInt32()); }),
-      G(70, "ReceiptRibbonLever", VT_BOOL, "РычагТермоголовкиЧекЛенты", [](D& d) { return Variant((d.m_ecrFlags & (1u << 9)) != 0); }),
-      G(71, "ReceiptRibbonOpticalSensor", VT_BOOL, "ОптичДатчикЧековойЛенты", [](D& d) { return Variant((d.m_ecrFlags & (1u << 7)) != 0); }),
+      G(70, "ReceiptRibbonLever", VT_BOOL, "РычагТермоголовкиЧекЛенты", [](D& d) { return Variant((d.m_ecrFlags & protocol::flag::kLeverDown) != 0); }),
+      G(71, "ReceiptRibbonOpticalSensor", VT_BOOL, "ОптичДатчикЧековойЛенты", [](D& d) { return Variant((d.m_ecrFlags & protocol::flag::kReceiptPaper) != 0); }),
       // The result itself is read without a log line: reading it must not change the log.
       Get<D>(72, "ResultCode", VT_I4, "Результат", [](D& d, Args) { return Int(d.m_resultCode); }),
       Get<D>(73, "ResultCodeDescription", VT_BSTR, "ОписаниеРезультата", [](D& d, Args) { return Text(U16(d.m_resultText)); }),

@@ -265,9 +265,8 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   bool m_droppingOnPurpose = false;
 };
 
-// Decoding and encoding helpers of the command set, shared with tests.
-uint8_t EncodeTimeout(uint32_t ms);
-int32_t DecodeTimeout(uint8_t code);
+// Helpers of the command set, shared with tests. BaudRateValue: the rate
+// of a baud-rate code, 2400 for a code the device has no rate for.
 int32_t BaudRateValue(int32_t code);
 std::string FitBytes(std::string bytes, size_t n);
 // The bytes an exchange summary lists ("02 | 03 | 11 | 00 | 2A | 38").

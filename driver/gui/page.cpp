@@ -21,6 +21,7 @@
 #include "driver/gui/params.h"
 #include "driver/services/operations.h"
 #include "platform/errors.h"
+#include "protocol/exchange.h"
 
 namespace varn::gui {
 namespace {
@@ -134,7 +135,7 @@ void TfmPage::BuildControls() {
   cbComNumber = static_cast<QComboBox*>(named(new QComboBox, "cbComNumber"));
   for (int n = 1; n <= 32; ++n) cbComNumber->addItem(QString("COM %1").arg(n), n);
   cbBaudRate = static_cast<QComboBox*>(named(new QComboBox, "cbBaudRate"));
-  cbBaudRate->addItems({"2400", "4800", "9600", "19200", "38400", "57600", "115200"});
+  for (const int32_t rate : protocol::kBaudRates) cbBaudRate->addItem(QString::number(rate));
   edtTimeout = static_cast<QLineEdit*>(named(new QLineEdit, "edtTimeout"));
   edtTimeout->setMaxLength(10);
   edtTimeout->installEventFilter(new TLetterFilter(edtTimeout));

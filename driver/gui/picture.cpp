@@ -10,17 +10,17 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "driver/base/bitmap.h"
 #include "driver/gui/dialogs.h"
 #include "driver/gui/gui_common.h"
 #include "driver/gui/picture.h"
-#include "driver/base/bitmap.h"
 #include "platform/text.h"
+#include "protocol/graphics.h"
 
 namespace varn::gui {
 namespace {
 
-constexpr int kRows = 200;  // LoadLineData's part of the line memory
-constexpr int kLineDots = 320;
+constexpr int kRows = protocol::kLoadLineDataLines;  // LoadLineData's part of the line memory
 // What the dialog keeps of a picture to show it: bounded, since a small
 // compressed file may claim any size.
 constexpr TBitmapLimits kShownLimits{4096, 4096};
@@ -132,20 +132,20 @@ void TfmPicture::OpenFile(const QString& file) {
 void TfmPicture::Download() {
   if (!m_bitmap) return;
   const TMonoBitmap& b = *m_bitmap;
-  const int h = std::min(b.height, kRows);
-  const int w = std::min(b.width, kLineDots);
+  const int h = DeviceLineCount(b, kRows);
   TDrv d(m_drv);
   {
     TDeviceSession session(d);
-    for (int y = 0; y < h; ++y) {
+    SendDeviceLines(b, kRows, [&](int y, const std::string& bytes) {
       // Row y to line y, as the driver's own loading does: the test print
       // of lines 1 to h (the print range counts from 1) prints the picture.
       d.Set(u"LineNumber", y);
-      PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(DeviceLineBytes(b, y, w))));
+      PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(bytes)));
       d.Check(u"LoadLineData");
       ProgressBar->setValue(h > 1 ? y * 100 / (h - 1) : 100);
       QApplication::processEvents();
-    }
+      return true;
+    });
   }
   ProgressBar->setValue(0);
 }

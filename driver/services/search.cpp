@@ -5,6 +5,7 @@
 #include "platform/automation/classes.h"
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "protocol/exchange.h"
 
 namespace varn {
 namespace {
@@ -41,9 +42,10 @@ std::u16string CodeAndText(int32_t code, const std::u16string& text) {
 }  // namespace
 
 std::u16string BaudRateText(int code) {
-  static constexpr const char16_t* kTexts[kSearchBaudCodes] = {
-      u"2400", u"4800", u"9600", u"19200", u"38400", u"57600", u"115200"};
-  return code >= 0 && code < kSearchBaudCodes ? kTexts[code] : u"";
+  static_assert(kSearchBaudCodes == protocol::kBaudCodeCount);
+  return code >= 0 && code < kSearchBaudCodes
+             ? Utf8ToUtf16(std::to_string(protocol::kBaudRates[code]))
+             : u"";
 }
 
 TDeviceSearch::TDeviceSearch(IDispatch& driver, ISearchList& list)

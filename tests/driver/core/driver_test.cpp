@@ -8,6 +8,7 @@
 #include "platform/process_info.h"
 #include "platform/socket.h"
 #include "platform/testing/child_process.h"
+#include "protocol/exchange.h"
 #include "remote/local_server.h"
 #include "tests/driver/core/driver_fixture.h"
 
@@ -467,12 +468,12 @@ TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {
 }
 
 TEST(DriverCodes, TimeoutsAndSummaries) {
-  EXPECT_EQ(EncodeTimeout(1000), 156);
-  EXPECT_EQ(EncodeTimeout(151), 150);
-  EXPECT_EQ(DecodeTimeout(150), 150);
-  EXPECT_EQ(EncodeTimeout(30000), 250);
-  EXPECT_EQ(DecodeTimeout(250), 30000);
-  EXPECT_EQ(DecodeTimeout(156), 1050);
+  EXPECT_EQ(protocol::EncodeTimeout(1000), 156);
+  EXPECT_EQ(protocol::EncodeTimeout(151), 150);
+  EXPECT_EQ(protocol::DecodeTimeout(150), 150);
+  EXPECT_EQ(protocol::EncodeTimeout(30000), 250);
+  EXPECT_EQ(protocol::DecodeTimeout(250), 30000);
+  EXPECT_EQ(protocol::DecodeTimeout(156), 1050);
   EXPECT_EQ(SummaryBytes("02 | 03 | 11 | 00 | 2A | 38"),
             std::string("\x02\x03\x11\x00\x2A\x38", 6));
   EXPECT_EQ(SummaryBytes(""), "");

@@ -1,6 +1,6 @@
 // The device's error texts and command names as the device's reference
 // lists them, one row a line ("decimal<TAB>hex<TAB>text" and
-// "hex<TAB>name"), kept apart from the driver's own tables so that a slip in
+// "hex<TAB>name"), kept apart from the protocol's own tables so that a slip in
 // either shows up as a difference.
 #pragma once
 
