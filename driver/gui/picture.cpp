@@ -25,32 +25,6 @@ constexpr int kRows = protocol::kLoadLineDataLines;  // LoadLineData's part of t
 // compressed file may claim any size.
 constexpr TBitmapLimits kShownLimits{4096, 4096};
 
-// ServerConnect, LockPort, Connect checked; on the way out Disconnect and
-// UnlockPort for whatever had succeeded.
-class TDeviceSession {
- public:
-  explicit TDeviceSession(TDrv& d) : m_d(d) {
-    d.Check(u"ServerConnect");
-    d.Check(u"LockPort");
-    m_locked = true;
-    d.Check(u"Connect");
-    m_connected = true;
-  }
-  ~TDeviceSession() {
-    try {
-      if (m_connected) m_d.Call(u"Disconnect");
-      if (m_locked) m_d.Call(u"UnlockPort");
-    } catch (...) {
-      // The first failure is the one reported.
-    }
-  }
-
- private:
-  TDrv& m_d;
-  bool m_locked = false;
-  bool m_connected = false;
-};
-
 }  // namespace
 
 TfmPicture::TfmPicture(QWidget* owner, IDispatch& drv) : QDialog(owner), m_drv(drv) {
@@ -133,15 +107,17 @@ void TfmPicture::Download() {
   if (!m_bitmap) return;
   const TMonoBitmap& b = *m_bitmap;
   const int h = DeviceLineCount(b, kRows);
-  TDrv d(m_drv);
+  DriverClient d(m_drv);
   {
-    TDeviceSession session(d);
+    // Disconnect and UnlockPort for whatever had succeeded; a failure of
+    // theirs is not reported over the first one.
+    DriverSession session(d);
     SendDeviceLines(b, kRows, [&](int y, const std::string& bytes) {
       // Row y to line y, as the driver's own loading does: the test print
       // of lines 1 to h (the print range counts from 1) prints the picture.
-      d.Set(u"LineNumber", y);
-      PutProperty(m_drv, u"LineData", Variant(Cp1251ToUtf16(bytes)));
-      d.Check(u"LoadLineData");
+      d.Set(dd::kLineNumber, Variant(y));
+      d.Set(dd::kLineData, Variant(Cp1251ToUtf16(bytes)));
+      d.Check(dd::kLoadLineData);
       ProgressBar->setValue(h > 1 ? y * 100 / (h - 1) : 100);
       QApplication::processEvents();
       return true;
@@ -152,11 +128,11 @@ void TfmPicture::Download() {
 
 void TfmPicture::TestPrint() {
   if (!m_bitmap) return;
-  TDrv d(m_drv);
-  TDeviceSession session(d);
-  d.Set(u"FirstLineNumber", 1);
-  d.Set(u"LastLineNumber", std::min(m_bitmap->height, kRows));
-  d.Check(u"Draw");
+  DriverClient d(m_drv);
+  DriverSession session(d);
+  d.Set(dd::kFirstLineNumber, 1);
+  d.Set(dd::kLastLineNumber, std::min(m_bitmap->height, kRows));
+  d.Check(dd::kDraw);
 }
 
 void ShowPictureDialog(QWidget* owner, IDispatch& drv) {

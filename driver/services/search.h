@@ -4,7 +4,8 @@
 // up until the device answers; what it finds goes to a list interface that
 // the search window and `varn search` implement. The caller's driver is
 // used only on the caller's thread, and only through its automation
-// interface (late-bound, by name), so nothing here links the driver.
+// interface (late-bound, through the driver client), so nothing here links
+// the driver.
 //
 //   TDeviceSearch search(*drv, list);  // reads BaudRate and ComNumber
 //   search.Start();                    // list.LineAdded/LineChanged on the worker
@@ -23,6 +24,8 @@
 #include "platform/automation/dispatch.h"
 
 namespace varn {
+
+class DriverClient;
 
 inline constexpr int kSearchFirstPort = 1;
 inline constexpr int kSearchLastPort = 32;
@@ -118,7 +121,7 @@ class TDeviceSearch {
 
  private:
   void Search();  // the worker
-  void Probe(IDispatch& drv, int port, size_t index);
+  void Probe(DriverClient& drv, int port, size_t index);
   size_t AddLine(TSearchLine line);
   void ChangeLine(size_t index, const TSearchLine& line);
 
