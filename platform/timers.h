@@ -41,6 +41,7 @@ class TTimers {
   size_t Count() const;  // timers registered
 
  private:
+  friend class TTimer;
   std::shared_ptr<timers_detail::Service> m_service;
 };
 
@@ -49,6 +50,8 @@ class TTimer {
   // Takes the next process-wide Id (the first timer is 1). Without a timer
   // service the timer can be configured but not started (std::logic_error).
   TTimer();
+  // On `service` rather than the process's current one.
+  explicit TTimer(TTimers& service);
   // Stops the timer; when it is firing on another thread, waits for that
   // firing to end, so OnTimer never runs on a destroyed owner.
   virtual ~TTimer();
@@ -75,6 +78,7 @@ class TTimer {
 
  private:
   friend struct timers_detail::Service;
+  explicit TTimer(std::shared_ptr<timers_detail::Service> service);
   void UpdateTimer();  // with m_lock held
 
   const int32_t m_id;

@@ -27,6 +27,7 @@
 #include "protocol/frame.h"
 #include "server/link/port.h"
 #include "server/settings.h"
+#include "server/context.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
 
@@ -54,8 +55,9 @@ int main(int argc, char** argv) {
   TEventLoop loop;
   TTimers timers(loop);
   std::thread mainLoop([&] { loop.Run(); });
-  RegisterVarnSrvClass();
-  ServerSettings()->LogOn = false;
+  auto context = std::make_shared<TServerContext>(timers);
+  RegisterVarnSrvClass(context);
+  context->Settings().LogOn = false;
 
   Tally bare, object;
   const std::u16string tx = Cp1251ToUtf16(kRequest);

@@ -17,6 +17,10 @@ std::u16string Text(const std::string& utf8) {
   return Utf8ToUtf16(utf8);
 }
 
+// The port server the driver talks to: its class, socket and program.
+constexpr remote::TLocalServer kPortServer{"{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}",
+                                           "VarnSrv.sock", "VarnSrv"};
+
 }  // namespace
 
 bool IsThisComputer(const std::string& name, const std::string& hostName) {
@@ -50,10 +54,9 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
   try {
     if (m_connectionType == 0 || (m_connectionType != 1 && IsThisComputer(computer, HostName()))) {
       auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
-      conn->ServerGUID = remote::kPortServerClsid;
+      conn->ServerGUID = kPortServer.Clsid;
       conn->OnClosing = closing;
-      remote::TLocalServerConnector connector;
-      connector.ServerGUID = remote::kPortServerClsid;
+      remote::TLocalServerConnector connector(kPortServer);
       connector.Open(*conn);
       m_connection = std::move(conn);
     } else {
@@ -63,7 +66,7 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
       else
         conn->SetHost(computer);
       conn->Port = m_tcpPort;
-      conn->ServerGUID = remote::kPortServerClsid;
+      conn->ServerGUID = kPortServer.Clsid;
       conn->OnClosing = closing;
       conn->Open();
       m_connection = std::move(conn);

@@ -19,8 +19,7 @@
 #include "platform/timers.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "server/clients.h"
-#include "server/ports.h"
+#include "server/context.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
 #include "tests/support/test_env.h"
@@ -71,11 +70,19 @@ class Client {
   DispatchPtr m_obj;
 };
 
-// A hold on the port list for looking inside, as the server window does.
+// The running test's server context (ServerTest makes one per test).
+TServerContext* g_context = nullptr;
+TServerContext& Context() {
+  return *g_context;
+}
+const std::shared_ptr<TServerSettings>& ServerSettings() {
+  return g_context->SharedSettings();
+}
+
+// A look inside the port list, as the server window takes it.
 class PortsView {
  public:
-  PortsView() : m_ports(TPorts::Acquire()) {}
-  ~PortsView() { TPorts::Release(); }
+  PortsView() : m_ports(Context().Ports()) {}
   TPorts* operator->() { return &m_ports; }
   // A copy of what the window would show for port `n` (nullopt: not listed).
   struct Row {
@@ -98,12 +105,13 @@ class PortsView {
 class ServerTest : public ::testing::Test {
  protected:
   ServerTest() {
+    g_context = context.get();
     ServerSettings()->ResetSettings();
     Registry reg = Registry::Default();
     reg.WriteString(kPortsKey, "COM1", device.SlavePath());
     reg.WriteString(kPortsKey, "COM2", other.SlavePath());
     reg.WriteString(kPortsKey, "COM9", env.Path("no-such-device"));
-    RegisterVarnSrvClass();
+    RegisterVarnSrvClass(context);
   }
   ~ServerTest() override { ServerSettings()->ResetSettings(); }
 
@@ -124,6 +132,8 @@ class ServerTest : public ::testing::Test {
   // Both answer at 4800 baud only; at any other speed they are silent.
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // COM1
   emu::EmulatedDevice other{emu::EmulatorOptions{}};   // COM2
+  // What the program's run holds: the lists, the settings, the timers.
+  std::shared_ptr<TServerContext> context = std::make_shared<TServerContext>(timers);
 };
 
 void Mute(emu::EmulatedDevice& d) {
@@ -413,7 +423,7 @@ TEST_F(ServerTest, LockOnAPortLeftBehindOutlivesItsHolderUntilAnAdminUnlock) {
 }
 
 TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReused) {
-  TClients& clients = TClients::Acquire();
+  TClients& clients = Context().Clients();
   int changes = 0;
   clients.SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   std::set<int32_t> numbers;
@@ -438,7 +448,6 @@ TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReuse
     EXPECT_GT(clients.Items(0)->ClientNumber(), *numbers.rbegin());
   }
   clients.SetOnChange(nullptr);
-  TClients::Release();
 }
 
 // --- auto-unlock -----------------------------------------------------------------
