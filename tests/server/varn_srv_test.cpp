@@ -472,6 +472,52 @@ TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
   EXPECT_EQ(b.LockPort(1).code, -18);
 }
 
+// Two servers in one process, each on its own context: the lists, the
+// numbering and the timers are the context's, whichever timer service was
+// made last; a context that has gone makes no more objects.
+TEST_F(ServerTest, EachContextHasItsOwnListsNumbersAndTimers) {
+  AutoUnlockAfter(10);
+  Client a;
+  a.Connect(1, u"app", u"pc");
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(Context().ObjectCount(), 1);
+  // A second server with its loop and timer service made after ours.
+  ManualClock otherClock;
+  TEventLoop otherLoop{otherClock};
+  TTimers otherTimers{otherLoop};
+  auto second = std::make_shared<TServerContext>(otherTimers);
+  int lastReleased = 0;
+  second->SetOnLastObjectReleased([&] { ++lastReleased; });
+  {
+    RegisterVarnSrvClass(second);
+    Client b;
+    RegisterVarnSrvClass(context);
+    b.Connect(2, u"other", u"pc");
+    EXPECT_EQ(b.LockPort(1), (Outcome{0, kOk})) << "port 1 of the other server is free";
+    EXPECT_EQ(second->Clients().Count(), 1);
+    EXPECT_EQ(Context().Clients().Count(), 1);
+    std::lock_guard list(second->Clients().ListLock());
+    EXPECT_EQ(second->Clients().Items(0)->ClientNumber(), 1) << "its own numbering";
+  }
+  EXPECT_EQ(lastReleased, 1);
+  EXPECT_EQ(second->ObjectCount(), 0);
+  EXPECT_EQ(Context().ObjectCount(), 1);
+  // Our port's countdown runs on our loop, not on the service made last.
+  Elapse();
+  Elapse(10s);
+  EXPECT_FALSE(a.Flag(kPortLocked));
+  // The other server has ended: its class makes nothing any more.
+  RegisterVarnSrvClass(second);
+  second.reset();
+  try {
+    ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
+    ADD_FAILURE() << "an object of a context that has gone";
+  } catch (const EDriverError& e) {
+    EXPECT_EQ(e.Code, CLASS_E_CLASSNOTAVAILABLE);
+  }
+  RegisterVarnSrvClass(context);
+}
+
 TEST_F(ServerTest, ZeroPortTimeoutNeverUnlocksByTime) {
   AutoUnlockAfter(0);
   Client a;
