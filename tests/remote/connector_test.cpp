@@ -86,8 +86,8 @@ TEST_F(ConnectorTest, AServerThatNeverListensFailsAfterTheLimit) {
     connector.Open(*conn);
     ADD_FAILURE() << "no error";
   } catch (const ESocketConnectionError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Сервер Варн не начал слушать " + LocalServerSocketPath(test::kSampleServer) + " за 300 мс");
+    EXPECT_EQ(std::string(e.what()), "Сервер Варн не начал слушать " +
+                                         LocalServerSocketPath(test::kSampleServer) + " за 300 мс");
   }
   EXPECT_EQ(starts, 1);
   EXPECT_FALSE(conn->Connected());
@@ -162,6 +162,22 @@ TEST_F(StandInTest, TwoDriversStartingAtOnceShareOneServerThatEndsAfterTheLastRe
   EXPECT_TRUE(ProcessIsRunning(started[0]));  // one object is still held
   conns[1].reset();
   EXPECT_TRUE(Eventually([&] { return !ProcessIsRunning(started[0]); }));
+}
+
+// A class not registered: the server's program is the one its clients
+// name, found beside the calling program; its socket is the one they name.
+TEST_F(StandInTest, AnUnregisteredServerIsTheProgramItsClientsNameBesideThem) {
+  Registry reg = Registry::Default();
+  UnregisterClass(reg, test::kSampleClsid, test::kSampleProgId);
+  const std::string program = std::filesystem::path(STAND_IN_SERVER).filename().string();
+  const TLocalServer named{test::kSampleClsid, test::kSampleServer.SocketName, program.c_str()};
+  auto conn = NewConnection();
+  TLocalServerConnector connector(named);
+  EXPECT_EQ(connector.SocketPath, env.Path("run/SampleSrv.sock"));
+  connector.Open(*conn);
+  ASSERT_TRUE(conn->Connected());
+  EXPECT_EQ(StartedServers().size(), 1u);
+  conn.reset();
 }
 
 }  // namespace
