@@ -25,7 +25,8 @@ int64_t StartRegisteredServer(const TLocalServer& server) {
     program = FileExists(beside) ? beside : FindOnPath(server.Program);
   }
   if (program.empty())
-    throw EDriverError(REGDB_E_CLASSNOTREG, std::string("Класс не зарегистрирован: ") + server.Clsid);
+    throw EDriverError(REGDB_E_CLASSNOTREG,
+                       std::string("Класс не зарегистрирован: ") + server.Clsid);
   return StartDetachedProcess(program, {"-Embedding"});
 }
 

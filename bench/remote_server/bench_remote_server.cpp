@@ -43,8 +43,8 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 #include "remote/connection.h"
-#include "server/settings.h"
 #include "server/context.h"
+#include "server/settings.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
 

@@ -16,8 +16,8 @@
 
 #include "bench/bench_util.h"
 #include "emulator/emulated_device.h"
-#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
+#include "platform/com_ports.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -25,9 +25,9 @@
 #include "platform/timers.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
+#include "server/context.h"
 #include "server/link/port.h"
 #include "server/settings.h"
-#include "server/context.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
 

@@ -24,10 +24,10 @@
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/testing/child_process.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
+#include "platform/testing/child_process.h"
 
 using namespace varn;
 

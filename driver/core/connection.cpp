@@ -18,8 +18,8 @@ std::u16string Text(const std::string& utf8) {
 }
 
 // The port server the driver talks to: its class, socket and program.
-constexpr remote::TLocalServer kPortServer{"{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}",
-                                           "VarnSrv.sock", "VarnSrv"};
+constexpr remote::TLocalServer kPortServer{"{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}", "VarnSrv.sock",
+                                           "VarnSrv"};
 
 }  // namespace
 

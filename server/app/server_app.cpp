@@ -222,8 +222,7 @@ void TServerApp::UnlockPort(int32_t number) {
 }
 
 bool TServerApp::CloseNeedsQuestion() const {
-  return m_settings->Warning &&
-         (m_context->Clients().Count() > 0 || m_context->ObjectCount() > 0);
+  return m_settings->Warning && (m_context->Clients().Count() > 0 || m_context->ObjectCount() > 0);
 }
 
 void TServerApp::Warn(const std::string& text) {

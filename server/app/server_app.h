@@ -27,8 +27,8 @@
 #include "platform/event_loop.h"
 #include "platform/timers.h"
 #include "remote/dispatcher.h"
-#include "server/app/options.h"
 #include "remote/local_server.h"
+#include "server/app/options.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
 

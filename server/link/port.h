@@ -64,8 +64,8 @@ class TPort : public TComm {
   // timer runs on (none: a port of its own, as in the link's tests and
   // benchmarks). `lines` opens the device (empty: the system's).
   explicit TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock = nullptr,
-                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr,
-                 TTimers* timers = nullptr, TLineFactory lines = {});
+                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr, TTimers* timers = nullptr,
+                 TLineFactory lines = {});
   // A port of its own on the lines of `lines`.
   TPort(std::shared_ptr<const TLinkSettings> settings, TLineFactory lines)
       : TPort(std::move(settings), nullptr, nullptr, nullptr, std::move(lines)) {}

@@ -8,8 +8,8 @@
 #include "platform/process_info.h"
 #include "platform/socket.h"
 #include "platform/testing/child_process.h"
-#include "tests/support/port_server.h"
 #include "tests/driver/core/driver_fixture.h"
+#include "tests/support/port_server.h"
 
 namespace varn::test {
 namespace {
@@ -397,9 +397,8 @@ TEST_F(DriverTest, AServerKilledMidCallGivesTheConnectionErrorInRussian) {
   registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPPort", static_cast<uint32_t>(port));
   {
     ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, env.Path("killed.out"));
-    ASSERT_TRUE(Eventually([&] {
-      return UnixSocketListenerProcessId(test::PortServerSocketPath()) == server.Pid();
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] { return UnixSocketListenerProcessId(test::PortServerSocketPath()) == server.Pid(); }));
     Driver drv;
     drv.Set(u"ConnectionType", Variant(1));
     drv.Set(u"UseIPAddress", Variant(true));

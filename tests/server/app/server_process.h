@@ -67,7 +67,8 @@ class ServerProcess {
     return Eventually([&] {
              if (!m_child.Running()) return true;
              try {
-               return UnixSocketListenerProcessId(remote::LocalServerSocketPath(kVarnSrvLocalServer)) == Pid();
+               return UnixSocketListenerProcessId(
+                          remote::LocalServerSocketPath(kVarnSrvLocalServer)) == Pid();
              } catch (const std::exception&) {
                return false;
              }
