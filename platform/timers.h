@@ -1,8 +1,9 @@
 // The timer service: timers that any thread may change and that fire on the
 // main loop's thread.
 //
-// TTimers is the one service of a process, bound to the main loop; every
-// TTimer created while it exists registers with it. A change of a timer on
+// TTimers is a service bound to a main loop; a TTimer given one registers
+// with it (the port server's ports take their server's), and one given none
+// registers with the service made last that still exists. A change of a timer on
 // any thread only posts a start or stop message to the loop, in the order of
 // the changes; the loop's thread alone starts, stops and fires the timers,
 // so a stop followed by a start always restarts the countdown.
