@@ -1,6 +1,7 @@
 #include "driver/base/devices.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "platform/text.h"
 
@@ -19,12 +20,105 @@ const RegValue& Need(const RegistryData& data, const std::string& key, const cha
   return *v;
 }
 
+// A device's subkey: its name, then these, its number, then the rest.
+constexpr TConnectionSettings::Value kDeviceHead[] = {
+    {TConnectionSettings::Field::TCPPort, "TCPPort"},
+    {TConnectionSettings::Field::IPAddress, "IPAddress"},
+};
+constexpr TConnectionSettings::Value kDeviceTail[] = {
+    {TConnectionSettings::Field::Timeout, "Timeout"},
+    {TConnectionSettings::Field::BaudRate, "Baudrate"},
+    {TConnectionSettings::Field::ComputerName, "ComputerName"},
+    {TConnectionSettings::Field::ComNumber, "ComNumber"},
+    {TConnectionSettings::Field::ConnectionType, "ConnectionType"},
+    {TConnectionSettings::Field::UseIPAddress, "UseIPAddress"},
+};
+constexpr TConnectionSettings::Value kDeviceValues[] = {
+    kDeviceHead[0], kDeviceHead[1], kDeviceTail[0], kDeviceTail[1],
+    kDeviceTail[2], kDeviceTail[3], kDeviceTail[4], kDeviceTail[5],
+};
+
 }  // namespace
 
+// --- connection settings -----------------------------------------------------------
+
+namespace {
+
+// The member a field names, handed to `use` (an int32_t, a text or a flag).
+template <class Settings, class Use>
+void WithField(Settings& s, TConnectionSettings::Field field, Use&& use) {
+  using F = TConnectionSettings::Field;
+  switch (field) {
+    case F::TCPPort:
+      return use(s.TCPPort);
+    case F::Timeout:
+      return use(s.Timeout);
+    case F::BaudRate:
+      return use(s.BaudRate);
+    case F::ComNumber:
+      return use(s.ComNumber);
+    case F::ComputerName:
+      return use(s.ComputerName);
+    case F::ConnectionType:
+      return use(s.ConnectionType);
+    case F::IPAddress:
+      return use(s.IPAddress);
+    case F::UseIPAddress:
+      return use(s.UseIPAddress);
+  }
+}
+
+template <class T>
+constexpr RegValue::Type StoredType() {
+  return std::is_same_v<T, std::u16string> ? RegValue::Type::String : RegValue::Type::Dword;
+}
+
+}  // namespace
+
+void TConnectionSettings::Read(const RegistryData& data, const std::string& key, Layout layout,
+                               bool required) {
+  // In the order of the fields, whatever order the key writes them in.
+  for (int f = 0; f <= static_cast<int>(Field::UseIPAddress); ++f) {
+    for (const Value& value : layout) {
+      if (static_cast<int>(value.field) != f) continue;
+      WithField(*this, value.field, [&](auto& member) {
+        using T = std::decay_t<decltype(member)>;
+        const RegValue* v = data.Value(key, value.name);
+        if (!v || v->type != StoredType<T>()) {
+          if (required) throw ERegistryError(key + ": no value \"" + value.name + "\"");
+          return;
+        }
+        if constexpr (std::is_same_v<T, std::u16string>)
+          member = Utf8ToUtf16(v->text);
+        else if constexpr (std::is_same_v<T, bool>)
+          member = v->dword != 0;
+        else
+          member = static_cast<int32_t>(v->dword);
+      });
+    }
+  }
+}
+
+void TConnectionSettings::Write(RegistryData& data, const std::string& key, Layout layout) const {
+  for (const Value& value : layout) {
+    WithField(*this, value.field, [&](const auto& member) {
+      using T = std::decay_t<decltype(member)>;
+      if constexpr (std::is_same_v<T, std::u16string>)
+        data.SetValue(key, value.name, {RegValue::Type::String, Utf16ToUtf8(member), 0});
+      else if constexpr (std::is_same_v<T, bool>)
+        data.SetValue(key, value.name, {RegValue::Type::Dword, {}, member ? 1u : 0u});
+      else
+        data.SetValue(key, value.name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(member)});
+    });
+  }
+}
+
+// --- the list ----------------------------------------------------------------------
+
 TDevices::TDevices(std::u16string computerName, Registry registry)
-    : LDComputerName(computerName),
-      m_computerName(std::move(computerName)),
-      m_registry(std::move(registry)) {}
+    : m_computerName(std::move(computerName)), m_registry(std::move(registry)) {
+  LD.ComputerName = m_computerName;
+}
 
 int32_t TDevices::IndexOfNumber(int32_t number) const {
   for (size_t i = 0; i < m_items.size(); ++i)
@@ -42,7 +136,7 @@ TDevice& TDevices::Add() {
   TDevice device;
   device.Number = GetFreeLDNumber();
   device.Name = u"Устройство №" + Utf8ToUtf16(std::to_string(device.Number));
-  device.ComputerName = m_computerName;
+  device.Settings.ComputerName = m_computerName;
   m_items.push_back(std::move(device));
   m_modified = true;
   return m_items.back();
@@ -68,24 +162,11 @@ void TDevices::Load() {
     if (!m_keyMissing) {
       for (const std::string& name : data.SubKeys(kLogicalDevicesKey)) {
         const std::string key = std::string(kLogicalDevicesKey) + "\\" + name;
-        auto dword = [&](const char* value) {
-          return static_cast<int32_t>(Need(data, key, value, RegValue::Type::Dword).dword);
-        };
-        auto text = [&](const char* value) {
-          return Utf8ToUtf16(Need(data, key, value, RegValue::Type::String).text);
-        };
         // Read over the defaults one by one: a value missing keeps the rest.
         TDevice& d = Add();
-        d.Number = dword("Number");
-        d.Name = text("Name");
-        d.TCPPort = dword("TCPPort");
-        d.Timeout = dword("Timeout");
-        d.Baudrate = dword("Baudrate");
-        d.ComNumber = dword("ComNumber");
-        d.ComputerName = text("ComputerName");
-        d.ConnectionType = dword("ConnectionType");
-        d.IPAddress = text("IPAddress");
-        d.UseIPAddress = dword("UseIPAddress") != 0;
+        d.Number = static_cast<int32_t>(Need(data, key, "Number", RegValue::Type::Dword).dword);
+        d.Name = Utf8ToUtf16(Need(data, key, "Name", RegValue::Type::String).text);
+        d.Settings.Read(data, key, kDeviceValues, true);
       }
     }
     complete = true;
@@ -128,22 +209,10 @@ void TDevices::WriteTo(RegistryData& data) const {
   for (size_t i = 0; i < m_items.size(); ++i) {
     const TDevice& d = m_items[i];
     const std::string key = SubKey(i);
-    auto dword = [&](const char* name, int32_t v) {
-      data.SetValue(key, name, {RegValue::Type::Dword, {}, static_cast<uint32_t>(v)});
-    };
-    auto text = [&](const char* name, const std::u16string& v) {
-      data.SetValue(key, name, {RegValue::Type::String, Utf16ToUtf8(v), 0});
-    };
-    text("Name", d.Name);
-    dword("TCPPort", d.TCPPort);
-    text("IPAddress", d.IPAddress);
-    dword("Number", d.Number);
-    dword("Timeout", d.Timeout);
-    dword("Baudrate", d.Baudrate);
-    text("ComputerName", d.ComputerName);
-    dword("ComNumber", d.ComNumber);
-    dword("ConnectionType", d.ConnectionType);
-    dword("UseIPAddress", d.UseIPAddress ? 1 : 0);
+    data.SetValue(key, "Name", {RegValue::Type::String, Utf16ToUtf8(d.Name), 0});
+    d.Settings.Write(data, key, kDeviceHead);
+    data.SetValue(key, "Number", {RegValue::Type::Dword, {}, static_cast<uint32_t>(d.Number)});
+    d.Settings.Write(data, key, kDeviceTail);
   }
 }
 
@@ -151,33 +220,19 @@ void TDevices::WriteTo(RegistryData& data) const {
 
 bool TDevices::BufferValid() const {
   // Compared as unsigned, so negative values fail too.
-  return static_cast<uint32_t>(LDBaudrate) <= 9 && static_cast<uint32_t>(LDComNumber) - 1 < 32 &&
-         static_cast<uint32_t>(LDConnectionType) <= 2 && LDTCPPort >= 1;
+  return static_cast<uint32_t>(LD.BaudRate) <= 9 && static_cast<uint32_t>(LD.ComNumber) - 1 < 32 &&
+         static_cast<uint32_t>(LD.ConnectionType) <= 2 && LD.TCPPort >= 1;
 }
 
 void TDevices::CopyBufferTo(TDevice& d) const {
   d.Name = LDName;
-  d.TCPPort = LDTCPPort;
-  d.Timeout = LDTimeout;
-  d.Baudrate = LDBaudrate;
-  d.ComNumber = LDComNumber;
-  d.IPAddress = LDIPAddress;
-  d.ComputerName = LDComputerName;
-  d.ConnectionType = LDConnectionType;
-  d.UseIPAddress = LDUseIPAddress;
+  d.Settings = LD;
 }
 
 void TDevices::LoadBufferFrom(const TDevice& d) {
   LDName = d.Name;
   LDNumber = d.Number;
-  LDTCPPort = d.TCPPort;
-  LDTimeout = d.Timeout;
-  LDBaudrate = d.Baudrate;
-  LDComNumber = d.ComNumber;
-  LDIPAddress = d.IPAddress;
-  LDComputerName = d.ComputerName;
-  LDConnectionType = d.ConnectionType;
-  LDUseIPAddress = d.UseIPAddress;
+  LD = d.Settings;
 }
 
 bool TDevices::AddLD() {

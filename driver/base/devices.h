@@ -6,7 +6,7 @@
 //
 //   TDevices devices(u"kassa1");
 //   devices.Load();                       // silent: a bad key loads less
-//   devices.LDName = u"Зал";  devices.LDTCPPort = 211;  devices.LDComNumber = 2;
+//   devices.LDName = u"Зал";  devices.LD.TCPPort = 211;  devices.LD.ComNumber = 2;
 //   if (devices.AddLD()) ...              // saved; LDNumber is its number
 //
 // Saving deletes the key and writes it again in one locked rewrite of the
@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,18 +29,57 @@ inline constexpr const char* kLogicalDevicesKey =
 // The devices dialog offers no more than this; AddLD keeps every caller to it.
 inline constexpr size_t kMaxLogicalDevices = 99;
 
+// How the driver reaches one device: the port server's computer and how to
+// connect to it, the port and its line settings. The driver's own settings,
+// every logical device and the LD buffer are each one of these.
+struct TConnectionSettings {
+  int32_t TCPPort = 211;  // of the remote server (connection by socket)
+  int32_t Timeout = 100;  // the byte time-out in milliseconds
+  int32_t BaudRate = 1;   // baud-rate code, as the driver's BaudRate
+  int32_t ComNumber = 1;  // 1 = COM1
+  std::u16string ComputerName;
+  int32_t ConnectionType = 0;  // 0 local, 1 TCP, 2 remote by name
+  std::u16string IPAddress;
+  bool UseIPAddress = false;
+
+  enum class Field {
+    TCPPort,
+    Timeout,
+    BaudRate,
+    ComNumber,
+    ComputerName,
+    ConnectionType,
+    IPAddress,
+    UseIPAddress
+  };
+  // One stored value: which field, under which name.
+  struct Value {
+    Field field;
+    const char* name;
+  };
+  // The values of one registry key, in the order they are written there
+  // (stored files keep their names, types and order).
+  using Layout = std::span<const Value>;
+
+  // Reads the values `layout` names, in the order of the fields above. A
+  // value missing or of another type: with `required` raises ERegistryError
+  // (the fields read before it keep what they read), else leaves its field.
+  void Read(const RegistryData& data, const std::string& key, Layout layout, bool required);
+  void Write(RegistryData& data, const std::string& key, Layout layout) const;
+};
+
+// A new logical device (and the LD buffer) has no socket port yet.
+inline TConnectionSettings NewDeviceSettings() {
+  TConnectionSettings s;
+  s.TCPPort = 0;
+  return s;
+}
+
 class TDevice {
  public:
   std::u16string Name;
   int32_t Number = 0;
-  int32_t TCPPort = 0;    // of the remote server (connection by socket)
-  int32_t Timeout = 100;  // the byte time-out in milliseconds
-  int32_t Baudrate = 1;   // baud-rate code, as the driver's BaudRate
-  int32_t ComNumber = 1;  // 1 = COM1
-  std::u16string IPAddress;
-  std::u16string ComputerName;
-  bool UseIPAddress = false;
-  int32_t ConnectionType = 0;
+  TConnectionSettings Settings = NewDeviceSettings();
 };
 
 class TDevices {
@@ -83,14 +123,7 @@ class TDevices {
   std::u16string LDName;
   int32_t LDIndex = 0;  // a position in the list, not checked when set
   int32_t LDNumber = 0;
-  int32_t LDTCPPort = 0;
-  int32_t LDTimeout = 100;
-  int32_t LDBaudrate = 1;
-  int32_t LDComNumber = 1;
-  std::u16string LDIPAddress;
-  std::u16string LDComputerName;  // this computer's name
-  int32_t LDConnectionType = 0;
-  bool LDUseIPAddress = false;
+  TConnectionSettings LD = NewDeviceSettings();  // ComputerName: this computer's name
 
  private:
   bool BufferValid() const;

@@ -106,12 +106,12 @@ int32_t TVarnDrv::PrintStringWithFont() {
 }
 
 int32_t TVarnDrv::SetExchangeParam() {
-  const uint8_t code = EncodeTimeout(static_cast<uint32_t>(m_timeout));
+  const uint8_t code = EncodeTimeout(static_cast<uint32_t>(m_settings.Timeout));
   // The property shows what the device will really use.
-  m_timeout = DecodeTimeout(code);
+  m_settings.Timeout = DecodeTimeout(code);
   std::string p = Payload(protocol::cmd::SetExchangeParam);
   PutByte(p, m_portNumber);
-  PutByte(p, static_cast<uint32_t>(m_baudRate));
+  PutByte(p, static_cast<uint32_t>(m_settings.BaudRate));
   PutByte(p, code);
   return SendCommand(p);
 }

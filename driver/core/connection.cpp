@@ -40,10 +40,59 @@ bool TVarnDrv::IsServerConnected() {
   return Logged("IsServerConnected", [&] { return Variant(m_server != nullptr); }).ToBool();
 }
 
-std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
+namespace {
+
+class TRemoteServerConnection : public IServerConnection {
+ public:
+  explicit TRemoteServerConnection(std::unique_ptr<remote::TkxStreamedConnection> connection)
+      : m_connection(std::move(connection)),
+        m_server(std::make_shared<TServerLink>(m_connection->ServerObject())) {}
+  std::shared_ptr<IServerLink> Server() override { return m_server; }
+
+ private:
+  std::unique_ptr<remote::TkxStreamedConnection> m_connection;
+  std::shared_ptr<IServerLink> m_server;
+};
+
+class TRemoteServerConnector : public IServerConnector {
+ public:
+  std::unique_ptr<IServerConnection> Open(const TConnectionSettings& settings,
+                                          std::function<void()> closing) override {
+    const std::string computer =
+        settings.ComputerName.empty() ? LocalComputerName() : Utf16ToUtf8(settings.ComputerName);
+    std::unique_ptr<remote::TkxStreamedConnection> connection;
+    if (settings.ConnectionType == 0 ||
+        (settings.ConnectionType != 1 && IsThisComputer(computer, HostName()))) {
+      auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
+      conn->ServerGUID = kPortServer.Clsid;
+      conn->OnClosing = closing;
+      remote::TLocalServerConnector connector(kPortServer);
+      connector.Open(*conn);
+      connection = std::move(conn);
+    } else {
+      auto conn = std::make_unique<remote::TkxSocketConnection>();
+      if (settings.ConnectionType == 1 && settings.UseIPAddress)
+        conn->SetAddress(Utf16ToUtf8(settings.IPAddress));
+      else
+        conn->SetHost(computer);
+      conn->Port = settings.TCPPort;
+      conn->ServerGUID = kPortServer.Clsid;
+      conn->OnClosing = closing;
+      conn->Open();
+      connection = std::move(conn);
+    }
+    return std::make_unique<TRemoteServerConnection>(std::move(connection));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IServerConnector> MakeRemoteServerConnector() {
+  return std::make_unique<TRemoteServerConnector>();
+}
+
+std::shared_ptr<IServerLink> TVarnDrv::CreateServer() {
   m_connection.reset();
-  const std::string computer =
-      m_computerName.empty() ? LocalComputerName() : Utf16ToUtf8(m_computerName);
   // Before the connection goes: Server is emptied so the next call
   // reconnects. A connection lost without the caller's ServerDisconnect
   // also loses the server's open port, so the next command opens it again.
@@ -52,44 +101,25 @@ std::shared_ptr<TServerLink> TVarnDrv::CreateServer() {
     if (!m_droppingOnPurpose) m_serverPortOpen = false;
   };
   try {
-    if (m_connectionType == 0 || (m_connectionType != 1 && IsThisComputer(computer, HostName()))) {
-      auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
-      conn->ServerGUID = kPortServer.Clsid;
-      conn->OnClosing = closing;
-      remote::TLocalServerConnector connector(kPortServer);
-      connector.Open(*conn);
-      m_connection = std::move(conn);
-    } else {
-      auto conn = std::make_unique<remote::TkxSocketConnection>();
-      if (m_connectionType == 1 && m_useIPAddress)
-        conn->SetAddress(Utf16ToUtf8(m_ipAddress));
-      else
-        conn->SetHost(computer);
-      conn->Port = m_tcpPort;
-      conn->ServerGUID = kPortServer.Clsid;
-      conn->OnClosing = closing;
-      conn->Open();
-      m_connection = std::move(conn);
-    }
-  } catch (const EDriverError& e) {
-    // Activation failures are the component system's, not the device's.
-    throw EDispatchError(e.Code, e.what());
+    m_connection = m_connector->Open(m_settings, closing);
+    return m_connection->Server();
+  } catch (...) {
+    throw EServerUnreachable(std::current_exception());
   }
-  return std::make_shared<TServerLink>(m_connection->ServerObject());
 }
 
-std::shared_ptr<TServerLink> TVarnDrv::GetServer() {
+std::shared_ptr<IServerLink> TVarnDrv::GetServer() {
   if (!IsServerConnected()) {
     m_server.reset();
     m_server = CreateServer();
-    const std::shared_ptr<TServerLink> server = m_server;
+    const std::shared_ptr<IServerLink> server = m_server;
     const int32_t code = server->CallInt(
-        TServerLink::Connect, {Variant(static_cast<int32_t>(CurrentProcessId())),
+        IServerLink::Connect, {Variant(static_cast<int32_t>(CurrentProcessId())),
                                Variant(Text(ProgramName())), Variant(Text(LocalComputerName()))});
     m_resultCode = code;
     if (code != 0) {
       RunMethod("Disconnect", &TVarnDrv::Disconnect);
-      const std::string text = Utf16ToUtf8(server->GetText(TServerLink::ResultDescription));
+      const std::string text = Utf16ToUtf8(server->GetText(IServerLink::ResultDescription));
       m_resultText = text;
       throw EDriverError(code, text);
     }
@@ -98,20 +128,21 @@ std::shared_ptr<TServerLink> TVarnDrv::GetServer() {
   return m_server;
 }
 
-void TVarnDrv::CheckServerResult(TServerLink& server, int32_t code) {
+void TVarnDrv::CheckServerResult(IServerLink& server, int32_t code) {
   if (code != 0)
-    throw EDriverError(code, Utf16ToUtf8(server.GetText(TServerLink::ResultDescription)));
+    throw EDriverError(code, Utf16ToUtf8(server.GetText(IServerLink::ResultDescription)));
 }
 
-int32_t TVarnDrv::SetServerResult(TServerLink& server, int32_t code) {
-  return SetResult(code, Utf16ToUtf8(server.GetText(TServerLink::ResultDescription)));
+int32_t TVarnDrv::SetServerResult(IServerLink& server, int32_t code) {
+  return SetResult(code, Utf16ToUtf8(server.GetText(IServerLink::ResultDescription)));
 }
 
 void TVarnDrv::OpenServerPort() {
-  const std::shared_ptr<TServerLink> server = GetServer();
-  const int32_t code = server->CallInt(
-      TServerLink::OpenPort,
-      {Variant(m_comNumber), Variant(BaudRateValue(m_baudRate)), Variant(m_timeout)});
+  const std::shared_ptr<IServerLink> server = GetServer();
+  const int32_t code =
+      server->CallInt(IServerLink::OpenPort,
+                      {Variant(m_settings.ComNumber), Variant(BaudRateValue(m_settings.BaudRate)),
+                       Variant(m_settings.Timeout)});
   CheckServerResult(*server, code);
   m_serverPortOpen = true;
 }
@@ -128,7 +159,7 @@ int32_t TVarnDrv::Connect() {
     OpenServerPort();
   } catch (...) {
     m_deviceConnected = false;
-    return HandleError(std::current_exception());
+    throw;
   }
   const int32_t result = RunMethod("GetECRStatus", &TVarnDrv::GetECRStatus);
   m_deviceConnected = true;
@@ -137,9 +168,9 @@ int32_t TVarnDrv::Connect() {
 
 int32_t TVarnDrv::Disconnect() {
   ClearResult();
-  if (const std::shared_ptr<TServerLink> server = m_server) {
+  if (const std::shared_ptr<IServerLink> server = m_server) {
     try {
-      server->CallInt(TServerLink::ClosePort);
+      server->CallInt(IServerLink::ClosePort);
     } catch (const std::exception&) {
       // The port is given up either way; a lost server has closed it already.
     }
@@ -155,9 +186,9 @@ int32_t TVarnDrv::ServerConnect() {
     GetServer();
     return ClearResult();
   } catch (...) {
-    const std::exception_ptr failure = std::current_exception();
+    // Then the failure is judged with no server: a connection error.
     ServerDisconnect();
-    return HandleError(failure);
+    throw;
   }
 }
 
@@ -168,54 +199,40 @@ int32_t TVarnDrv::ServerDisconnect() {
 }
 
 std::u16string TVarnDrv::ServerVersion() {
-  return GetServer()->GetText(TServerLink::FileVersion);
+  return GetServer()->GetText(IServerLink::FileVersion);
 }
 
 int32_t TVarnDrv::LockPort() {
-  try {
-    const std::shared_ptr<TServerLink> server = GetServer();
-    return SetServerResult(*server, server->CallInt(TServerLink::LockPort, {Variant(m_comNumber)}));
-  } catch (...) {
-    return HandleError(std::current_exception());
-  }
+  const std::shared_ptr<IServerLink> server = GetServer();
+  return SetServerResult(*server,
+                         server->CallInt(IServerLink::LockPort, {Variant(m_settings.ComNumber)}));
 }
 
 int32_t TVarnDrv::UnlockPort() {
-  try {
-    if (IsServerConnected()) {
-      // Recorded as LockPort's is: ResultCode never shows an older call's.
-      const std::shared_ptr<TServerLink> server = m_server;
-      return SetServerResult(*server, server->CallInt(TServerLink::UnlockPort));
-    }
-    return ClearResult();
-  } catch (...) {
-    return HandleError(std::current_exception());
+  if (IsServerConnected()) {
+    // Recorded as LockPort's is: ResultCode never shows an older call's.
+    const std::shared_ptr<IServerLink> server = m_server;
+    return SetServerResult(*server, server->CallInt(IServerLink::UnlockPort));
   }
+  return ClearResult();
 }
 
 bool TVarnDrv::PortLocked() {
-  if (!IsServerConnected()) throw EDriverError(-16, "Ошибка подключения. Нет связи с сервером.");
-  const std::shared_ptr<TServerLink> server = m_server;
-  return server->Get(TServerLink::PortLocked).ToBool();
+  if (!IsServerConnected())
+    throw EDriverError(rc::kConnectionError, "Ошибка подключения. Нет связи с сервером.");
+  const std::shared_ptr<IServerLink> server = m_server;
+  return server->Get(IServerLink::PortLocked).ToBool();
 }
 
 int32_t TVarnDrv::AdminUnlockPort() {
-  try {
-    const std::shared_ptr<TServerLink> server = GetServer();
-    return SetServerResult(*server,
-                           server->CallInt(TServerLink::AdminUnlockPort, {Variant(m_comNumber)}));
-  } catch (...) {
-    return HandleError(std::current_exception());
-  }
+  const std::shared_ptr<IServerLink> server = GetServer();
+  return SetServerResult(
+      *server, server->CallInt(IServerLink::AdminUnlockPort, {Variant(m_settings.ComNumber)}));
 }
 
 int32_t TVarnDrv::AdminUnlockPorts() {
-  try {
-    const std::shared_ptr<TServerLink> server = GetServer();
-    return SetServerResult(*server, server->CallInt(TServerLink::AdminUnlockPorts));
-  } catch (...) {
-    return HandleError(std::current_exception());
-  }
+  const std::shared_ptr<IServerLink> server = GetServer();
+  return SetServerResult(*server, server->CallInt(IServerLink::AdminUnlockPorts));
 }
 
 }  // namespace varn

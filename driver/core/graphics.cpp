@@ -13,28 +13,24 @@ constexpr int kLineDots = 320;  // 40 bytes
 constexpr int kLoadBitmapRows = 200;
 constexpr int kLoadBitmapExRows = 1200;
 
-int32_t LoadFile(TVarnDrv& d, const std::u16string& fileName, const char* loadName,
-                 int32_t (TVarnDrv::*load)(), int rowLimit) {
-  try {
-    const TMonoBitmap bitmap = LoadBmpFile(Utf16ToUtf8(fileName), {kLineDots, rowLimit});
-    return d.BitmapToLines(bitmap, loadName, load, rowLimit);
-  } catch (...) {
-    return d.HandleError(std::current_exception());
-  }
-}
-
 }  // namespace
 
+int32_t TVarnDrv::LoadFile(const std::u16string& fileName, const char* loadName,
+                           int32_t (TVarnDrv::*load)(), int rowLimit) {
+  const TMonoBitmap bitmap = LoadBmpFile(Utf16ToUtf8(fileName), {kLineDots, rowLimit});
+  return BitmapToLines(bitmap, loadName, load, rowLimit);
+}
+
 int32_t TVarnDrv::LoadBitmap(const std::u16string& fileName) {
-  return LoadFile(*this, fileName, "LoadLineData", &TVarnDrv::LoadLineData, kLoadBitmapRows);
+  return LoadFile(fileName, "LoadLineData", &TVarnDrv::LoadLineData, kLoadBitmapRows);
 }
 
 int32_t TVarnDrv::LoadBitmapEx(const std::u16string& fileName) {
-  return LoadFile(*this, fileName, "LoadLineDataEx", &TVarnDrv::LoadLineDataEx, kLoadBitmapExRows);
+  return LoadFile(fileName, "LoadLineDataEx", &TVarnDrv::LoadLineDataEx, kLoadBitmapExRows);
 }
 
 int32_t TVarnDrv::LoadBMP() {
-  return Logged("LoadBitmapEx", [&] { return Variant(LoadBitmapEx(m_fileName)); }).ToInt32();
+  return RunMethod("LoadBitmapEx", [&] { return LoadBitmapEx(m_fileName); });
 }
 
 int32_t TVarnDrv::BitmapToLines(const TMonoBitmap& bitmap, const char* loadName,

@@ -24,11 +24,7 @@ void TVarnDrv::SaveLogicalDevicesOnExit() noexcept {
 }
 
 int32_t TVarnDrv::AddLD() {
-  try {
-    return m_devices.AddLD() ? ClearResult() : RangeError();
-  } catch (...) {
-    return HandleError(std::current_exception());
-  }
+  return m_devices.AddLD() ? ClearResult() : RangeError();
 }
 
 int32_t TVarnDrv::EnumLD() {
@@ -67,16 +63,9 @@ int32_t TVarnDrv::SetActiveLD() {
   // device: the next command opens the new device's port.
   m_serverPortOpen = false;
   m_activeLD = m_devices.LDNumber;
-  const TDevice& d = m_devices.Item(static_cast<size_t>(index));
   // Straight into the settings: none of the setters' checks or saving.
-  m_timeout = d.Timeout;
-  m_tcpPort = d.TCPPort;
-  m_baudRate = d.Baudrate;
-  m_comNumber = d.ComNumber;
-  m_computerName = d.ComputerName;
-  m_connectionType = d.ConnectionType;
-  m_ipAddress = d.IPAddress;
-  m_useIPAddress = d.UseIPAddress;
+  const TDevice& d = m_devices.Item(static_cast<size_t>(index));
+  m_settings = d.Settings;
   return ClearResult();
 }
 
@@ -85,12 +74,8 @@ int32_t TVarnDrv::GetFreeLDNumber() {
 }
 
 int32_t TVarnDrv::SaveLDParams() {
-  try {
-    m_devices.Save();
-    return ClearResult();
-  } catch (...) {
-    return HandleError(std::current_exception());
-  }
+  m_devices.Save();
+  return ClearResult();
 }
 
 }  // namespace varn

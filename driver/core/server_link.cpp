@@ -7,13 +7,23 @@ namespace {
 
 constexpr DISPID kUnresolved = -2;
 
-const char16_t* const kNames[TServerLink::kNameCount] = {
+const char16_t* const kNames[IServerLink::kNameCount] = {
     u"OpenPort",         u"ClosePort",         u"LockPort",    u"UnlockPort", u"SendData",
     u"RxData",           u"ResultDescription", u"Output",      u"PortLocked", u"AdminUnlockPort",
     u"AdminUnlockPorts", u"Connect",           u"FileVersion",
 };
 
 }  // namespace
+
+std::string EServerUnreachable::MessageOf(const std::exception_ptr& reason) {
+  try {
+    std::rethrow_exception(reason);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown failure";
+  }
+}
 
 TServerLink::TServerLink(DispatchPtr server) : m_server(std::move(server)) {
   m_ids.fill(kUnresolved);

@@ -18,9 +18,6 @@
 namespace varn {
 namespace {
 
-std::mutex g_hookLock;
-ShowPropertiesHook g_showProperties;
-
 std::u16string U16(const std::string& utf8) {
   return Utf8ToUtf16(utf8);
 }
@@ -44,13 +41,17 @@ std::optional<double> OleDate(int day, int month, int year) {
 // The window library's entry point (driver/gui/gui_entry.cpp).
 using ShowPropertiesEntry = int32_t (*)(IDispatch* driver, char* text, size_t size);
 
+// Found once; a load that fails is tried again the next time.
+std::mutex g_windowsLock;
+ShowPropertiesEntry g_showProperties = nullptr;
+
 // The windows live in libVarnDrvGui.so beside this library, loaded the first
 // time one is needed, so hosts that never open one never load Qt. A missing
 // display, or one that does not answer, is found before loading it: Qt
 // would end the process.
-ShowPropertiesHook LoadWindowLibrary() {
+ShowPropertiesEntry LoadWindowLibrary() {
   if (const DisplayCheck display = CheckDisplay(); !display.available)
-    throw EDriverError(-8, "Окно свойств недоступно: " + display.reason + ".");
+    throw EDriverError(rc::kOSError, "Окно свойств недоступно: " + display.reason + ".");
   std::string dir = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
   dir = dir.substr(0, dir.find_last_of('/') + 1);
   ShowPropertiesEntry entry = nullptr;
@@ -59,17 +60,14 @@ ShowPropertiesHook LoadWindowLibrary() {
                 .Function<ShowPropertiesEntry>("VarnDrvGuiShowProperties");
   } catch (const std::exception& e) {
     throw EDriverError(
-        -8, std::string("Окно свойств недоступно: библиотека окон драйвера не загружена (") +
-                e.what() + ").");
+        rc::kOSError,
+        std::string("Окно свойств недоступно: библиотека окон драйвера не загружена (") + e.what() +
+            ").");
   }
   if (!entry)
-    throw EDriverError(-8, "Окно свойств недоступно: в библиотеке окон драйвера нет точки входа.");
-  return [entry](IDispatch& driver) {
-    char text[1024] = "";
-    const int32_t code = entry(&driver, text, sizeof text);
-    if (code != 0) throw EDriverError(code, text);
-    return code;
-  };
+    throw EDriverError(rc::kOSError,
+                       "Окно свойств недоступно: в библиотеке окон драйвера нет точки входа.");
+  return entry;
 }
 
 std::string FileVersionText() {
@@ -81,13 +79,26 @@ std::string FileVersionText() {
 
 }  // namespace
 
-void SetShowPropertiesHook(ShowPropertiesHook hook) {
-  std::lock_guard lock(g_hookLock);
-  g_showProperties = std::move(hook);
-}
+// The driver's settings key: the connection settings with "CurrentDevice"
+// among them, then the log's two.
+constexpr TConnectionSettings::Value kParamHead[] = {
+    {TConnectionSettings::Field::Timeout, "Timeout"},
+    {TConnectionSettings::Field::BaudRate, "BaudRate"},
+    {TConnectionSettings::Field::ComNumber, "ComNumber"},
+    {TConnectionSettings::Field::ComputerName, "ComputerName"},
+};
+constexpr TConnectionSettings::Value kParamTail[] = {
+    {TConnectionSettings::Field::ConnectionType, "ConnectionType"},
+    {TConnectionSettings::Field::TCPPort, "TCPPort"},
+    {TConnectionSettings::Field::IPAddress, "IPAddress"},
+    {TConnectionSettings::Field::UseIPAddress, "UseIPAddress"},
+};
 
-TVarnDrv::TVarnDrv() : m_devices(U16(LocalComputerName())) {
-  m_computerName = U16(LocalComputerName());
+TVarnDrv::TVarnDrv() : TVarnDrv(MakeRemoteServerConnector()) {}
+
+TVarnDrv::TVarnDrv(std::unique_ptr<IServerConnector> connector)
+    : m_devices(U16(LocalComputerName())), m_connector(std::move(connector)) {
+  m_settings.ComputerName = U16(LocalComputerName());
   LoadLogicalDevices();
   LoadParams();
   ClearResult();
@@ -119,16 +130,11 @@ void TVarnDrv::LoadParams() {
       const RegValue* v = data.Value(kDriverParamKey, name);
       return v && v->type == RegValue::Type::String ? v->text : def;
     };
-    m_timeout = static_cast<int32_t>(dword("Timeout", 100));
-    m_baudRate = static_cast<int32_t>(dword("BaudRate", 1));
-    m_comNumber = static_cast<int32_t>(dword("ComNumber", 1));
-    m_computerName = U16(text("ComputerName", LocalComputerName()));
+    // Over the object's defaults: a value missing keeps its default.
+    m_settings.Read(data, kDriverParamKey, kParamHead, false);
     m_devices.LDIndex =
         static_cast<int32_t>(dword("CurrentDevice", static_cast<uint32_t>(m_devices.LDIndex)));
-    m_connectionType = static_cast<int32_t>(dword("ConnectionType", 0));
-    m_tcpPort = static_cast<int32_t>(dword("TCPPort", 211));
-    m_ipAddress = U16(text("IPAddress", ""));
-    m_useIPAddress = dword("UseIPAddress", 0) != 0;
+    m_settings.Read(data, kDriverParamKey, kParamTail, false);
     m_log.SetEnabled(dword("LogEnabled", m_log.Enabled() ? 1 : 0) != 0);
     m_log.SetFileName(text("LogFileName", m_log.FileName()));
     // The key always shows the log file in use.
@@ -147,15 +153,9 @@ void TVarnDrv::WriteParams() {
       data.SetValue(kDriverParamKey, name, {RegValue::Type::String, v, 0});
     };
     data.Ensure(kDriverParamKey);
-    dword("Timeout", m_timeout);
-    dword("BaudRate", m_baudRate);
-    dword("ComNumber", m_comNumber);
-    text("ComputerName", Utf16ToUtf8(m_computerName));
+    m_settings.Write(data, kDriverParamKey, kParamHead);
     dword("CurrentDevice", m_devices.LDIndex);
-    dword("ConnectionType", m_connectionType);
-    dword("TCPPort", m_tcpPort);
-    text("IPAddress", Utf16ToUtf8(m_ipAddress));
-    dword("UseIPAddress", m_useIPAddress ? 1 : 0);
+    m_settings.Write(data, kDriverParamKey, kParamTail);
     dword("LogEnabled", m_log.Enabled() ? 1 : 0);
     text("LogFileName", m_log.FileName());
   });
@@ -164,46 +164,43 @@ void TVarnDrv::WriteParams() {
 int32_t TVarnDrv::SaveParams() {
   try {
     WriteParams();
-    return ClearResult();
   } catch (const EDriverError&) {
-    return HandleError(std::current_exception());
+    throw;
   } catch (const std::exception& e) {
     // A registry that cannot be written (a full disk, a read-only folder)
     // is no connection failure, connected or not: -8 with the system's reason.
-    return SetResult(rc::kOSError, e.what());
-  } catch (...) {
-    return HandleError(std::current_exception());
+    throw EDriverError(rc::kOSError, e.what());
   }
+  return ClearResult();
 }
 
 int32_t TVarnDrv::ShowProperties() {
-  ShowPropertiesHook hook;
+  ShowPropertiesEntry entry = nullptr;
   {
-    std::lock_guard lock(g_hookLock);
-    hook = g_showProperties;
+    std::lock_guard lock(g_windowsLock);
+    entry = g_showProperties;
   }
-  try {
-    if (!hook) {
-      hook = LoadWindowLibrary();
-      std::lock_guard lock(g_hookLock);
-      if (!g_showProperties) g_showProperties = hook;
-    }
-    return hook(*this);
-  } catch (...) {
-    return HandleError(std::current_exception());
+  if (!entry) {
+    entry = LoadWindowLibrary();
+    std::lock_guard lock(g_windowsLock);
+    g_showProperties = entry;
   }
+  char text[1024] = "";
+  const int32_t code = entry(this, text, sizeof text);
+  if (code != 0) throw EDriverError(code, text);
+  return code;
 }
 
 // --- setters with rules --------------------------------------------------------------
 
 void TVarnDrv::SetConnectionType(int32_t v) {
   ClearResult();
-  if (v == m_connectionType) return;
+  if (v == m_settings.ConnectionType) return;
   if (v < 0 || v > 2) {
-    SetResult(-9, "Неверное значение. Допустимые значения поля ConnectionType: 0..2");
+    RangeError("Неверное значение. Допустимые значения поля ConnectionType: 0..2");
     return;
   }
-  m_connectionType = v;
+  m_settings.ConnectionType = v;
 }
 
 void TVarnDrv::SetTCPPort(int32_t v) {
@@ -211,18 +208,18 @@ void TVarnDrv::SetTCPPort(int32_t v) {
     RangeError();
     return;
   }
-  m_tcpPort = v;
+  m_settings.TCPPort = v;
   ClearResult();
 }
 
 void TVarnDrv::SetComNumber(int32_t v) {
-  m_comNumber = v;
+  m_settings.ComNumber = v;
   SaveParams();
 }
 
 void TVarnDrv::SetBaudRate(int32_t v) {
-  if (v == m_baudRate) return;
-  m_baudRate = v;
+  if (v == m_settings.BaudRate) return;
+  m_settings.BaudRate = v;
   if (v >= 0 && v <= 9) SaveParams();
 }
 
@@ -259,23 +256,28 @@ using D = TVarnDrv;
 using Getter = std::function<Variant(D&)>;
 using Setter = std::function<void(D&, const Variant&)>;
 
-// A method: logged by name, its result code is Value.
-Member<D> M(DISPID id, const char* name, const char* help, int32_t (D::*method)()) {
-  return Method<D>(id, name, {}, VT_I4, help,
-                   [name, method](D& d, Args) { return Variant(d.RunMethod(name, method)); });
+// A method: logged by name (unless `logged` is false), its result code is
+// Value, its failure the result.
+Member<D> M(DISPID id, const char* name, const char* help, int32_t (D::*method)(),
+            bool logged = true) {
+  return Method<D>(id, name, {}, VT_I4, help, [name, method, logged](D& d, Args) {
+    return Variant(d.RunMethod(logged ? name : nullptr, method));
+  });
 }
 
+// A property read: logged; a failure fails the read (no result is set).
 Member<D> G(DISPID id, const char* name, VARTYPE type, const char* help, Getter get) {
   const std::string logName = std::string("Get_") + name;
   return Get<D>(id, name, type, help,
                 [logName, get](D& d, Args) { return d.Logged(logName, [&] { return get(d); }); });
 }
 
+// A property write: logged with the value given; a setter's failure is the result.
 Member<D> P(DISPID id, const char* name, VARTYPE type, const char* help, Setter set) {
   const std::string logName = std::string("Set_") + name;
   return Put<D>(id, name, type, help, [logName, set](D& d, Args a) {
     return d.Logged(logName, [&] {
-      set(d, a[0]);
+      d.RunSetter([&] { set(d, a[0]); });
       return a[0];
     });
   });
@@ -285,7 +287,7 @@ Member<D> P(DISPID id, const char* name, VARTYPE type, const char* help, Setter 
 Member<D> MF(DISPID id, const char* name, const char* help,
              int32_t (D::*method)(const std::u16string&)) {
   return Method<D>(id, name, {{"FileName", VT_BSTR}}, VT_I4, help, [name, method](D& d, Args a) {
-    return d.Logged(name, [&] { return Variant((d.*method)(a[0].RawString())); });
+    return Variant(d.RunMethod(name, [&] { return (d.*method)(a[0].RawString()); }));
   });
 }
 Variant Text(const std::u16string& s) {
@@ -303,8 +305,8 @@ std::u16string Bytes(const std::string& b) {
 const MemberTable<TVarnDrv>& TVarnDrv::Members() {
   // clang-format off
   static const MemberTable<D> table{{
-      Method<D>(1, "ShowProperties", {}, VT_I4, "НастройкаСвойств",
-                [](D& d, Args) { return Variant(d.ShowProperties()); }),
+      // The window logs nothing of its own.
+      M(1, "ShowProperties", "НастройкаСвойств", &D::ShowProperties, false),
       M(2, "Connect", "УстановитьСвязь", &D::Connect),
       M(3, "Disconnect", "РазорватьСвязь", &D::Disconnect),
       M(4, "GetShortECRStatus", "ПолучитьКороткийЗапросСостоянияККМ", &D::GetShortECRStatus),
@@ -352,9 +354,9 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(46, "ECROutput", VT_BSTR, "ВыводИзККМ", [](D& d) { return Text(U16(d.m_ecrOutput)); }),
       G(47, "BarCode", VT_BSTR, "ШтрихКод", [](D& d) { return Text(d.m_barCode); }),
       P(47, "BarCode", VT_BSTR, "ШтрихКод", [](D& d, const Variant& v) { d.m_barCode = v.RawString(); }),
-      G(48, "BaudRate", VT_I4, "СкоростьОбмена", [](D& d) { return Int(d.m_baudRate); }),
+      G(48, "BaudRate", VT_I4, "СкоростьОбмена", [](D& d) { return Int(d.m_settings.BaudRate); }),
       P(48, "BaudRate", VT_I4, "СкоростьОбмена", [](D& d, const Variant& v) { d.SetBaudRate(v.ToInt32()); }),
-      G(49, "ComNumber", VT_I4, "НомерCOMпорта", [](D& d) { return Int(d.m_comNumber); }),
+      G(49, "ComNumber", VT_I4, "НомерCOMпорта", [](D& d) { return Int(d.m_settings.ComNumber); }),
       P(49, "ComNumber", VT_I4, "НомерCOMпорта", [](D& d, const Variant& v) { d.SetComNumber(v.ToInt32()); }),
       G(50, "DrawerNumber", VT_I4, "НомерДенежногоЯщика", [](D& d) { return Int(d.m_drawerNumber); }),
       P(50, "DrawerNumber", VT_I4, "НомерДенежногоЯщика", [](D& d, const Variant& v) { d.m_drawerNumber = v.ToInt32(); }),
@@ -399,8 +401,8 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(77, "TableName", VT_BSTR, "НазваниеТаблицы", [](D& d) { return Text(d.m_tableName); }),
       G(78, "TableNumber", VT_I4, "НомерТаблицы", [](D& d) { return Int(d.m_tableNumber); }),
       P(78, "TableNumber", VT_I4, "НомерТаблицы", [](D& d, const Variant& v) { d.m_tableNumber = v.ToInt32(); }),
-      G(79, "Timeout", VT_I4, "ТаймаутПриемаБайта", [](D& d) { return Int(d.m_timeout); }),
-      P(79, "Timeout", VT_I4, "ТаймаутПриемаБайта", [](D& d, const Variant& v) { d.m_timeout = v.ToInt32(); }),
+      G(79, "Timeout", VT_I4, "ТаймаутПриемаБайта", [](D& d) { return Int(d.m_settings.Timeout); }),
+      P(79, "Timeout", VT_I4, "ТаймаутПриемаБайта", [](D& d, const Variant& v) { d.m_settings.Timeout = v.ToInt32(); }),
       G(80, "UCodePage", VT_I4, "УКодоваяСтраница", [](D& d) { return Int(d.m_uCodePage); }),
       G(81, "UDescription", VT_BSTR, "УОписаниеУстройства", [](D& d) { return Text(d.m_uDescription); }),
       G(82, "UMajorProtocolVersion", VT_I4, "УВерсияПротокола", [](D& d) { return Int(d.m_uMajorProtocolVersion); }),
@@ -414,10 +416,10 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       P(88, "ValueOfFieldString", VT_BSTR, "ЗначениеПоляСтрока", [](D& d, const Variant& v) { d.m_valueOfFieldString = v.RawString(); }),
       G(89, "FontType", VT_I4, "ТипШрифта", [](D& d) { return Int(d.m_fontType); }),
       P(89, "FontType", VT_I4, "ТипШрифта", [](D& d, const Variant& v) { d.m_fontType = v.ToInt32(); }),
-      G(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d) { return Int(d.m_devices.LDBaudrate); }),
-      P(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d, const Variant& v) { d.m_devices.LDBaudrate = v.ToInt32(); }),
-      G(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d) { return Int(d.m_devices.LDComNumber); }),
-      P(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d, const Variant& v) { d.m_devices.LDComNumber = v.ToInt32(); }),
+      G(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d) { return Int(d.m_devices.LD.BaudRate); }),
+      P(90, "LDBaudrate", VT_I4, "СкоростьОбменаЛУ", [](D& d, const Variant& v) { d.m_devices.LD.BaudRate = v.ToInt32(); }),
+      G(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d) { return Int(d.m_devices.LD.ComNumber); }),
+      P(91, "LDComNumber", VT_I4, "COMпортЛУ", [](D& d, const Variant& v) { d.m_devices.LD.ComNumber = v.ToInt32(); }),
       G(92, "LDCount", VT_I4, "КоличествоЛУ", [](D& d) { return Int(d.m_devices.Count()); }),
       G(93, "LDIndex", VT_I4, "ИндексЛУ", [](D& d) { return Int(d.m_devices.LDIndex); }),
       P(93, "LDIndex", VT_I4, "ИндексЛУ", [](D& d, const Variant& v) { d.m_devices.LDIndex = v.ToInt32(); }),
@@ -428,12 +430,12 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(96, "FileVersionMS", VT_I4, "", [](D&) { return Int(VARN_VERSION_MAJOR); }),
       G(97, "FileVersionLS", VT_I4, "", [](D&) { return Int(VARN_VERSION_MINOR); }),
       G(98, "ServerVersion", VT_BSTR, "ВерсияСервера", [](D& d) { return Text(d.ServerVersion()); }),
-      G(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d) { return Text(d.m_devices.LDComputerName); }),
-      P(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d, const Variant& v) { d.m_devices.LDComputerName = v.RawString(); }),
-      G(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d) { return Int(d.m_devices.LDTimeout); }),
-      P(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d, const Variant& v) { d.m_devices.LDTimeout = v.ToInt32(); }),
-      G(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d) { return Text(d.m_computerName); }),
-      P(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d, const Variant& v) { d.m_computerName = v.RawString(); }),
+      G(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d) { return Text(d.m_devices.LD.ComputerName); }),
+      P(99, "LDComputerName", VT_BSTR, "ИмяКомпьютераЛУ", [](D& d, const Variant& v) { d.m_devices.LD.ComputerName = v.RawString(); }),
+      G(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d) { return Int(d.m_devices.LD.Timeout); }),
+      P(100, "LDTimeout", VT_I4, "ТаймаутЛУ", [](D& d, const Variant& v) { d.m_devices.LD.Timeout = v.ToInt32(); }),
+      G(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d) { return Text(d.m_settings.ComputerName); }),
+      P(101, "ComputerName", VT_BSTR, "ИмяКомпьютера", [](D& d, const Variant& v) { d.m_settings.ComputerName = v.RawString(); }),
       G(102, "ServerConnected", VT_BOOL, "СерверПодключен", [](D& d) { return Variant(d.IsServerConnected()); }),
       G(103, "PortLocked", VT_BOOL, "ПортЗаблокирован", [](D& d) { return Variant(d.PortLocked()); }),
       G(104, "RunningPeriod", VT_I4, "ПериодПрогона", [](D& d) { return Int(d.m_runningPeriod); }),
@@ -445,22 +447,22 @@ const MemberTable<TVarnDrv>& TVarnDrv::Members() {
       G(108, "CharWidth", VT_I4, "ШиринаСимвола", [](D& d) { return Int(d.m_charWidth); }),
       G(109, "CharHeight", VT_I4, "ВысотаСимвола", [](D& d) { return Int(d.m_charHeight); }),
       G(110, "FontCount", VT_I4, "КоличествоШрифтов", [](D& d) { return Int(d.m_fontCount); }),
-      G(111, "ConnectionType", VT_I4, "ТипПодключения", [](D& d) { return Int(d.m_connectionType); }),
+      G(111, "ConnectionType", VT_I4, "ТипПодключения", [](D& d) { return Int(d.m_settings.ConnectionType); }),
       P(111, "ConnectionType", VT_I4, "ТипПодключения", [](D& d, const Variant& v) { d.SetConnectionType(v.ToInt32()); }),
-      G(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d) { return Int(d.m_devices.LDConnectionType); }),
-      P(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d, const Variant& v) { d.m_devices.LDConnectionType = v.ToInt32(); }),
-      G(113, "TCPPort", VT_I4, "ПортTCP", [](D& d) { return Int(d.m_tcpPort); }),
+      G(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d) { return Int(d.m_devices.LD.ConnectionType); }),
+      P(112, "LDConnectionType", VT_I4, "ТипПодключенияЛУ", [](D& d, const Variant& v) { d.m_devices.LD.ConnectionType = v.ToInt32(); }),
+      G(113, "TCPPort", VT_I4, "ПортTCP", [](D& d) { return Int(d.m_settings.TCPPort); }),
       P(113, "TCPPort", VT_I4, "ПортTCP", [](D& d, const Variant& v) { d.SetTCPPort(v.ToInt32()); }),
-      G(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d) { return Int(d.m_devices.LDTCPPort); }),
-      P(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d, const Variant& v) { d.m_devices.LDTCPPort = v.ToInt32(); }),
-      G(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d) { return Text(d.m_ipAddress); }),
-      P(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d, const Variant& v) { d.m_ipAddress = v.RawString(); }),
-      G(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d) { return Text(d.m_devices.LDIPAddress); }),
-      P(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LDIPAddress = v.RawString(); }),
-      G(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d) { return Variant(d.m_useIPAddress); }),
-      P(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d, const Variant& v) { d.m_useIPAddress = v.ToBool(); }),
-      G(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d) { return Variant(d.m_devices.LDUseIPAddress); }),
-      P(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LDUseIPAddress = v.ToBool(); }),
+      G(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d) { return Int(d.m_devices.LD.TCPPort); }),
+      P(114, "LDTCPPort", VT_I4, "ПортTCPЛУ", [](D& d, const Variant& v) { d.m_devices.LD.TCPPort = v.ToInt32(); }),
+      G(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d) { return Text(d.m_settings.IPAddress); }),
+      P(115, "IPAddress", VT_BSTR, "IPАдрес", [](D& d, const Variant& v) { d.m_settings.IPAddress = v.RawString(); }),
+      G(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d) { return Text(d.m_devices.LD.IPAddress); }),
+      P(116, "LDIPAddress", VT_BSTR, "IPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LD.IPAddress = v.RawString(); }),
+      G(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d) { return Variant(d.m_settings.UseIPAddress); }),
+      P(117, "UseIPAddress", VT_BOOL, "ИспользоватьIPАдрес", [](D& d, const Variant& v) { d.m_settings.UseIPAddress = v.ToBool(); }),
+      G(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d) { return Variant(d.m_devices.LD.UseIPAddress); }),
+      P(118, "LDUseIPAddress", VT_BOOL, "ИспользоватьIPАдресЛУ", [](D& d, const Variant& v) { d.m_devices.LD.UseIPAddress = v.ToBool(); }),
       M(119, "SaveLDParams", "СохранитьЛУ", &D::SaveLDParams),
       M(120, "ReadTable2", "ПрочитатьТаблицу2", &D::ReadTable2),
       M(121, "WriteTable2", "ЗаписатьТаблицу2", &D::WriteTable2),

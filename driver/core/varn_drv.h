@@ -25,11 +25,17 @@
 
 namespace varn {
 
-namespace remote {
-class TkxStreamedConnection;
-}
+class IServerConnection;
+class IServerConnector;
+class IServerLink;
 
-class TServerLink;
+// The driver's own result codes (the device's are 1..255, the port
+// server's are in platform/errors.h).
+namespace rc {
+inline constexpr int32_t kWrongLength = -7;  // "Неверная длина ответа."
+inline constexpr int32_t kRangeError = -9;  // "Параметр вне диапазона." or the check's own text
+inline constexpr int32_t kConnectionError = -16;  // "Ошибка подключения." and the failure's text
+}  // namespace rc
 
 inline constexpr const char* kVarnDrvClsid = "{4D959331-0703-402F-95D8-D3BE00EEF8BA}";
 inline constexpr const char* kVarnDrvProgId = "VarnDrv.VarnDrv";
@@ -42,38 +48,58 @@ inline constexpr const char* kDriverParamKey = "SOFTWARE\\Kvelta\\Варн\\Др
 
 // The library with the driver's windows, beside the driver's own.
 inline constexpr const char* kWindowLibraryName = "libVarnDrvGui.so";
-// What ShowProperties runs: set in-process by a host that has the windows
-// linked, else the window library's entry point once it is loaded. Returns a
-// result code; raises EDriverError for a window that could not be shown.
-using ShowPropertiesHook = std::function<int32_t(IDispatch& driver)>;
-void SetShowPropertiesHook(ShowPropertiesHook hook);
 
+// Failures inside are exceptions (EDriverError with its code, or any other);
+// the member table's wrappers are the one place where a method's failure
+// becomes ResultCode and ResultCodeDescription (HandleError), so every
+// method below may simply raise.
 class TVarnDrv : public DispatchObject<TVarnDrv> {
  public:
   TVarnDrv();
+  // The port server reached through `connector` (tests script one).
+  explicit TVarnDrv(std::unique_ptr<IServerConnector> connector);
   ~TVarnDrv() override;
   static const MemberTable<TVarnDrv>& Members();
 
+  // The outer form of a member: its log name on entry, name and value on exit.
+  Variant Logged(const std::string& name, const std::function<Variant()>& work);
+  // A method: logged as `name` (or not at all when null), its failure made
+  // the result. Members and methods called from inside the driver run so.
+  int32_t RunMethod(const char* name, const std::function<int32_t()>& work);
+  int32_t RunMethod(const char* name, int32_t (TVarnDrv::*method)());
+  // A setter's failure (EDriverError) made the result; the call succeeds.
+  void RunSetter(const std::function<void()>& work);
+
+ private:
   // --- results ---------------------------------------------------------------
   int32_t ClearResult();
   int32_t RangeError();
+  int32_t RangeError(std::string text);               // the range error with its own text
   int32_t SetResult(int32_t code, std::string text);  // UTF-8 text
+  // A failure as a result: EDriverError keeps its code; a failure to reach
+  // the server, and any other failure while there is no server connection,
+  // gives -16; any other failure -8. Sets ResultCode and returns it.
   int32_t HandleError(std::exception_ptr failure);
+  std::pair<int32_t, std::string> ResultOf(std::exception_ptr failure) const;
 
   // --- engine ------------------------------------------------------------------
   int32_t SendCommand(const std::string& payload);
   int32_t ExecuteFrame(const std::string& frame);
+  // SendCommand (a payload to frame) and ExecuteFrame (a frame as given).
+  int32_t Exchange(const std::string* payload, std::string frame);
   int32_t ParseAnswer(const std::string& answer);
   // `code`: the command named in the log block (none for a frame too short).
   void LogCommand(int32_t result, std::optional<uint8_t> code, const std::string& frame,
-                  const std::string& output);
+                  const std::string& output, const std::string& resultText);
 
   // --- server connection --------------------------------------------------------
   bool IsServerConnected();  // logs itself as "IsServerConnected"
-  std::shared_ptr<TServerLink> GetServer();
+  std::shared_ptr<IServerLink> GetServer();
+  std::shared_ptr<IServerLink> CreateServer();
+  void DropServer();  // ServerDisconnect's part: no result, no log
   void OpenServerPort();
-  void CheckServerResult(TServerLink& server, int32_t code);
-  int32_t SetServerResult(TServerLink& server, int32_t code);
+  void CheckServerResult(IServerLink& server, int32_t code);
+  int32_t SetServerResult(IServerLink& server, int32_t code);
 
   int32_t Connect();
   int32_t Disconnect();
@@ -115,8 +141,13 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   int32_t GetDeviceMetrics();
   int32_t GetFontMetrics();
   int32_t ExchangeBytes();
+  // The text fitting of the printing commands (cp1251 bytes).
+  std::string FitString(int width, int header);
+  int32_t ReadTableValue(bool withStruct);
+  int32_t WriteTableValue(bool withStruct);
+  bool CheckTableRanges();
 
-  // --- logical devices (driver/services/devices) -----------------------------------
+  // --- logical devices (driver/base/devices) -----------------------------------
   int32_t AddLD();
   int32_t EnumLD();
   int32_t DeleteLD();
@@ -132,16 +163,15 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   // When the object goes: the list, if something changed it and nothing saved it.
   void SaveLogicalDevicesOnExit() noexcept;
 
-  TDevices m_devices;       // the list and the LD properties' buffer
-  int32_t m_activeLD = -1;  // the active logical device's number; -1: none
-
-  // --- graphics (driver/services/bitmap) ---------------------------------------------
+  // --- graphics (driver/base/bitmap) ---------------------------------------------
   // A Windows bitmap file into the device's graphics lines 0 .. h - 1, one
   // load command per row (at most 200 rows by LoadLineData, 1200 by
   // LoadLineDataEx); FirstLineNumber := 1, LastLineNumber := h for Draw.
   int32_t LoadBitmap(const std::u16string& fileName);
   int32_t LoadBitmapEx(const std::u16string& fileName);
   int32_t LoadBMP();  // LoadBitmapEx of FileName, logged as that method
+  int32_t LoadFile(const std::u16string& fileName, const char* loadName,
+                   int32_t (TVarnDrv::*load)(), int rowLimit);
   int32_t BitmapToLines(const struct TMonoBitmap& bitmap, const char* loadName,
                         int32_t (TVarnDrv::*load)(), int rowLimit);
 
@@ -151,27 +181,31 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
   void WriteParams();  // raises on a registry failure
   int32_t ShowProperties();
 
-  // The text fitting of the printing commands (cp1251 bytes).
-  std::string FitString(int width, int header);
+  // derived properties
+  std::u16string ECRSoftVersion() const;
+  double ECRSoftDate() const;
+  std::u16string ECRModeDescription() const;
+  double PowerSourceVoltage() const;
 
-  // --- properties (plain storage; the member table exposes them) --------------
+  // setters with rules
+  void SetConnectionType(int32_t v);
+  void SetTCPPort(int32_t v);
+  void SetComNumber(int32_t v);
+  void SetBaudRate(int32_t v);
+
+  // --- properties (the member table exposes them) --------------
   int32_t m_resultCode = 0;
   std::string m_resultText;  // UTF-8
   std::string m_ecrInput;    // hex dump
   std::string m_ecrOutput;   // the server's Output text
 
-  // connection settings
-  int32_t m_connectionType = 0;
-  std::u16string m_computerName;
-  std::u16string m_ipAddress;
-  bool m_useIPAddress = false;
-  int32_t m_tcpPort = 211;
-  int32_t m_comNumber = 1;
-  int32_t m_baudRate = 1;
-  int32_t m_timeout = 100;
+  TConnectionSettings m_settings;  // the connection settings in force
 
   bool m_deviceConnected = false;
   bool m_serverPortOpen = false;
+
+  TDevices m_devices;       // the list and the LD properties' buffer
+  int32_t m_activeLD = -1;  // the active logical device's number; -1: none
 
   // parameters
   std::u16string m_stringForPrinting;
@@ -225,36 +259,9 @@ class TVarnDrv : public DispatchObject<TVarnDrv> {
 
   TLogFile m_log;
 
-  // derived properties
-  std::u16string ECRSoftVersion() const;
-  double ECRSoftDate() const;
-  std::u16string ECRModeDescription() const;
-  double PowerSourceVoltage() const;
-
-  // setters with rules
-  void SetConnectionType(int32_t v);
-  void SetTCPPort(int32_t v);
-  void SetComNumber(int32_t v);
-  void SetBaudRate(int32_t v);
-
-  // The outer form of a member: its log name on entry, name and value on exit.
-  Variant Logged(const std::string& name, const std::function<Variant()>& work);
-  // An automation method called from inside the driver: logged the same way.
-  int32_t RunMethod(const char* name, int32_t (TVarnDrv::*method)());
-
- private:
-  // SendCommand (a payload to frame) and ExecuteFrame (a frame as given).
-  int32_t Exchange(const std::string* payload, std::string frame);
-  std::shared_ptr<TServerLink> CreateServer();
-  void DropServer();  // ServerDisconnect's part: no result, no log
-  // Sets the range error with its own text.
-  int32_t RangeError(std::string text);
-  int32_t ReadTableValue(bool withStruct);
-  int32_t WriteTableValue(bool withStruct);
-  bool CheckTableRanges();
-
-  std::shared_ptr<TServerLink> m_server;                        // Server
-  std::unique_ptr<remote::TkxStreamedConnection> m_connection;  // ServerConnection
+  std::unique_ptr<IServerConnector> m_connector;
+  std::shared_ptr<IServerLink> m_server;            // Server
+  std::unique_ptr<IServerConnection> m_connection;  // ServerConnection
   bool m_droppingOnPurpose = false;
 };
 

@@ -21,17 +21,6 @@ HRESULT GetIDOfName(IDispatch& obj, const std::u16string& name, DISPID& id) {
   return hr;
 }
 
-std::string LogName(const MemberInfo& m) {
-  switch (m.kind) {
-    case MemberKind::PropertyGet:
-      return "Get_" + m.name;
-    case MemberKind::PropertyPut:
-      return "Set_" + m.name;
-    default:
-      return m.name;
-  }
-}
-
 namespace dispatch_detail {
 
 HRESULT FindIds(const std::vector<MemberInfo>& members, std::span<const std::u16string> names,

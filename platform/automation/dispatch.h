@@ -121,9 +121,6 @@ struct TypeDescription {
   std::string classDoc;
 };
 
-// "Get_Name" / "Set_Name" for property accessors, the name for methods.
-std::string LogName(const MemberInfo& m);
-
 // The member-table machinery that does not depend on the class.
 namespace dispatch_detail {
 HRESULT FindIds(const std::vector<MemberInfo>& members, std::span<const std::u16string> names,

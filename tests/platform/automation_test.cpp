@@ -131,9 +131,11 @@ TEST_F(DispatchTest, TypeInformationFollowsTheTable) {
   ASSERT_EQ(info.size(), 5u);
   EXPECT_EQ(info[0].name, "Add");
   EXPECT_EQ(info[0].help, "Сложить");
-  EXPECT_EQ(LogName(info[1]), "Get_Текст");
-  EXPECT_EQ(LogName(info[2]), "Set_Текст");
-  EXPECT_EQ(LogName(info[0]), "Add");
+  EXPECT_EQ(info[0].kind, MemberKind::Method);
+  EXPECT_EQ(info[1].name, "Текст");
+  EXPECT_EQ(info[1].kind, MemberKind::PropertyGet);
+  EXPECT_EQ(info[2].name, "Текст");
+  EXPECT_EQ(info[2].kind, MemberKind::PropertyPut);
 }
 
 TEST(ObjectLifetime, LastReleaseDestroys) {

@@ -465,32 +465,6 @@ TEST_F(DriverTest, SettingsPersistAsTheSettersSay) {
   EXPECT_EQ(again.Call(u"ShowProperties"), -8);
 }
 
-// Answers the device never gives here, straight into the decoder.
-TEST_F(DriverTest, AnswerChecks) {
-  Driver drv(MakeObject<TVarnDrv>());
-  TVarnDrv& d = drv.Impl();
-  EXPECT_EQ(d.ParseAnswer(std::string("\x11", 1)), -7);
-  EXPECT_EQ(drv.Result(), Result(-7, "Неверная длина ответа."));
-  EXPECT_EQ(d.ParseAnswer(std::string("\x11\x00", 2)), -7);
-  EXPECT_EQ(d.ParseAnswer(std::string("\x17\x00", 2)), -7);
-  // Decoded by the code that came back, not the one sent.
-  EXPECT_EQ(d.ParseAnswer(std::string("\x15\x00\x02\x96", 4)), 0);
-  EXPECT_EQ(drv.Int(u"BaudRate"), 2);
-  EXPECT_EQ(drv.Int(u"Timeout"), 150);
-  EXPECT_EQ(d.ParseAnswer(std::string("\x10\x73", 2)), 115);
-  EXPECT_EQ(drv.Int(u"ResultCode"), 115);
-  // A field structure whose limits are cut off leaves every property alone.
-  d.m_fieldName = u"keep";
-  std::string field(40, ' ');
-  field += std::string("\x00\x04\x01\x00", 4);
-  EXPECT_EQ(d.ParseAnswer(std::string("\x2E\x00", 2) + field), -7);
-  EXPECT_EQ(drv.Text(u"FieldName"), "keep");
-  d.m_fieldSize = 0;
-  d.m_fieldType = false;
-  EXPECT_EQ(d.ParseAnswer(std::string("\x1F\x00", 2)), 0);
-  EXPECT_EQ(drv.Int(u"ValueOfFieldInteger"), 0);
-}
-
 TEST(DriverCodes, TimeoutsAndSummaries) {
   EXPECT_EQ(EncodeTimeout(1000), 156);
   EXPECT_EQ(EncodeTimeout(151), 150);
