@@ -3,7 +3,7 @@
 // start of the port server can find the running one and ask it to close).
 //
 //   RegisterClass(reg, clsid, progId, ExecutablePath());
-//   if (auto pid = UnixSocketListenerProcessId(LocalServerSocketPath()))
+//   if (auto pid = UnixSocketListenerProcessId(socketPath))
 //     TerminateProcess(*pid);
 #pragma once
 

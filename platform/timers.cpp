@@ -100,7 +100,12 @@ size_t TTimers::Count() const {
   return m_service->items.size();
 }
 
-TTimer::TTimer() : m_id(++timers_detail::g_lastId), m_service(timers_detail::Current()) {
+TTimer::TTimer() : TTimer(timers_detail::Current()) {}
+
+TTimer::TTimer(TTimers& service) : TTimer(service.m_service) {}
+
+TTimer::TTimer(std::shared_ptr<timers_detail::Service> service)
+    : m_id(++timers_detail::g_lastId), m_service(std::move(service)) {
   if (!m_service) return;
   std::lock_guard guard(m_service->lock);
   m_service->items.emplace(m_id, this);

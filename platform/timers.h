@@ -1,8 +1,9 @@
 // The timer service: timers that any thread may change and that fire on the
 // main loop's thread.
 //
-// TTimers is the one service of a process, bound to the main loop; every
-// TTimer created while it exists registers with it. A change of a timer on
+// TTimers is a service bound to a main loop; a TTimer given one registers
+// with it (the port server's ports take their server's), and one given none
+// registers with the service made last that still exists. A change of a timer on
 // any thread only posts a start or stop message to the loop, in the order of
 // the changes; the loop's thread alone starts, stops and fires the timers,
 // so a stop followed by a start always restarts the countdown.
@@ -41,6 +42,7 @@ class TTimers {
   size_t Count() const;  // timers registered
 
  private:
+  friend class TTimer;
   std::shared_ptr<timers_detail::Service> m_service;
 };
 
@@ -49,6 +51,8 @@ class TTimer {
   // Takes the next process-wide Id (the first timer is 1). Without a timer
   // service the timer can be configured but not started (std::logic_error).
   TTimer();
+  // On `service` rather than the process's current one.
+  explicit TTimer(TTimers& service);
   // Stops the timer; when it is firing on another thread, waits for that
   // firing to end, so OnTimer never runs on a destroyed owner.
   virtual ~TTimer();
@@ -75,6 +79,7 @@ class TTimer {
 
  private:
   friend struct timers_detail::Service;
+  explicit TTimer(std::shared_ptr<timers_detail::Service> service);
   void UpdateTimer();  // with m_lock held
 
   const int32_t m_id;

@@ -5,7 +5,7 @@
 //   tcp.Port = settings.TCPPort;             // 0: any free port (BoundPort())
 //   tcp.Open();                              // ESocketError says why not
 //   TkxSocketDispatcher local;               // always on, for this computer
-//   local.OpenLocal(LocalServerSocketPath());
+//   local.OpenLocal(LocalServerSocketPath(server));  // the TLocalServer it is
 //   ...
 //   tcp.Close();                             // or let it go out of scope
 //

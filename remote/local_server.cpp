@@ -7,32 +7,32 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/text.h"
 
 namespace varn::remote {
 
-std::string LocalServerSocketPath() {
-  return RuntimeDirectory() + "/VarnSrv.sock";
+std::string LocalServerSocketPath(const TLocalServer& server) {
+  return RuntimeDirectory() + "/" + server.SocketName;
 }
 
 std::string LocalServerStartLockPath(const std::string& socketPath) {
   return socketPath + ".start.lock";
 }
 
-int64_t StartRegisteredServer(const std::string& clsid) {
-  std::string program = RegisteredLocalServer(Registry::Default(), clsid).value_or("");
-  if (program.empty() && EqualNoCase(clsid, kPortServerClsid)) {
-    const std::string beside = ParentDirectory(CurrentModulePath()) + "/VarnSrv";
-    program = FileExists(beside) ? beside : FindOnPath("VarnSrv");
+int64_t StartRegisteredServer(const TLocalServer& server) {
+  std::string program = RegisteredLocalServer(Registry::Default(), server.Clsid).value_or("");
+  if (program.empty() && server.Program && *server.Program) {
+    const std::string beside = ParentDirectory(CurrentModulePath()) + "/" + server.Program;
+    program = FileExists(beside) ? beside : FindOnPath(server.Program);
   }
   if (program.empty())
-    throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + clsid);
+    throw EDriverError(REGDB_E_CLASSNOTREG,
+                       std::string("Класс не зарегистрирован: ") + server.Clsid);
   return StartDetachedProcess(program, {"-Embedding"});
 }
 
-TLocalServerConnector::TLocalServerConnector()
-    : SocketPath(LocalServerSocketPath()),
-      StartServer([this] { StartRegisteredServer(ServerGUID); }) {}
+TLocalServerConnector::TLocalServerConnector(const TLocalServer& server)
+    : SocketPath(LocalServerSocketPath(server)),
+      StartServer([server] { StartRegisteredServer(server); }) {}
 
 bool TLocalServerConnector::TryOpen(TkxLocalSocketConnection& conn) {
   try {

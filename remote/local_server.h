@@ -1,4 +1,6 @@
-// Local activation: how a driver reaches the port server on this computer.
+// Local activation: how a client reaches a server program on this
+// computer. The server and its clients each name it (TLocalServer): the
+// class it serves, its socket, its program; this layer knows none of them.
 //
 // The server listens on a Unix socket in the runtime folder. A connector
 // first just connects; when nothing listens it takes the start lock (a file
@@ -7,11 +9,11 @@
 // drivers starting at once therefore end up with one server: the second
 // waits for the lock and finds the first one's server listening.
 //
+//   constexpr TLocalServer kServer{"{...}", "Server.sock", "Server"};
 //   TkxLocalSocketConnection conn;
-//   conn.ServerGUID = kServerClsid;
-//   TLocalServerConnector connector;
-//   connector.ServerGUID = kServerClsid;
-//   connector.Open(conn);               // starts VarnSrv when needed
+//   conn.ServerGUID = kServer.Clsid;
+//   TLocalServerConnector connector(kServer);
+//   connector.Open(conn);               // starts the program when needed
 //   DispatchPtr server = conn.ServerObject();
 #pragma once
 
@@ -24,34 +26,38 @@
 
 namespace varn::remote {
 
-// $VARN_RUNTIME_DIR/VarnSrv.sock (see RuntimeDirectory()).
-std::string LocalServerSocketPath();
+// What a local server is known by.
+struct TLocalServer {
+  const char* Clsid;       // the class it serves, its LocalServer32 in the registry
+  const char* SocketName;  // its socket's file name in the runtime folder
+  // Its program's file name, for a class not registered: looked for beside
+  // the calling program or library, then on PATH.
+  const char* Program;
+};
+
+// $VARN_RUNTIME_DIR/<SocketName> (see RuntimeDirectory()).
+std::string LocalServerSocketPath(const TLocalServer& server);
 // The start lock beside the socket at `socketPath`: held by a connector
 // that found nothing listening until a server listens, and by a server
 // started on demand while it decides to end, so that the connector starts
 // a new server only once the old one has stopped for good.
 std::string LocalServerStartLockPath(const std::string& socketPath);
 
-// The port server's class (the server's own kVarnSrvClsid).
-inline constexpr const char* kPortServerClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
-
-// Starts the server program of class `clsid` with -Embedding: the
-// LocalServer32 path registered for it; for the port server's class only,
-// else VarnSrv beside this program or library, else VarnSrv on PATH (that
-// program serves no other class). EDriverError REGDB_E_CLASSNOTREG when
-// there is none; EOSError when it cannot be run. Returns its process id.
-int64_t StartRegisteredServer(const std::string& clsid);
+// Starts the program of `server` with -Embedding: the LocalServer32 path
+// registered for its class, else its Program beside this program or
+// library, else on PATH. EDriverError REGDB_E_CLASSNOTREG when there is
+// none; EOSError when it cannot be run. Returns its process id.
+int64_t StartRegisteredServer(const TLocalServer& server);
 
 class TLocalServerConnector {
  public:
-  TLocalServerConnector();
+  explicit TLocalServerConnector(const TLocalServer& server);
 
-  std::string SocketPath;  // default: LocalServerSocketPath() when constructed
-  std::string ServerGUID;  // whose LocalServer32 is started
+  std::string SocketPath;  // default: LocalServerSocketPath(server)
   // How long a started server may take to listen.
   std::chrono::milliseconds StartLimit{std::chrono::seconds(10)};
   std::chrono::milliseconds RetryInterval{std::chrono::milliseconds(25)};
-  // The step that starts the server; default StartRegisteredServer(ServerGUID).
+  // The step that starts the server; default StartRegisteredServer(server).
   std::function<void()> StartServer;
 
   // Sets conn.Path to SocketPath and opens it, starting the server first

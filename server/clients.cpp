@@ -1,36 +1,8 @@
 #include "server/clients.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace varn {
-namespace {
-
-std::atomic<int32_t> g_lastClientNumber{0};
-std::mutex g_creationLock;  // the holder count, creation and destruction
-int g_holders = 0;
-TClients* g_instance = nullptr;
-
-}  // namespace
-
-int32_t NextClientNumber() {
-  return ++g_lastClientNumber;
-}
-
-TClients& TClients::Acquire() {
-  std::lock_guard guard(g_creationLock);
-  if (g_holders++ == 0) g_instance = new TClients();
-  return *g_instance;
-}
-
-void TClients::Release() {
-  std::lock_guard guard(g_creationLock);
-  if (g_holders == 0) return;  // unbalanced: nothing to release
-  if (--g_holders == 0) {
-    delete g_instance;
-    g_instance = nullptr;
-  }
-}
 
 void TClients::Add(TVarnSrv* client) {
   std::lock_guard lock(m_lock);

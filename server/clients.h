@@ -1,17 +1,18 @@
-// TClients: the process-wide list of connected client objects (TVarnSrv),
-// not owned, and the client counter that numbers them.
+// TClients: the server's list of connected client objects (TVarnSrv), not
+// owned, and the client counter that numbers them. One per server, in its
+// TServerContext (server/context.h).
 //
 // A client object is in the list from its first Connect until it is
-// destroyed, at most once. The instance lives while it has holders (every
-// client object, the server window), like TPorts.
+// destroyed, at most once.
 //
-//   TClients& clients = TClients::Acquire();
+//   TClients& clients = context.Clients();
+//   int32_t number = clients.NextClientNumber();
 //   clients.Add(this);        // raises OnChange
 //   ...
 //   clients.Remove(this);
-//   TClients::Release();
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -22,13 +23,14 @@ namespace varn {
 
 class TVarnSrv;
 
-// The next ClientNumber: 1 for the first client, never reused in a run.
-int32_t NextClientNumber();
-
 class TClients {
  public:
-  static TClients& Acquire();
-  static void Release();
+  TClients() = default;
+  TClients(const TClients&) = delete;
+  TClients& operator=(const TClients&) = delete;
+
+  // The next ClientNumber: 1 for the first client, never reused in a run.
+  int32_t NextClientNumber() { return ++m_lastClientNumber; }
 
   void Add(TVarnSrv* client);     // a client already present: nothing happens
   void Remove(TVarnSrv* client);  // raises OnChange when it was there
@@ -40,9 +42,7 @@ class TClients {
   void SetOnChange(TNotifyEvent handler);
 
  private:
-  TClients() = default;
-  ~TClients() = default;
-
+  std::atomic<int32_t> m_lastClientNumber{0};
   mutable std::recursive_mutex m_lock;  // the client list lock
   std::vector<TVarnSrv*> m_items;
   TNotifyEvent m_onChange;

@@ -4,31 +4,11 @@
 #include "platform/paths.h"
 
 namespace varn {
-namespace {
 
-std::mutex g_creationLock;  // the holder count, creation and destruction
-int g_holders = 0;
-TPorts* g_instance = nullptr;
-
-}  // namespace
-
-TPorts& TPorts::Acquire() {
-  std::lock_guard guard(g_creationLock);
-  if (g_holders++ == 0) g_instance = new TPorts(ServerSettings());
-  return *g_instance;
-}
-
-void TPorts::Release() {
-  std::lock_guard guard(g_creationLock);
-  if (g_holders == 0) return;  // unbalanced: nothing to release
-  if (--g_holders == 0) {
-    delete g_instance;
-    g_instance = nullptr;
-  }
-}
-
-TPorts::TPorts(std::shared_ptr<TServerSettings> settings)
+TPorts::TPorts(std::shared_ptr<TServerSettings> settings, TTimers& timers, TLineFactory lines)
     : m_settings(std::move(settings)),
+      m_timers(timers),
+      m_lines(std::move(lines)),
       m_logWriter(std::make_shared<TExchangeLogWriter>()),
       m_abort(std::make_shared<SerialAbort>()) {
   // No port exists yet, so no exchange reads the path while it is set; it
@@ -60,7 +40,7 @@ TPort* TPorts::Find(int32_t number) const {
 TPort& TPorts::FindOrCreate(int32_t number) {
   if (TPort* port = Find(number)) return *port;
   if (Count() >= kMaxPorts) throw EDriverError(rc::kPortUnavailable, msg::kPortUnavailable);
-  auto port = std::make_unique<TPort>(m_settings, &m_stateLock, m_logWriter);
+  auto port = std::make_unique<TPort>(m_settings, &m_stateLock, m_logWriter, &m_timers, m_lines);
   port->SetPortNumber(number);
   port->SetAbort(m_abort);
   m_items.push_back(std::move(port));

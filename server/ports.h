@@ -1,9 +1,7 @@
-// TPorts: the process-wide list of shared ports, one TPort per COM number
-// any client has named, its state lock and the writer of the one exchange
-// log all ports share.
+// TPorts: the server's list of shared ports, one TPort per COM number any
+// client has named, its state lock and the writer of the one exchange log
+// all ports share. One per server, in its TServerContext (server/context.h).
 //
-// The instance lives while it has holders (every client object, the server
-// window): Acquire creates it on the first, Release destroys it on the last.
 // The state lock is short and not re-entrant: it guards the list, every
 // port's lock state and auto-unlock timer, and is never held across I/O. A
 // port's device and its exchanges go under that port's own exchange lock,
@@ -12,7 +10,7 @@
 // until the list goes, so a port found under the state lock may be used
 // after it is let go. Lock order: docs/architecture.md.
 //
-//   TPorts& ports = TPorts::Acquire();
+//   TPorts& ports = context.Ports();
 //   TPort* port;
 //   {
 //     std::lock_guard state(ports.StateLock());
@@ -22,7 +20,6 @@
 //     std::lock_guard exchange(port->ExchangeLock());
 //     port->Exchange(frame);
 //   }
-//   TPorts::Release();
 #pragma once
 
 #include <cstdint>
@@ -43,8 +40,12 @@ class TPorts {
   // port fails as an unavailable port would.
   static constexpr int kMaxPorts = 256;
 
-  static TPorts& Acquire();
-  static void Release();
+  // The ports' auto-unlock timers run on `timers`, their devices open
+  // through `lines` (empty: the system's); both must outlive the list.
+  TPorts(std::shared_ptr<TServerSettings> settings, TTimers& timers, TLineFactory lines = {});
+  ~TPorts();
+  TPorts(const TPorts&) = delete;
+  TPorts& operator=(const TPorts&) = delete;
 
   std::mutex& StateLock() { return m_stateLock; }
 
@@ -69,13 +70,13 @@ class TPorts {
   void AbortExchanges();
 
  private:
-  explicit TPorts(std::shared_ptr<TServerSettings> settings);
-  ~TPorts();
   void Changed() {
     if (m_onChange) m_onChange();
   }
 
   std::shared_ptr<TServerSettings> m_settings;
+  TTimers& m_timers;
+  TLineFactory m_lines;
   std::shared_ptr<TExchangeLogWriter> m_logWriter;
   std::shared_ptr<SerialAbort> m_abort;         // every port's lines watch it
   std::vector<std::unique_ptr<TPort>> m_items;  // in order of creation

@@ -54,9 +54,4 @@ void TServerSettings::SaveSettings() const {
   }
 }
 
-const std::shared_ptr<TServerSettings>& ServerSettings() {
-  static const std::shared_ptr<TServerSettings> settings = std::make_shared<TServerSettings>();
-  return settings;
-}
-
 }  // namespace varn

@@ -1,14 +1,15 @@
-// The port server's settings: one process-wide record of six values, kept
-// in the registry under HKEY_CURRENT_USER\SOFTWARE\Kvelta\Варн\Сервер.
+// The port server's settings: one record of six values per server (in its
+// TServerContext), kept in the registry under
+// HKEY_CURRENT_USER\SOFTWARE\Kvelta\Варн\Сервер.
 //
 // It is the link's TLinkSettings (LogOn, AutoUnlock, PortTimeout, read by
 // every port at every use) plus what only the program reads. Every field is
 // atomic: the window changes them while clients' calls read them.
 //
-//   TServerSettings& s = *ServerSettings();
+//   TServerSettings& s = context.Settings();
 //   s.LoadSettings();           // defaults for whatever is missing
 //   s.AutoUnlock = true;
-//   TPorts::Acquire().UpdateTimers();  // the timers follow the new values
+//   context.Ports().UpdateTimers();  // the timers follow the new values
 //   s.SaveSettings();
 #pragma once
 
@@ -35,8 +36,5 @@ struct TServerSettings : TLinkSettings {
   // The six defaults (LogFile stays).
   void ResetSettings();
 };
-
-// The process's record, created on first use with the defaults.
-const std::shared_ptr<TServerSettings>& ServerSettings();
 
 }  // namespace varn

@@ -5,8 +5,7 @@
 #include "platform/automation/classes.h"
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "server/clients.h"
-#include "server/ports.h"
+#include "server/context.h"
 #include "server/varn_srv_dispids.h"
 
 #ifndef VARN_VERSION_MAJOR
@@ -15,10 +14,6 @@
 
 namespace varn {
 namespace {
-
-std::atomic<int32_t> g_objectCount{0};
-std::mutex g_lastReleasedLock;  // g_onLastReleased
-std::function<void()> g_onLastReleased;
 
 std::u16string FileVersionText() {
   return Utf8ToUtf16(VarnSrvFileVersion());
@@ -85,11 +80,12 @@ const MemberTable<TVarnSrv>& TVarnSrv::Members() {
   return table;
 }
 
-TVarnSrv::TVarnSrv()
-    : m_ports(TPorts::Acquire()),
-      m_clients(TClients::Acquire()),
-      m_clientNumber(NextClientNumber()) {
-  ++g_objectCount;
+TVarnSrv::TVarnSrv(std::shared_ptr<TServerContext> context)
+    : m_context(std::move(context)),
+      m_ports(m_context->Ports()),
+      m_clients(m_context->Clients()),
+      m_clientNumber(m_clients.NextClientNumber()) {
+  m_context->ObjectCreated();
 }
 
 TVarnSrv::~TVarnSrv() {
@@ -109,16 +105,7 @@ TVarnSrv::~TVarnSrv() {
     TakePort(nullptr, 0);
   }
   m_clients.Remove(this);
-  TClients::Release();
-  TPorts::Release();
-  if (--g_objectCount == 0) {
-    std::function<void()> handler;
-    {
-      std::lock_guard lock(g_lastReleasedLock);
-      handler = g_onLastReleased;
-    }
-    if (handler) handler();
-  }
+  m_context->ObjectReleased();
 }
 
 TVarnSrv::Identity TVarnSrv::ClientIdentity() const {
@@ -333,18 +320,15 @@ std::u16string TVarnSrv::PortText(bool input) {
   }
 }
 
-void RegisterVarnSrvClass() {
-  ClassTable::Instance().Add(
-      {kVarnSrvClsid, kVarnSrvProgId, [] { return MakeObject<TVarnSrv>(); }});
-}
-
-int32_t VarnSrvObjectCount() {
-  return g_objectCount;
-}
-
-void SetOnLastVarnSrvReleased(std::function<void()> handler) {
-  std::lock_guard lock(g_lastReleasedLock);
-  g_onLastReleased = std::move(handler);
+void RegisterVarnSrvClass(const std::shared_ptr<TServerContext>& context) {
+  std::weak_ptr<TServerContext> weak = context;
+  ClassTable::Instance().Add({kVarnSrvClsid, kVarnSrvProgId, [weak] {
+                                std::shared_ptr<TServerContext> held = weak.lock();
+                                if (!held)
+                                  throw EDriverError(CLASS_E_CLASSNOTAVAILABLE,
+                                                     "Сервер Варн завершает работу");
+                                return MakeObject<TVarnSrv>(std::move(held));
+                              }});
 }
 
 }  // namespace varn

@@ -9,6 +9,7 @@
 // SendData turn arbitrary errors into -8, elsewhere an unexpected error
 // fails the call itself (DISP_E_EXCEPTION).
 //
+//   RegisterVarnSrvClass(context);     // the server's TServerContext
 //   DispatchPtr srv = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
 //   InvokeById(*srv, dispid::kConnect, DISPATCH_METHOD, {1820, u"Касса", u"SHOP-2"});
 //   InvokeById(*srv, dispid::kOpenPort, DISPATCH_METHOD, {1, 4800, 100});
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,9 +36,14 @@ namespace varn {
 class TPorts;
 class TClients;
 class TPort;
+class TServerContext;
 
 inline constexpr const char* kVarnSrvClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}";
 inline constexpr const char* kVarnSrvProgId = "VarnSrv.VarnSrv";
+// Where the drivers of this computer find the server: its socket's name in
+// the runtime folder, and its program when the class is not registered.
+inline constexpr const char* kVarnSrvSocketName = "VarnSrv.sock";
+inline constexpr const char* kVarnSrvProgram = "VarnSrv";
 // The documentation string of the interface and of the class.
 inline constexpr const char* kVarnSrvDoc = "Квелта: Драйвер Варн";
 
@@ -48,7 +55,7 @@ inline constexpr const char* kPortLocked = "Порт заблокирован";
 
 class TVarnSrv : public DispatchObject<TVarnSrv> {
  public:
-  TVarnSrv();
+  explicit TVarnSrv(std::shared_ptr<TServerContext> context);
   ~TVarnSrv() override;
 
   static const MemberTable<TVarnSrv>& Members();
@@ -97,6 +104,7 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
   // port (under that port's exchange lock; not under the state lock).
   void CloseIfUnused(TPort* port);
 
+  const std::shared_ptr<TServerContext> m_context;  // held while the object lives
   TPorts& m_ports;
   TClients& m_clients;
   const int32_t m_clientNumber;
@@ -114,13 +122,9 @@ class TVarnSrv : public DispatchObject<TVarnSrv> {
 // FileVersion property and the about box.
 std::string VarnSrvFileVersion();
 
-// Adds VarnSrv to the class table (by CLSID and ProgID).
-void RegisterVarnSrvClass();
-
-// The VarnSrv objects alive in this process. A server started for its
-// clients ends when the last one goes: `handler` runs, on the thread that
-// released it, each time the count falls to zero (so it should only post).
-int32_t VarnSrvObjectCount();
-void SetOnLastVarnSrvReleased(std::function<void()> handler);
+// Adds VarnSrv to the class table (by CLSID and ProgID): its objects are
+// made on `context`. Once the context has gone (the server is ending), a
+// creation fails with CLASS_E_CLASSNOTAVAILABLE.
+void RegisterVarnSrvClass(const std::shared_ptr<TServerContext>& context);
 
 }  // namespace varn

@@ -14,17 +14,17 @@
 #include <thread>
 
 #include "bench/bench_util.h"
+#include "bench/port_server.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/testing/child_process.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/text.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "remote/local_server.h"
 #include "server/link/port.h"
 #include "server/settings.h"
 
@@ -113,13 +113,13 @@ void Print(const char* title, const Figures& f) {
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
   bench::TempFolder folder;
-  RegisterClass(*std::make_unique<Registry>(Registry::Default()), remote::kPortServerClsid,
+  RegisterClass(*std::make_unique<Registry>(Registry::Default()), bench::kPortServer.Clsid,
                 "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   const uint16_t tcpPort = ListeningSocket::ListenTcp(0).Port();
   Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);
   Registry::Default().WriteDword(kServerKey, "TCPPort", tcpPort);
   ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, (folder.Path() / "server.out").string());
-  const std::string socketPath = remote::LocalServerSocketPath();
+  const std::string socketPath = bench::PortServerSocketPath();
   for (int i = 0; i < 1000; ++i) {
     try {
       if (UnixSocketListenerProcessId(socketPath) == server.Pid()) break;

@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "bench/bench_util.h"
+#include "bench/port_server.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
@@ -42,7 +43,7 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 #include "remote/connection.h"
-#include "remote/local_server.h"
+#include "server/context.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
 
   auto server = std::make_unique<ChildProcess>(
       VARNSRV_PROGRAM, std::vector<std::string>{"--headless"}, (dir / "server.out").string());
-  const std::string socketPath = remote::LocalServerSocketPath();
+  const std::string socketPath = bench::PortServerSocketPath();
   if (!Within(std::chrono::seconds(10), [&] {
         try {
           return UnixSocketListenerProcessId(socketPath) == server->Pid();
@@ -152,8 +153,9 @@ int main(int argc, char** argv) {
   TEventLoop loop;
   TTimers timers(loop);
   std::thread mainLoop([&] { loop.Run(); });
-  RegisterVarnSrvClass();
-  ServerSettings()->LogOn = logOn;
+  auto context = std::make_shared<TServerContext>(timers);
+  RegisterVarnSrvClass(context);
+  context->Settings().LogOn = logOn;
   DispatchPtr inProcess = ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
 
   Tally direct, unixById, tcpById, unixByName;

@@ -16,8 +16,8 @@
 
 #include "bench/bench_util.h"
 #include "emulator/emulated_device.h"
-#include "platform/com_ports.h"
 #include "platform/automation/classes.h"
+#include "platform/com_ports.h"
 #include "platform/event_loop.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -25,6 +25,7 @@
 #include "platform/timers.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
+#include "server/context.h"
 #include "server/link/port.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
@@ -54,8 +55,9 @@ int main(int argc, char** argv) {
   TEventLoop loop;
   TTimers timers(loop);
   std::thread mainLoop([&] { loop.Run(); });
-  RegisterVarnSrvClass();
-  ServerSettings()->LogOn = false;
+  auto context = std::make_shared<TServerContext>(timers);
+  RegisterVarnSrvClass(context);
+  context->Settings().LogOn = false;
 
   Tally bare, object;
   const std::u16string tx = Cp1251ToUtf16(kRequest);

@@ -19,15 +19,15 @@
 #include <thread>
 
 #include "bench/bench_util.h"
+#include "bench/port_server.h"
 #include "driver/services/operations.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
-#include "platform/testing/child_process.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
 #include "platform/registry.h"
-#include "remote/local_server.h"
+#include "platform/testing/child_process.h"
 
 using namespace varn;
 
@@ -133,10 +133,10 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   bench::TempFolder folder;
   Registry reg = Registry::Default();
-  RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
+  RegisterClass(reg, bench::kPortServer.Clsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   reg.WriteDword(kServerKey, "LogOn", 1);
   ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, (folder.Path() / "server.out").string());
-  const std::string socketPath = remote::LocalServerSocketPath();
+  const std::string socketPath = bench::PortServerSocketPath();
   for (int i = 0;; ++i) {
     try {
       if (UnixSocketListenerProcessId(socketPath) == server.Pid()) break;

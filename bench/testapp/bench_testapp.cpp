@@ -20,11 +20,11 @@
 #include <string>
 
 #include "bench/bench_util.h"
+#include "bench/port_server.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
 #include "platform/automation/classes.h"
 #include "platform/registry.h"
-#include "remote/local_server.h"
 #include "testapp/main_window.h"
 
 using namespace varn;
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   }
   bench::TempFolder folder;
   Registry reg = Registry::Default();
-  RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
+  RegisterClass(reg, bench::kPortServer.Clsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   emu::EmulatorOptions options;  // 4800 baud set, bytes at once
   if (line) {
     options.baudCode = 6;

@@ -18,6 +18,10 @@ std::u16string Text(const std::string& utf8) {
   return Utf8ToUtf16(utf8);
 }
 
+// The port server the driver talks to: its class, socket and program.
+constexpr remote::TLocalServer kPortServer{"{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}", "VarnSrv.sock",
+                                           "VarnSrv"};
+
 }  // namespace
 
 bool IsThisComputer(const std::string& name, const std::string& hostName) {
@@ -61,10 +65,9 @@ class TRemoteServerConnector : public IServerConnector {
     if (settings.ConnectionType == 0 ||
         (settings.ConnectionType != 1 && IsThisComputer(computer, HostName()))) {
       auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
-      conn->ServerGUID = remote::kPortServerClsid;
+      conn->ServerGUID = kPortServer.Clsid;
       conn->OnClosing = closing;
-      remote::TLocalServerConnector connector;
-      connector.ServerGUID = remote::kPortServerClsid;
+      remote::TLocalServerConnector connector(kPortServer);
       connector.Open(*conn);
       connection = std::move(conn);
     } else {
@@ -74,7 +77,7 @@ class TRemoteServerConnector : public IServerConnector {
       else
         conn->SetHost(computer);
       conn->Port = settings.TCPPort;
-      conn->ServerGUID = remote::kPortServerClsid;
+      conn->ServerGUID = kPortServer.Clsid;
       conn->OnClosing = closing;
       conn->Open();
       connection = std::move(conn);

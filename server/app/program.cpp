@@ -115,7 +115,7 @@ int VarnSrvMain(const std::vector<std::string>& args, const TFaceFactory& face) 
   }
   if (options.close) {
     // A script that closes a server that is not there learns it.
-    const std::string socket = remote::LocalServerSocketPath();
+    const std::string socket = remote::LocalServerSocketPath(kVarnSrvLocalServer);
     try {
       if (!RequestClose(socket))
         return Fail("сервер не запущен (никто не слушает " + socket + "), закрывать нечего");

@@ -7,8 +7,7 @@
 #include "platform/socket.h"
 #include "remote/errors.h"
 #include "remote/local_server.h"
-#include "server/clients.h"
-#include "server/ports.h"
+#include "server/context.h"
 #include "server/varn_srv.h"
 
 namespace varn {
@@ -39,30 +38,30 @@ std::string TcpWhere(int32_t port) {
 }  // namespace
 
 TServerApp::TServerApp(TStartMode mode, IEventLoop* loop)
-    : SocketPath(remote::LocalServerSocketPath()),
+    : SocketPath(remote::LocalServerSocketPath(kVarnSrvLocalServer)),
       m_mode(mode),
-      m_settings(ServerSettings()),
+      m_settings(std::make_shared<TServerSettings>()),
       m_ownLoop(loop ? nullptr : std::make_unique<TEventLoop>()),
-      m_loop(loop ? *loop : *m_ownLoop) {}
+      m_loop(loop ? *loop : *m_ownLoop),
+      m_context(std::make_shared<TServerContext>(m_timers, m_settings)) {}
 
 TServerApp::~TServerApp() {
   Shutdown();
 }
 
 void TServerApp::Start() {
-  // Held for the whole run, so ports keep their locks and settings while no
-  // client is connected (the window holds them in the same way).
-  m_ports = &TPorts::Acquire();
-  m_clients = &TClients::Acquire();
+  // The context is held for the whole run, so ports keep their locks and
+  // settings while no client is connected.
+  if (!m_context) throw std::logic_error("TServerApp: started again after its end");
   m_settings->LoadSettings();
-  m_ports->UpdateTimers();
-  RegisterVarnSrvClass();
+  m_context->Ports().UpdateTimers();
+  RegisterVarnSrvClass(m_context);
   if (m_mode == TStartMode::Automation) {
     auto wantEnd = [this] {
       m_endWanted = true;
       EndWhenIdle();
     };
-    SetOnLastVarnSrvReleased([this, wantEnd] { m_loop.Post(wantEnd); });
+    m_context->SetOnLastObjectReleased([this, wantEnd] { m_loop.Post(wantEnd); });
     // Whoever started us may have gone before it connected.
     m_loop.Post([this, wantEnd] {
       m_loop.StartTimer(kNoClientTimer, NoClientLimit, [this, wantEnd] {
@@ -95,7 +94,7 @@ void TServerApp::Watch(remote::TkxSocketDispatcher& listener) {
 }
 
 bool TServerApp::Busy() {
-  return VarnSrvObjectCount() > 0 || m_local.ConnectionCount() > 0 ||
+  return m_context->ObjectCount() > 0 || m_local.ConnectionCount() > 0 ||
          (m_tcp && m_tcp->ConnectionCount() > 0);
 }
 
@@ -109,7 +108,7 @@ void TServerApp::EndWhenIdle() {
   // started, as that takes the lock. So no client needs to retry: one that
   // reached us is served, one that did not finds nothing listening, which
   // already makes it start a server.
-  if (!m_endWanted || Busy()) return;
+  if (!m_context || !m_endWanted || Busy()) return;
   std::optional<FileLock> starting;
   try {
     starting.emplace(remote::LocalServerStartLockPath(SocketPath));
@@ -122,7 +121,7 @@ void TServerApp::EndWhenIdle() {
     // A port a client left open (it moved on to another) is let go while
     // the start lock is held: the next server, which starts only after it,
     // can open it at once instead of finding it taken by this ending one.
-    m_ports->CloseAll();
+    m_context->Ports().CloseAll();
     m_loop.Quit();
     return;
   }
@@ -148,10 +147,11 @@ void TServerApp::Close() {
 }
 
 void TServerApp::Shutdown() {
-  SetOnLastVarnSrvReleased(nullptr);
+  if (!m_context) return;
+  m_context->SetOnLastObjectReleased(nullptr);
   // A connection ends only after its call: an exchange waiting on a silent
   // device ends now, with its error, instead of holding up the end.
-  if (m_ports) m_ports->AbortExchanges();
+  m_context->Ports().AbortExchanges();
   // Closing a listener ends its connections and releases their objects,
   // which unlocks and closes the ports those clients used.
   if (m_tcp) {
@@ -159,12 +159,8 @@ void TServerApp::Shutdown() {
     m_tcp.reset();
   }
   m_local.Close();  // removes the socket file
-  if (m_ports) {
-    m_ports = nullptr;
-    m_clients = nullptr;
-    TClients::Release();
-    TPorts::Release();  // the last holder: every port is closed and freed
-  }
+  // The last holder: every port is closed and freed.
+  m_context.reset();
 }
 
 bool TServerApp::StartTCP() {
@@ -192,10 +188,41 @@ bool TServerApp::StartTCP() {
 bool TServerApp::StopTCP() {
   if (!m_tcp) return true;
   // Asked whatever Warning says: remote clients are cut off either way.
-  if (m_clients->Count() > 0 && ConfirmClose && !ConfirmClose()) return false;
+  if (m_context->Clients().Count() > 0 && ConfirmClose && !ConfirmClose()) return false;
   m_tcp->Close();
   m_tcp.reset();
   return true;
+}
+
+bool TServerApp::ApplySettings(const TSettingsValues& v) {
+  TServerSettings& s = *m_settings;
+  const bool tcpChanged = v.TCPEnabled != s.TCPEnabled || v.TCPPort != s.TCPPort;
+  if (tcpChanged && !StopTCP()) return false;
+  s.Warning = v.Warning;
+  s.LogOn = v.LogOn;
+  s.PortTimeout = v.PortTimeout;
+  s.AutoUnlock = v.AutoUnlock;
+  s.TCPEnabled = v.TCPEnabled;
+  s.TCPPort = v.TCPPort;
+  if (tcpChanged) {
+    if (s.TCPEnabled)
+      StartTCP();  // a failure goes to OnWarning and clears TCPEnabled
+    else
+      StopTCP();
+  }
+  m_context->Ports().UpdateTimers();
+  s.SaveSettings();
+  return true;
+}
+
+void TServerApp::UnlockPort(int32_t number) {
+  TPorts& ports = m_context->Ports();
+  std::lock_guard state(ports.StateLock());
+  if (TPort* port = ports.Find(number)) port->Unlock();
+}
+
+bool TServerApp::CloseNeedsQuestion() const {
+  return m_settings->Warning && (m_context->Clients().Count() > 0 || m_context->ObjectCount() > 0);
 }
 
 void TServerApp::Warn(const std::string& text) {

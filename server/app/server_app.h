@@ -14,8 +14,8 @@
 // client is connected: it stops listening before it looks, so a client
 // either reaches it and is served to its end or finds nothing and starts
 // the next server (see EndWhenIdle). The window (server/window) gives it
-// Qt's loop, calls StartTCP/StopTCP when its settings are applied and puts
-// its question behind ConfirmClose.
+// Qt's loop, hands what its controls hold to ApplySettings, unlocks ports
+// through UnlockPort and puts its question behind ConfirmClose.
 #pragma once
 
 #include <chrono>
@@ -27,13 +27,28 @@
 #include "platform/event_loop.h"
 #include "platform/timers.h"
 #include "remote/dispatcher.h"
+#include "remote/local_server.h"
 #include "server/app/options.h"
 #include "server/settings.h"
+#include "server/varn_srv.h"
 
 namespace varn {
 
-class TPorts;
-class TClients;
+// The port server as the remote layer's local activation knows it.
+inline constexpr remote::TLocalServer kVarnSrvLocalServer{kVarnSrvClsid, kVarnSrvSocketName,
+                                                          kVarnSrvProgram};
+
+class TServerContext;
+
+// The six settings as a window's controls hold them, to be applied at once.
+struct TSettingsValues {
+  bool Warning = true;
+  bool LogOn = false;
+  int32_t PortTimeout = 10;
+  bool AutoUnlock = false;
+  bool TCPEnabled = false;
+  int32_t TCPPort = 211;
+};
 
 class TServerApp {
  public:
@@ -45,7 +60,7 @@ class TServerApp {
   TServerApp& operator=(const TServerApp&) = delete;
 
   // Set before Start.
-  std::string SocketPath;                  // default: LocalServerSocketPath()
+  std::string SocketPath;                  // default: the port server's socket
   std::chrono::milliseconds IdleLimit{0};  // per connection, both listeners; 0: none
   std::chrono::milliseconds NoClientLimit{std::chrono::seconds(60)};  // automation mode
   // A problem the server runs on with (a TCP listener that could not start).
@@ -66,9 +81,23 @@ class TServerApp {
   bool TcpListening() const { return m_tcp && m_tcp->Listening(); }
   uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
 
+  // Applying the settings: when TCPEnabled or TCPPort change, StopTCP first
+  // (a No to its question ends the apply with false and nothing changed);
+  // then the six values, the listener started or stopped as they say, the
+  // ports' timers following AutoUnlock and PortTimeout, and the registry.
+  bool ApplySettings(const TSettingsValues& values);
+  // Releases the lock of port `number`, whoever holds it (none: nothing).
+  void UnlockPort(int32_t number);
+  // Closing asks first: Warning is set and a client is connected or an
+  // object is alive.
+  bool CloseNeedsQuestion() const;
+
   IEventLoop& Loop() { return m_loop; }
   TStartMode Mode() const { return m_mode; }
   TServerSettings& Settings() { return *m_settings; }
+  // The lists, the settings and the timers the server's objects share.
+  TServerContext& Context() { return *m_context; }
+  const std::shared_ptr<TServerContext>& SharedContext() { return m_context; }
 
  private:
   void Warn(const std::string& text);
@@ -83,8 +112,9 @@ class TServerApp {
   std::unique_ptr<TEventLoop> m_ownLoop;  // when none was given
   IEventLoop& m_loop;
   TTimers m_timers{m_loop};
-  TPorts* m_ports = nullptr;  // acquired for the run (from Start to Shutdown)
-  TClients* m_clients = nullptr;
+  // For the run: made with the server, let go by Shutdown (the lists go with
+  // the last object that still holds them).
+  std::shared_ptr<TServerContext> m_context;
   remote::TkxSocketDispatcher m_local;
   std::unique_ptr<remote::TkxSocketDispatcher> m_tcp;
   // Automation mode: the last object went, or nobody came in time. Stays

@@ -9,13 +9,20 @@
 
 namespace varn {
 
+TLineFactory SystemLines() {
+  return [](int32_t portNumber, const SerialAbort* abort) {
+    return OpenSerialLine(ComPortPath(portNumber, Registry::Default()), abort);
+  };
+}
+
+TComm::TComm(TLineFactory lines) : m_lines(lines ? std::move(lines) : SystemLines()) {}
+
 TComm::~TComm() {
   Close();
 }
 
 void TComm::Open() {
-  const std::string path = ComPortPath(m_portNumber, Registry::Default());
-  m_handle = OpenSerialLine(path, m_abort.get());
+  m_handle = m_lines(m_portNumber, m_abort.get());
   m_opened = true;
   m_handle->SetTimeouts(m_timeouts);
   ApplyLine();

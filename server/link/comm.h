@@ -11,10 +11,15 @@
 //   comm.Open();                      // EDriverError -2 / -3
 //   comm.Write(std::string("\x05", 1));
 //   std::string b = comm.Read(1);     // "" after 100*1+1 ms of silence
+//
+// The line itself comes from a TLineFactory: the system's serial devices by
+// default, or any ISerialLine (a scripted one runs the link without a
+// device and without waiting).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,9 +28,18 @@
 
 namespace varn {
 
+// Opens the line of COM `portNumber` whose waits end when `abort` (may be
+// null) is raised; raises as OpenSerialLine does.
+using TLineFactory =
+    std::function<std::unique_ptr<ISerialLine>(int32_t portNumber, const SerialAbort* abort)>;
+
+// The system's devices: the path of COM N from the registry (ComPortPath).
+TLineFactory SystemLines();
+
 class TComm {
  public:
-  TComm() = default;
+  // `lines` empty: SystemLines().
+  explicit TComm(TLineFactory lines = {});
   virtual ~TComm();  // the guarded close
   TComm(const TComm&) = delete;
   TComm& operator=(const TComm&) = delete;
@@ -55,6 +69,7 @@ class TComm {
  private:
   void ApplyLine();
 
+  TLineFactory m_lines;
   std::shared_ptr<const SerialAbort> m_abort;  // may be null; outlives m_handle
   std::unique_ptr<ISerialLine> m_handle;       // null while closed
   std::atomic<bool> m_opened{false};           // m_handle is set; for readers on other threads

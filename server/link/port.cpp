@@ -11,10 +11,11 @@
 namespace varn {
 
 TPort::TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock,
-             std::shared_ptr<TExchangeLogWriter> logWriter)
-    : m_settings(settings),
+             std::shared_ptr<TExchangeLogWriter> logWriter, TTimers* timers, TLineFactory lines)
+    : TComm(std::move(lines)),
+      m_settings(settings),
       m_stateLock(stateLock),
-      m_timer(std::make_unique<TTimer>()),
+      m_timer(timers ? std::make_unique<TTimer>(*timers) : std::make_unique<TTimer>()),
       m_log(std::move(settings), std::move(logWriter)) {
   m_timer->SetOnTimer([this] { AutoUnlockFired(); });
   UpdateTimer();

@@ -59,11 +59,16 @@ inline constexpr int32_t kMaxTimeout = 105000;
 
 class TPort : public TComm {
  public:
-  // `stateLock` is the owning list's state lock and `logWriter` the writer
-  // of the server's one exchange log (none: a port of its own, as in the
-  // link's tests and benchmarks).
+  // `stateLock` is the owning list's state lock, `logWriter` the writer of
+  // the server's one exchange log and `timers` the service its auto-unlock
+  // timer runs on (none: a port of its own, as in the link's tests and
+  // benchmarks). `lines` opens the device (empty: the system's).
   explicit TPort(std::shared_ptr<const TLinkSettings> settings, std::mutex* stateLock = nullptr,
-                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr);
+                 std::shared_ptr<TExchangeLogWriter> logWriter = nullptr, TTimers* timers = nullptr,
+                 TLineFactory lines = {});
+  // A port of its own on the lines of `lines`.
+  TPort(std::shared_ptr<const TLinkSettings> settings, TLineFactory lines)
+      : TPort(std::move(settings), nullptr, nullptr, nullptr, std::move(lines)) {}
   ~TPort() override;
 
   // --- device half; under ExchangeLock() ------------------------------------

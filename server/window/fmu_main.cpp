@@ -24,8 +24,7 @@
 
 #include "server/app/program.h"
 #include "server/app/server_app.h"
-#include "server/clients.h"
-#include "server/ports.h"
+#include "server/context.h"
 #include "server/varn_srv.h"
 #include "server/window/fmu_about.h"
 
@@ -111,8 +110,9 @@ TfmMain::TfmMain(TServerApp& app, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint),
       m_app(app),
       m_settings(app.Settings()),
-      m_ports(TPorts::Acquire()),
-      m_clients(TClients::Acquire()) {
+      m_context(app.SharedContext()),
+      m_ports(m_context->Ports()),
+      m_clients(m_context->Clients()) {
   setObjectName("fmMain");
   setWindowTitle(kServerTitle);
   setWindowIcon(QIcon(":/varn/logo.png"));
@@ -198,8 +198,6 @@ TfmMain::~TfmMain() {
     m_ports.SetOnChange(nullptr);
   }
   m_clients.SetOnChange(nullptr);
-  TClients::Release();
-  TPorts::Release();
 }
 
 QWidget* TfmMain::BuildSettingsPage() {
@@ -437,31 +435,23 @@ bool TfmMain::Apply() {
     ShowError(QString("\"%1\" не является целым числом").arg(edtTCPPort->text()));
     return false;
   }
-  const bool tcpChanged =
-      chbTCPEnabled->isChecked() != m_settings.TCPEnabled || port != m_settings.TCPPort;
-  if (tcpChanged && !m_app.StopTCP()) return false;
   udTimeout->interpretText();  // a number typed and not yet entered counts
-  m_settings.Warning = rbWarning->isChecked();
-  m_settings.LogOn = chbLogOn->isChecked();
-  m_settings.PortTimeout = udTimeout->value();
-  m_settings.AutoUnlock = chbAutoUnlock->isChecked();
-  m_settings.TCPEnabled = chbTCPEnabled->isChecked();
-  m_settings.TCPPort = port;
-  if (tcpChanged) {
-    if (m_settings.TCPEnabled)
-      m_app.StartTCP();  // a failure is shown and clears the box (OnWarning)
-    else
-      m_app.StopTCP();
-  }
-  m_ports.UpdateTimers();
-  m_settings.SaveSettings();
+  TSettingsValues values;
+  values.TCPEnabled = chbTCPEnabled->isChecked();
+  values.TCPPort = port;
+  values.Warning = rbWarning->isChecked();
+  values.LogOn = chbLogOn->isChecked();
+  values.PortTimeout = udTimeout->value();
+  values.AutoUnlock = chbAutoUnlock->isChecked();
+  // No to the question about connected clients: nothing changes. A failure
+  // to listen is shown and clears the box (OnWarning).
+  if (!m_app.ApplySettings(values)) return false;
   btnApply->setEnabled(false);
   return true;
 }
 
 bool TfmMain::CloseServer() {
-  const bool clients = m_clients.Count() > 0 || VarnSrvObjectCount() > 0;
-  if (m_settings.Warning && clients && !Ask(Lines(kCloseQuestion))) return false;
+  if (m_app.CloseNeedsQuestion() && !Ask(Lines(kCloseQuestion))) return false;
   m_app.Close();
   return true;
 }
@@ -541,8 +531,7 @@ void TfmMain::UnlockSelected() {
   if (!item) return;
   const int32_t number = item->data(0, kNumberRole).toInt();
   // Whoever holds it; the row follows through the port's notification.
-  std::lock_guard state(m_ports.StateLock());
-  if (TPort* port = m_ports.Find(number)) port->Unlock();
+  m_app.UnlockPort(number);
 }
 
 void TfmMain::RebuildClients() {

@@ -37,6 +37,7 @@ namespace varn {
 class TServerApp;
 class TPorts;
 class TClients;
+class TServerContext;
 struct TServerSettings;
 
 inline constexpr const char* kCloseQuestion =
@@ -98,8 +99,9 @@ class TfmMain : public QWidget {
 
   TServerApp& m_app;
   TServerSettings& m_settings;
-  TPorts& m_ports;      // held while the window lives
-  TClients& m_clients;  // held while the window lives
+  std::shared_ptr<TServerContext> m_context;  // held while the window lives
+  TPorts& m_ports;
+  TClients& m_clients;
   bool m_attached = false;
 
   QTabWidget* m_pages = nullptr;

@@ -42,7 +42,7 @@ TEST_F(ConnectorTest, StartsTheServerOnceWhenTwoConnectAtOnce) {
     ++starts;
     starter = std::thread([&] {
       std::this_thread::sleep_for(200ms);
-      server.OpenLocal(LocalServerSocketPath());
+      server.OpenLocal(LocalServerSocketPath(test::kSampleServer));
     });
   };
   std::unique_ptr<TkxLocalSocketConnection> conns[2] = {NewConnection(), NewConnection()};
@@ -50,7 +50,7 @@ TEST_F(ConnectorTest, StartsTheServerOnceWhenTwoConnectAtOnce) {
   std::vector<std::thread> drivers;
   for (auto& c : conns) {
     drivers.emplace_back([&] {
-      TLocalServerConnector connector;
+      TLocalServerConnector connector(test::kSampleServer);
       connector.StartServer = start;
       try {
         connector.Open(*c);
@@ -69,7 +69,7 @@ TEST_F(ConnectorTest, StartsTheServerOnceWhenTwoConnectAtOnce) {
     EXPECT_EQ(CallMethod(*c->ServerObject(), u"Add", {Variant(1), Variant(2)}), Variant(3));
   }
   // A running server is simply connected to.
-  TLocalServerConnector again;
+  TLocalServerConnector again(test::kSampleServer);
   again.StartServer = start;
   auto third = NewConnection();
   again.Open(*third);
@@ -77,7 +77,7 @@ TEST_F(ConnectorTest, StartsTheServerOnceWhenTwoConnectAtOnce) {
 }
 
 TEST_F(ConnectorTest, AServerThatNeverListensFailsAfterTheLimit) {
-  TLocalServerConnector connector;
+  TLocalServerConnector connector(test::kSampleServer);
   connector.StartLimit = 300ms;
   int starts = 0;
   connector.StartServer = [&] { ++starts; };
@@ -86,16 +86,15 @@ TEST_F(ConnectorTest, AServerThatNeverListensFailsAfterTheLimit) {
     connector.Open(*conn);
     ADD_FAILURE() << "no error";
   } catch (const ESocketConnectionError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Сервер Варн не начал слушать " + LocalServerSocketPath() + " за 300 мс");
+    EXPECT_EQ(std::string(e.what()), "Сервер Варн не начал слушать " +
+                                         LocalServerSocketPath(test::kSampleServer) + " за 300 мс");
   }
   EXPECT_EQ(starts, 1);
   EXPECT_FALSE(conn->Connected());
 }
 
 TEST_F(ConnectorTest, WithoutARegisteredServerTheClassIsNotRegistered) {
-  TLocalServerConnector connector;
-  connector.ServerGUID = test::kSampleClsid;
+  TLocalServerConnector connector(test::kSampleServer);
   auto conn = NewConnection();
   try {
     connector.Open(*conn);
@@ -140,8 +139,7 @@ TEST_F(StandInTest, TwoDriversStartingAtOnceShareOneServerThatEndsAfterTheLastRe
   std::vector<std::thread> drivers;
   for (auto& c : conns) {
     drivers.emplace_back([&] {
-      TLocalServerConnector connector;
-      connector.ServerGUID = test::kSampleClsid;
+      TLocalServerConnector connector(test::kSampleServer);
       try {
         connector.Open(*c);
       } catch (const std::exception& e) {
@@ -164,6 +162,22 @@ TEST_F(StandInTest, TwoDriversStartingAtOnceShareOneServerThatEndsAfterTheLastRe
   EXPECT_TRUE(ProcessIsRunning(started[0]));  // one object is still held
   conns[1].reset();
   EXPECT_TRUE(Eventually([&] { return !ProcessIsRunning(started[0]); }));
+}
+
+// A class not registered: the server's program is the one its clients
+// name, found beside the calling program; its socket is the one they name.
+TEST_F(StandInTest, AnUnregisteredServerIsTheProgramItsClientsNameBesideThem) {
+  Registry reg = Registry::Default();
+  UnregisterClass(reg, test::kSampleClsid, test::kSampleProgId);
+  const std::string program = std::filesystem::path(STAND_IN_SERVER).filename().string();
+  const TLocalServer named{test::kSampleClsid, test::kSampleServer.SocketName, program.c_str()};
+  auto conn = NewConnection();
+  TLocalServerConnector connector(named);
+  EXPECT_EQ(connector.SocketPath, env.Path("run/SampleSrv.sock"));
+  connector.Open(*conn);
+  ASSERT_TRUE(conn->Connected());
+  EXPECT_EQ(StartedServers().size(), 1u);
+  conn.reset();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/automation/dispatch.h"
 #include "platform/errors.h"
 #include "platform/process.h"
+#include "remote/local_server.h"
 
 namespace varn::test {
 
@@ -19,6 +20,10 @@ inline std::atomic<int> g_liveSamples{0};
 inline std::atomic<int> g_createdSamples{0};
 
 inline constexpr const char* kSampleClsid = "{6C0F0A52-3D1B-4E0B-9C51-7B1D2A7E0F11}";
+// The sample class's server as the activation tests name it: a socket and a
+// program of its own (the program is found only through the registry).
+inline constexpr remote::TLocalServer kSampleServer{kSampleClsid, "SampleSrv.sock",
+                                                    "no-such-sample-server"};
 inline constexpr const char* kSampleProgId = "Varn.RemoteSample";
 
 class TRemoteSample : public DispatchObject<TRemoteSample> {

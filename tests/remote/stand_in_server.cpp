@@ -1,5 +1,5 @@
-// A stand-in for the port server, for the local-activation tests: started
-// with -Embedding, it listens on the runtime folder's socket, serves the
+// A stand-in server program for the local-activation tests: started with
+// -Embedding, it listens on the sample server's socket in the runtime folder, serves the
 // sample class, leaves "stand-in.<pid>" in the runtime folder, and ends when
 // its last object is released (or when nobody came within a minute).
 #include <chrono>
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
                         "started\n");
   remote::TkxSocketDispatcher dispatcher;
   try {
-    dispatcher.OpenLocal(remote::LocalServerSocketPath());
+    dispatcher.OpenLocal(remote::LocalServerSocketPath(test::kSampleServer));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

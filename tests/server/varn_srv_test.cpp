@@ -19,8 +19,7 @@
 #include "platform/timers.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
-#include "server/clients.h"
-#include "server/ports.h"
+#include "server/context.h"
 #include "server/varn_srv.h"
 #include "server/varn_srv_dispids.h"
 #include "tests/support/test_env.h"
@@ -71,11 +70,19 @@ class Client {
   DispatchPtr m_obj;
 };
 
-// A hold on the port list for looking inside, as the server window does.
+// The running test's server context (ServerTest makes one per test).
+TServerContext* g_context = nullptr;
+TServerContext& Context() {
+  return *g_context;
+}
+const std::shared_ptr<TServerSettings>& ServerSettings() {
+  return g_context->SharedSettings();
+}
+
+// A look inside the port list, as the server window takes it.
 class PortsView {
  public:
-  PortsView() : m_ports(TPorts::Acquire()) {}
-  ~PortsView() { TPorts::Release(); }
+  PortsView() : m_ports(Context().Ports()) {}
   TPorts* operator->() { return &m_ports; }
   // A copy of what the window would show for port `n` (nullopt: not listed).
   struct Row {
@@ -98,12 +105,13 @@ class PortsView {
 class ServerTest : public ::testing::Test {
  protected:
   ServerTest() {
+    g_context = context.get();
     ServerSettings()->ResetSettings();
     Registry reg = Registry::Default();
     reg.WriteString(kPortsKey, "COM1", device.SlavePath());
     reg.WriteString(kPortsKey, "COM2", other.SlavePath());
     reg.WriteString(kPortsKey, "COM9", env.Path("no-such-device"));
-    RegisterVarnSrvClass();
+    RegisterVarnSrvClass(context);
   }
   ~ServerTest() override { ServerSettings()->ResetSettings(); }
 
@@ -124,6 +132,8 @@ class ServerTest : public ::testing::Test {
   // Both answer at 4800 baud only; at any other speed they are silent.
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // COM1
   emu::EmulatedDevice other{emu::EmulatorOptions{}};   // COM2
+  // What the program's run holds: the lists, the settings, the timers.
+  std::shared_ptr<TServerContext> context = std::make_shared<TServerContext>(timers);
 };
 
 void Mute(emu::EmulatedDevice& d) {
@@ -413,7 +423,7 @@ TEST_F(ServerTest, LockOnAPortLeftBehindOutlivesItsHolderUntilAnAdminUnlock) {
 }
 
 TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReused) {
-  TClients& clients = TClients::Acquire();
+  TClients& clients = Context().Clients();
   int changes = 0;
   clients.SetOnChange(PostingNotify(loop, [&] { ++changes; }));
   std::set<int32_t> numbers;
@@ -438,7 +448,6 @@ TEST_F(ServerTest, ClientListFollowsConnectAndDestructionAndNumbersAreNeverReuse
     EXPECT_GT(clients.Items(0)->ClientNumber(), *numbers.rbegin());
   }
   clients.SetOnChange(nullptr);
-  TClients::Release();
 }
 
 // --- auto-unlock -----------------------------------------------------------------
@@ -461,6 +470,52 @@ TEST_F(ServerTest, AutoUnlockFreesAnIdleHoldersPortAndTheWindowHearsOfIt) {
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(a.LockPort(1), (Outcome{0, kOk})) << "the holder's next lock succeeds again";
   EXPECT_EQ(b.LockPort(1).code, -18);
+}
+
+// Two servers in one process, each on its own context: the lists, the
+// numbering and the timers are the context's, whichever timer service was
+// made last; a context that has gone makes no more objects.
+TEST_F(ServerTest, EachContextHasItsOwnListsNumbersAndTimers) {
+  AutoUnlockAfter(10);
+  Client a;
+  a.Connect(1, u"app", u"pc");
+  ASSERT_EQ(a.LockPort(1), (Outcome{0, kOk}));
+  EXPECT_EQ(Context().ObjectCount(), 1);
+  // A second server with its loop and timer service made after ours.
+  ManualClock otherClock;
+  TEventLoop otherLoop{otherClock};
+  TTimers otherTimers{otherLoop};
+  auto second = std::make_shared<TServerContext>(otherTimers);
+  int lastReleased = 0;
+  second->SetOnLastObjectReleased([&] { ++lastReleased; });
+  {
+    RegisterVarnSrvClass(second);
+    Client b;
+    RegisterVarnSrvClass(context);
+    b.Connect(2, u"other", u"pc");
+    EXPECT_EQ(b.LockPort(1), (Outcome{0, kOk})) << "port 1 of the other server is free";
+    EXPECT_EQ(second->Clients().Count(), 1);
+    EXPECT_EQ(Context().Clients().Count(), 1);
+    std::lock_guard list(second->Clients().ListLock());
+    EXPECT_EQ(second->Clients().Items(0)->ClientNumber(), 1) << "its own numbering";
+  }
+  EXPECT_EQ(lastReleased, 1);
+  EXPECT_EQ(second->ObjectCount(), 0);
+  EXPECT_EQ(Context().ObjectCount(), 1);
+  // Our port's countdown runs on our loop, not on the service made last.
+  Elapse();
+  Elapse(10s);
+  EXPECT_FALSE(a.Flag(kPortLocked));
+  // The other server has ended: its class makes nothing any more.
+  RegisterVarnSrvClass(second);
+  second.reset();
+  try {
+    ClassTable::Instance().Create(u"VarnSrv.VarnSrv");
+    ADD_FAILURE() << "an object of a context that has gone";
+  } catch (const EDriverError& e) {
+    EXPECT_EQ(e.Code, CLASS_E_CLASSNOTAVAILABLE);
+  }
+  RegisterVarnSrvClass(context);
 }
 
 TEST_F(ServerTest, ZeroPortTimeoutNeverUnlocksByTime) {

@@ -14,7 +14,7 @@
 #include "platform/automation/classes.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "remote/local_server.h"
+#include "tests/support/port_server.h"
 #include "tests/support/test_env.h"
 
 namespace varn::test {
@@ -42,7 +42,7 @@ class Driver : public DriverClient {
 class DriverTest : public ::testing::Test {
  protected:
   DriverTest() {
-    RegisterClass(registry, remote::kPortServerClsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
+    RegisterClass(registry, test::kPortServer.Clsid, "VarnSrv.VarnSrv", VARNSRV_PROGRAM);
   }
   // The emulator as COM `com`, answering at 4800 bit/s (the driver's default).
   void StartDevice(emu::EmulatorOptions options = {}, int com = 1) {

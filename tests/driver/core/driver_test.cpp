@@ -9,8 +9,8 @@
 #include "platform/socket.h"
 #include "platform/testing/child_process.h"
 #include "protocol/exchange.h"
-#include "remote/local_server.h"
 #include "tests/driver/core/driver_fixture.h"
+#include "tests/support/port_server.h"
 
 namespace varn::test {
 namespace {
@@ -266,7 +266,7 @@ TEST_F(DriverTest, ConnectionFailuresAndTheirTexts) {
 }
 
 TEST_F(DriverTest, AServerThatCannotStartGivesTheConnectionError) {
-  RegisterClass(registry, remote::kPortServerClsid, "VarnSrv.VarnSrv", env.Path("gone/VarnSrv"));
+  RegisterClass(registry, test::kPortServer.Clsid, "VarnSrv.VarnSrv", env.Path("gone/VarnSrv"));
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), -16);
   // The system's reason in words; its error number in hexadecimal ("(2)",
@@ -281,7 +281,7 @@ TEST_F(DriverTest, ALostServerIsReachedAgainAndThePortReopened) {
   StartDevice();
   ChildProcess first(VARNSRV_PROGRAM, {"--headless"}, env.Path("first.out"));
   ASSERT_TRUE(Eventually(
-      [&] { return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == first.Pid(); }));
+      [&] { return UnixSocketListenerProcessId(test::PortServerSocketPath()) == first.Pid(); }));
   Driver drv;
   EXPECT_EQ(drv.Call(u"GetECRStatus"), 0);
   first.Terminate();
@@ -398,9 +398,8 @@ TEST_F(DriverTest, AServerKilledMidCallGivesTheConnectionErrorInRussian) {
   registry.WriteDword("SOFTWARE\\Kvelta\\Варн\\Сервер", "TCPPort", static_cast<uint32_t>(port));
   {
     ChildProcess server(VARNSRV_PROGRAM, {"--headless"}, env.Path("killed.out"));
-    ASSERT_TRUE(Eventually([&] {
-      return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == server.Pid();
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] { return UnixSocketListenerProcessId(test::PortServerSocketPath()) == server.Pid(); }));
     Driver drv;
     drv.Set(u"ConnectionType", Variant(1));
     drv.Set(u"UseIPAddress", Variant(true));

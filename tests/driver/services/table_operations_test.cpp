@@ -14,7 +14,7 @@
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
-#include "remote/local_server.h"
+#include "tests/support/port_server.h"
 #include "tests/support/test_env.h"
 
 namespace varn {
@@ -101,7 +101,7 @@ class TableOperationsTest : public ::testing::Test {
  protected:
   TableOperationsTest() { RegisterServer(VARNSRV_PROGRAM); }
   void RegisterServer(const std::string& program) {
-    RegisterClass(reg, remote::kPortServerClsid, "VarnSrv.VarnSrv", program);
+    RegisterClass(reg, test::kPortServer.Clsid, "VarnSrv.VarnSrv", program);
   }
   // The emulator as COM1 at the driver's default 4800 bit/s.
   void StartDevice(std::chrono::milliseconds answerDelay = 0ms) {
@@ -112,7 +112,7 @@ class TableOperationsTest : public ::testing::Test {
   }
   static DispatchPtr Driver() { return CreateObject(u"VarnDrv.VarnDrv"); }
   static bool ServerRunning() {
-    return UnixSocketListenerProcessId(remote::LocalServerSocketPath()).has_value();
+    return UnixSocketListenerProcessId(test::PortServerSocketPath()).has_value();
   }
 
   test::TempEnv env;

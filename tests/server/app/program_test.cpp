@@ -16,6 +16,7 @@
 #include "platform/pty.h"
 #include "remote/local_server.h"
 #include "tests/server/app/server_process.h"
+#include "tests/support/port_server.h"
 
 namespace varn::test {
 namespace {
@@ -44,8 +45,12 @@ TEST_F(ProgramTest, RegistrationSwitchesInAnyFormRegisterOrRemoveTheClassAndEnd)
     EXPECT_EQ(Reg().ReadString(kProgIdKey + "\\CLSID", ""), kVarnSrvClsid);
   }
   EXPECT_FALSE(FileExists(SocketPath())) << "registering starts no server";
-  // The class a driver starts this program for when nothing is registered.
-  EXPECT_EQ(std::string(remote::kPortServerClsid), kVarnSrvClsid);
+  // The class a driver starts this program for when nothing is registered,
+  // the socket it looks for and the program it starts (as the suites name
+  // them for the driver).
+  EXPECT_STREQ(kPortServer.Clsid, kVarnSrvClsid);
+  EXPECT_STREQ(kPortServer.SocketName, kVarnSrvSocketName);
+  EXPECT_STREQ(kPortServer.Program, kVarnSrvProgram);
 
   for (const char* sw : {"-unregserver", "/UNREGSERVER"}) {
     const RunResult r = RunProgram(env, {sw});
@@ -268,8 +273,7 @@ TEST_F(ProgramTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefusedByServerAndClie
   conn.ServerGUID = kVarnSrvClsid;
   expectRefused([&] { conn.Open(); }, open);
   bool started = false;
-  remote::TLocalServerConnector connector;
-  connector.ServerGUID = kVarnSrvClsid;
+  remote::TLocalServerConnector connector(kVarnSrvLocalServer);
   connector.StartServer = [&] { started = true; };
   expectRefused([&] { connector.Open(conn); }, open);
   EXPECT_FALSE(started) << "no server is started into such a folder";
@@ -458,8 +462,7 @@ TEST_F(ProgramTest, AutomationModeEndsAfterTheLastRelease) {
   auto activate = [] {
     auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
     conn->ServerGUID = kVarnSrvClsid;
-    remote::TLocalServerConnector connector;
-    connector.ServerGUID = kVarnSrvClsid;
+    remote::TLocalServerConnector connector(kVarnSrvLocalServer);
     connector.Open(*conn);
     return std::make_unique<RemoteClient>(std::move(conn));
   };
@@ -499,8 +502,7 @@ TEST_F(ProgramTest, DriversComingAndGoingBackToBackAreNeverCutOff) {
     try {
       auto conn = std::make_unique<remote::TkxLocalSocketConnection>();
       conn->ServerGUID = kVarnSrvClsid;
-      remote::TLocalServerConnector connector;
-      connector.ServerGUID = kVarnSrvClsid;
+      remote::TLocalServerConnector connector(kVarnSrvLocalServer);
       connector.Open(*conn);
       if (const auto pid = UnixSocketListenerProcessId(SocketPath())) servers.insert(*pid);
       RemoteClient c(std::move(conn));

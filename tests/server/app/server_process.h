@@ -26,6 +26,7 @@
 #include "protocol/frame.h"
 #include "remote/connection.h"
 #include "remote/local_server.h"
+#include "server/app/server_app.h"
 #include "server/settings.h"
 #include "server/varn_srv.h"
 #include "tests/support/test_env.h"
@@ -66,7 +67,8 @@ class ServerProcess {
     return Eventually([&] {
              if (!m_child.Running()) return true;
              try {
-               return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == Pid();
+               return UnixSocketListenerProcessId(
+                          remote::LocalServerSocketPath(kVarnSrvLocalServer)) == Pid();
              } catch (const std::exception&) {
                return false;
              }
@@ -141,7 +143,7 @@ class RemoteClient {
       m_conn = std::move(tcp);
     } else {
       auto local = std::make_unique<remote::TkxLocalSocketConnection>();
-      local->Path = remote::LocalServerSocketPath();
+      local->Path = remote::LocalServerSocketPath(kVarnSrvLocalServer);
       m_conn = std::move(local);
     }
     m_conn->ServerGUID = kVarnSrvClsid;
@@ -194,7 +196,7 @@ class ProgramTest : public ::testing::Test {
  protected:
   Registry Reg() { return Registry::Default(); }
   void SetSetting(const char* name, uint32_t value) { Reg().WriteDword(kServerKey, name, value); }
-  std::string SocketPath() { return remote::LocalServerSocketPath(); }
+  std::string SocketPath() { return remote::LocalServerSocketPath(kVarnSrvLocalServer); }
 
   TempEnv env;
   emu::EmulatedDevice device{emu::EmulatorOptions{}};  // answers at 4800 baud

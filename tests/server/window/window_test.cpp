@@ -22,6 +22,7 @@
 #include <optional>
 
 #include "server/app/server_app.h"
+#include "server/context.h"
 #include "server/window/fmu_about.h"
 #include "server/window/fmu_main.h"
 #include "server/window/qt_event_loop.h"
@@ -328,7 +329,7 @@ TEST_F(WindowTest, CloseAsksOnlyWhileClientsMaySufferAndOnlyWithWarning) {
   Find<QRadioButton>("rbWarning")->setChecked(true);
   ASSERT_TRUE(form->Apply());
   local.reset();
-  ASSERT_TRUE(Eventually([] { return VarnSrvObjectCount() == 0; }));
+  ASSERT_TRUE(Eventually([&] { return app->Context().ObjectCount() == 0; }));
   EXPECT_TRUE(form->CloseServer());
   loop.Run();
   EXPECT_EQ(questions.size(), 2);

@@ -10,7 +10,7 @@
 #include "platform/serial.h"
 #include "platform/testing/child_process.h"
 #include "platform/text.h"
-#include "remote/local_server.h"
+#include "tests/support/port_server.h"
 #include "tests/support/test_env.h"
 
 namespace varn::test {
@@ -23,7 +23,7 @@ using VarnRun = ShellRun;
 class VarnAddInSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(Eventually([] { return FileExists(remote::LocalServerSocketPath()); }))
+    ASSERT_TRUE(Eventually([] { return FileExists(test::PortServerSocketPath()); }))
         << ReadFileOrEmpty(env.Path("server.out"));
   }
   void TearDown() override {

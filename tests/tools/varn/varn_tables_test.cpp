@@ -7,7 +7,7 @@
 #include "platform/process_info.h"
 #include "platform/registry.h"
 #include "platform/testing/child_process.h"
-#include "remote/local_server.h"
+#include "tests/support/port_server.h"
 #include "tests/support/test_env.h"
 
 namespace varn::test {
@@ -30,7 +30,7 @@ class VarnTablesTest : public ::testing::Test {
                                             env.Path("server.out"));
     EXPECT_TRUE(Eventually([&] {
       try {
-        return UnixSocketListenerProcessId(remote::LocalServerSocketPath()) == server->Pid();
+        return UnixSocketListenerProcessId(test::PortServerSocketPath()) == server->Pid();
       } catch (const std::exception&) {
         return false;
       }
