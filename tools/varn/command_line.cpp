@@ -2,6 +2,7 @@
 // search, properties, --version, --help), the usage checks before the
 // driver object is made, then the steps on it.
 #include <algorithm>
+#include <iostream>
 
 #include "platform/automation/member_lookup.h"
 #include "platform/text.h"
@@ -20,6 +21,11 @@ namespace varn::tool {
 
 int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
                    std::ostream& out, std::ostream& err) {
+  return RunCommandLine(args, create, std::cin, out, err);
+}
+
+int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
+                   std::istream& in, std::ostream& out, std::ostream& err) {
   // A script that asked for JSON parses what comes out even when the line
   // is wrong, also with --json in the wrong place.
   const bool wantsJson = std::ranges::find(args, std::string("--json")) != args.end();
@@ -36,7 +42,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
   static const std::vector<std::string> kOptions{"--json", "--1c", "--help", "--version"};
   bool json = false, addIn = false, version = false;
   size_t i = 0;
-  for (; i < args.size() && args[i].starts_with("-"); ++i) {
+  for (; i < args.size() && args[i].starts_with("-") && args[i] != "-"; ++i) {
     if (args[i] == "--json") {
       json = true;
     } else if (args[i] == "--1c") {
@@ -99,11 +105,15 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
       return kExitFailed;
     }
   }
+  // The steps come on standard input, the driver object made first.
+  const bool pipe = words[0] == "-";
+  if (pipe && words.size() > 1) return usage("- takes no steps beside it: they come one a line");
+  if (pipe && addIn) return usage("--1c does not apply to -");
   const bool list = words[0] == "list";
   if (list && words.size() > 1) return usage("list takes no steps beside it");
   std::vector<Step> steps;
   try {
-    if (!list) steps = SplitSteps(words);
+    if (!list && !pipe) steps = SplitSteps(words);
   } catch (const EUsageError& e) {
     return usage(e.what());
   }
@@ -127,6 +137,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     PrintMemberList(info->TypeInfo(), json, out);
     return kExitOk;
   }
+  if (pipe) return RunPipe(*obj, info->TypeInfo(), in, json, out, err);
   try {
     ResolveSteps(steps, info->TypeInfo());
   } catch (const EUsageError& e) {

@@ -74,13 +74,13 @@ const char* StepWord(StepKind k) {
   }
 }
 
-Report::Report(bool json, std::ostream& out, std::ostream& err)
-    : m_json(json), m_out(out), m_err(err) {
-  if (m_json) m_out << '[';
+Report::Report(bool json, std::ostream& out, std::ostream& err, bool pipe)
+    : m_json(json), m_pipe(pipe), m_out(out), m_err(err) {
+  if (m_json && !m_pipe) m_out << '[';
 }
 
 Report::~Report() {
-  if (m_json) m_out << (m_first ? "]\n" : "\n]\n");
+  if (m_json && !m_pipe) m_out << (m_first ? "]\n" : "\n]\n");
   m_out.flush();
 }
 
@@ -89,15 +89,36 @@ void Report::Line(const std::string& name, const std::string& value) {
 }
 
 void Report::Object(const Step& s, const std::string& fields) {
-  m_out << (m_first ? "\n" : ",\n") << R"({"step":")" << StepWord(s.kind) << R"(","name":)"
-        << JsonString(s.name) << fields << '}';
+  if (!m_pipe) m_out << (m_first ? "\n" : ",\n");
+  m_out << R"({"step":")" << StepWord(s.kind) << R"(","name":)" << JsonString(s.name) << fields
+        << '}';
+  if (m_pipe) m_out << '\n';
   m_first = false;
 }
 
 void Report::Failure(const Step& s, const std::string& error) {
   m_out.flush();  // keeps the order where both streams meet
   m_err << "varn: " << s.name << ": " << error << std::endl;
-  if (m_json) Object(s, R"(,"error":)" + JsonString(error));
+  if (m_json)
+    Object(s, R"(,"error":)" + JsonString(error));
+  else if (m_pipe)
+    m_out << "varn: " << s.name << ": " << error << '\n';
+}
+
+void Report::Malformed(size_t lineNumber, const std::string& error) {
+  const std::string text = "line " + std::to_string(lineNumber) + ": " + error;
+  m_err << "varn: " << text << std::endl;
+  if (m_json)
+    m_out << R"({"error":)" << JsonString(text) << R"(,"status":2})" << '\n';
+  else
+    m_out << "varn: " << text << '\n';
+  EndAnswer();
+}
+
+void Report::EndAnswer() {
+  if (!m_pipe) return;
+  if (!m_json) m_out << '\n';
+  m_out.flush();
 }
 
 void Report::Hint(IDispatch& obj, int32_t code) {

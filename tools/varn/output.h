@@ -21,10 +21,13 @@ std::string JsonValue(const Variant& value);
 // "set", "get" or "call".
 const char* StepWord(StepKind k);
 
-// Where the results go: lines, or the objects of one JSON array.
+// Where the results go: lines, or the objects of one JSON array. For the
+// pipe (`pipe`), an answer a step: its lines and an empty line, or its
+// object on one line, flushed at EndAnswer; failures on `out` too, so that
+// the peer reads one answer for every step.
 class Report {
  public:
-  Report(bool json, std::ostream& out, std::ostream& err);
+  Report(bool json, std::ostream& out, std::ostream& err, bool pipe = false);
   ~Report();
   Report(const Report&) = delete;
   Report& operator=(const Report&) = delete;
@@ -34,12 +37,17 @@ class Report {
   // `fields`: the members after "step" and "name", each starting with a comma.
   void Object(const Step& s, const std::string& fields);
   void Failure(const Step& s, const std::string& error);
+  // A pipe's line that is no step: its answer and the line on `err`.
+  void Malformed(size_t lineNumber, const std::string& error);
+  // The end of one step's answer in the pipe; nothing otherwise.
+  void EndAnswer();
   // Where the port server tells why, once a run: every later call on the
   // same port fails for the same reason.
   void Hint(IDispatch& obj, int32_t code);
 
  private:
   bool m_json;
+  bool m_pipe;
   std::ostream& m_out;
   std::ostream& m_err;
   bool m_first = true;

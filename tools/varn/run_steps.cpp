@@ -1,8 +1,10 @@
 // Running resolved steps on the object: one automation call per step (and
 // the reads of ResultCode and ResultCodeDescription that judge it), every
 // step even after a failure, the exit status from what the calls returned;
-// the hint where the port server tells why a port failed.
+// the hint where the port server tells why a port failed; the pipe of
+// `varn -`, a step a line, each answered before the next is read.
 #include <cstdio>
+#include <istream>
 
 #include "driver/base/log_file.h"
 #include "platform/errors.h"
@@ -129,6 +131,32 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
   return false;
 }
 
+// The next line of `in` into `line`, without its '\n'; false at the end of
+// the input. A line longer than kMaxStepLine is read to its end but not
+// kept (`tooLong`), so that no input makes the line grow without bound.
+bool ReadStepLine(std::istream& in, std::string& line, bool& tooLong) {
+  line.clear();
+  tooLong = false;
+  std::streambuf& buf = *in.rdbuf();
+  using Traits = std::streambuf::traits_type;
+  for (Traits::int_type c = buf.sbumpc();; c = buf.sbumpc()) {
+    if (Traits::eq_int_type(c, Traits::eof())) {
+      in.setstate(std::ios::eofbit);
+      return !line.empty() || tooLong;
+    }
+    if (c == '\n') return true;
+    if (line.size() < kMaxStepLine)
+      line += Traits::to_char_type(c);
+    else
+      tooLong = true;
+  }
+}
+
+bool IsComment(const std::string& line) {
+  const size_t first = line.find_first_not_of(" \t\r");
+  return first == std::string::npos || line[first] == '#';
+}
+
 }  // namespace
 
 std::string ReasonHint(IDispatch& obj, int32_t code) {
@@ -156,6 +184,30 @@ int RunSteps(IDispatch& obj, const std::vector<Step>& steps, bool json, std::ost
     Report report(json, out, err);
     for (const Step& s : steps)
       if (!RunStep(obj, s, report, nonZero)) failed = true;
+  }
+  return failed || nonZero ? kExitFailed : kExitOk;
+}
+
+int RunPipe(IDispatch& obj, const std::vector<MemberInfo>& members, std::istream& in, bool json,
+            std::ostream& out, std::ostream& err) {
+  bool failed = false, nonZero = false;
+  Report report(json, out, err, /*pipe=*/true);
+  std::string line;
+  bool tooLong = false;
+  for (size_t number = 1; ReadStepLine(in, line, tooLong); ++number) {
+    if (!tooLong && IsComment(line)) continue;
+    std::vector<Step> step;
+    try {
+      if (tooLong) throw EUsageError("longer than " + std::to_string(kMaxStepLine) + " bytes");
+      step.push_back(SplitStepLine(line));
+      ResolveSteps(step, members);
+    } catch (const EUsageError& e) {
+      report.Malformed(number, e.what());
+      failed = true;
+      continue;
+    }
+    if (!RunStep(obj, step.front(), report, nonZero)) failed = true;
+    report.EndAnswer();
   }
   return failed || nonZero ? kExitFailed : kExitOk;
 }

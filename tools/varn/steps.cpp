@@ -1,8 +1,9 @@
-// Parsing: the words of the command line into steps, each name found among
-// the object's members of its kind, each value parsed for its type, so that
-// every mistake is found before anything runs.
+// Parsing: the words of the command line (or the lines of `varn -`) into
+// steps, each name found among the object's members of its kind, each value
+// parsed for its type, so that every mistake is found before anything runs.
 #include "tools/varn/steps.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -27,6 +28,23 @@ MemberKind KindOf(StepKind k) {
     default:
       return MemberKind::Method;
   }
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// `text` without the blanks at its start.
+std::string_view SkipBlanks(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  return text.substr(i);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  text = SkipBlanks(text);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string& name,
@@ -77,6 +95,42 @@ std::vector<Step> SplitSteps(std::span<const std::string> words) {
     steps.push_back(std::move(s));
   }
   return steps;
+}
+
+Step SplitStepLine(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  line = SkipBlanks(line);
+  const size_t end = std::min(line.find_first_of(" \t"), line.size());
+  const std::string word(line.substr(0, end));
+  const std::string_view rest = SkipBlanks(line.substr(end));
+  Step s;
+  if (word == "set") {
+    // The value is the rest of the line as it is: blanks are text to print.
+    const size_t eq = rest.find('=');
+    if (rest.empty()) throw EUsageError("set: missing NAME=VALUE");
+    if (eq == std::string_view::npos || eq == 0)
+      throw EUsageError("set " + std::string(TrimBlanks(rest)) + ": expected NAME=VALUE");
+    s.kind = StepKind::Set;
+    s.name = std::string(rest.substr(0, eq));
+    s.text = std::string(rest.substr(eq + 1));
+  } else if (word == "get" || word == "call") {
+    const std::string_view words = TrimBlanks(rest);
+    if (words.empty()) throw EUsageError(word + ": missing " + (word == "get" ? "NAME" : "METHOD"));
+    const size_t gap = std::min(words.find_first_of(" \t"), words.size());
+    s.kind = word == "get" ? StepKind::Get : StepKind::Call;
+    s.name = std::string(words.substr(0, gap));
+    const std::string_view more = SkipBlanks(words.substr(gap));
+    if (!more.empty() && s.kind == StepKind::Get)
+      throw EUsageError("get " + s.name + ": one name only (\"" + std::string(more) +
+                        "\" after it)");
+    if (!more.empty()) {
+      s.text = std::string(more);
+      s.hasText = true;
+    }
+  } else {
+    throw UnknownStep(word);
+  }
+  return s;
 }
 
 Variant ParseValue(const std::string& name, const std::string& text, VARTYPE type) {

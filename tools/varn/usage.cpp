@@ -5,6 +5,7 @@
 namespace varn::tool {
 
 const char* const kUsage = R"(usage: varn [--json] STEP...
+       varn [--json] -
        varn [--json] list
        varn [--json] tables [--refresh]
        varn [--json] --1c STEP... | list
@@ -47,6 +48,19 @@ answers, showing the rows live on a terminal, and prints one line per device
 found: port, baud rate, description. The driver's settings stay as they
 were, unless --use makes the first device found the driver's port and rate.
 Ctrl+C stops the search after the exchange under way.
+
+- reads the steps from standard input instead, one a line in the same syntax
+(a set's VALUE is the rest of the line, blanks included; a call's ARG the
+rest of the line after the method), and runs each on the one driver object
+as it arrives: its answer (its lines and an empty line; with --json its
+object on one line) is written and flushed before the next line is read, so
+a program in any language keeps one driver object through a pipe. A failed
+step is answered with "varn: NAME: message". Blank lines and lines starting
+with # are skipped. A line that is no step is answered with "varn: line N:
+message" (with --json {"error":"line N: message","status":2}), told on
+stderr too, and the pipe goes on. The end of the input ends it; the exit
+status is then as for steps on the command line (a line that was no step
+counts as a failed step).
 
 properties opens the driver's settings window (ShowProperties) on a desktop;
 without a display or without the window library it tells why and ends with 1.
