@@ -57,7 +57,7 @@ QPushButton* TCallPage::AddButton(const QString& name, const QString& text,
   return b;
 }
 
-int32_t TCallPage::CallDriver(const std::u16string& method) {
+int32_t TCallPage::CallDriver(DISPID method) {
   BeforeCall();
   const int32_t result = Driver().Call(method);
   AfterCall();
