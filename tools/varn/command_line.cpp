@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "driver/client/driver_client.h"
 #include "platform/automation/member_lookup.h"
 #include "platform/text.h"
 #include "tools/varn/addin_steps.h"
@@ -61,8 +62,7 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     // The driver's own version too: the two are installed apart.
     std::string driver;
     try {
-      if (DispatchPtr drv = create())
-        driver = Utf16ToUtf8(GetProperty(*drv, u"FileVersion").ToString());
+      if (DispatchPtr drv = create()) driver = DriverClient(drv).Text(drv_dispid::kFileVersion);
     } catch (const std::exception& e) {
       err << "varn: the driver's version: " << e.what() << std::endl;
     }
@@ -94,11 +94,11 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     // The driver's settings window, on a desktop: its result line only.
     if (words.size() > 1 || addIn || json) return usage("properties takes nothing beside it");
     try {
-      DispatchPtr drv = create();
-      const int32_t code = CallMethod(*drv, u"ShowProperties").ToInt32();
+      DriverClient drv(create());
+      const int32_t code = drv.Call(drv_dispid::kShowProperties);
       if (code != 0)
-        err << "varn: " << code << ": "
-            << Utf16ToUtf8(GetProperty(*drv, u"ResultCodeDescription").ToString()) << std::endl;
+        err << "varn: " << code << ": " << drv.Text(drv_dispid::kResultCodeDescription)
+            << std::endl;
       return code == 0 ? kExitOk : kExitFailed;
     } catch (const std::exception& e) {
       err << "varn: " << e.what() << std::endl;

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "driver/base/log_file.h"
+#include "driver/contract/varn_drv_dispids.h"
 #include "platform/text.h"
 
 namespace varn::tool {
@@ -61,6 +62,10 @@ std::string JsonValue(const Variant& value) {
     default:
       return "null";
   }
+}
+
+std::string MemberName(DISPID id) {
+  return Utf16ToUtf8(drv_dispid::Name(id));
 }
 
 const char* StepWord(StepKind k) {

@@ -18,6 +18,9 @@ std::string TypeName(VARTYPE vt);
 // A value as JSON: numbers and booleans as they are, texts quoted, dates
 // in ISO 8601; null for what has no value of its own.
 std::string JsonValue(const Variant& value);
+// The name of the driver's member `id` (UTF-8), as output lines and JSON
+// fields spell it.
+std::string MemberName(DISPID id);
 // "set", "get" or "call".
 const char* StepWord(StepKind k);
 

@@ -7,6 +7,7 @@
 #include <istream>
 
 #include "driver/base/log_file.h"
+#include "driver/contract/varn_drv_dispids.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -41,12 +42,27 @@ bool Invoke(IDispatch& obj, DISPID id, uint16_t flags, std::vector<Variant> inpu
 }
 
 // A property of the object's own, or `fallback` when it has none.
-Variant PropertyOr(IDispatch& obj, const std::u16string& name, Variant fallback) {
+Variant PropertyOr(IDispatch& obj, DISPID id, Variant fallback) {
   try {
-    return GetProperty(obj, name);
+    return GetProperty(obj, std::u16string(drv_dispid::Name(id)));
   } catch (const std::exception&) {
     return fallback;
   }
+}
+
+// The id of the object's member that the driver calls `id`, looked up by
+// its name: the steps run on other objects too (the add-in's adapter
+// numbers its members apart), where the member may be missing.
+bool IdOfDriverMember(IDispatch& obj, DISPID id, DISPID& found) {
+  return Succeeded(GetIDOfName(obj, std::u16string(drv_dispid::Name(id)), found));
+}
+
+// Whether the object keeps the outcome of its calls as the driver does
+// (ResultCode and ResultCodeDescription), and their ids; one that does not
+// reports values alone.
+bool HasOutcome(IDispatch& obj, DISPID& codeId, DISPID& textId) {
+  return IdOfDriverMember(obj, drv_dispid::kResultCode, codeId) &&
+         IdOfDriverMember(obj, drv_dispid::kResultCodeDescription, textId);
 }
 
 // False when the step failed; `nonZero` set when a call returned non-zero.
@@ -58,8 +74,7 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
       // A setter that saves (ComNumber, BaudRate) says in ResultCode when
       // the save failed: a code that the set itself brought is its failure.
       DISPID codeId, textId;
-      const bool hasOutcome = Succeeded(GetIDOfName(obj, u"ResultCode", codeId)) &&
-                              Succeeded(GetIDOfName(obj, u"ResultCodeDescription", textId));
+      const bool hasOutcome = HasOutcome(obj, codeId, textId);
       Variant before, after, text;
       std::string ignored;
       if (hasOutcome) Invoke(obj, codeId, DISPATCH_PROPERTYGET, {}, before, ignored);
@@ -69,7 +84,8 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
           const int32_t code = after.ToInt32();
           if (code != 0 && (before.IsEmpty() || before.ToInt32() != code) &&
               Invoke(obj, textId, DISPATCH_PROPERTYGET, {}, text, ignored)) {
-            error = "ResultCode " + std::to_string(code) + ": " + LogValueText(text);
+            error = MemberName(drv_dispid::kResultCode) + " " + std::to_string(code) + ": " +
+                    LogValueText(text);
             break;
           }
         } catch (const EVariantError&) {
@@ -93,14 +109,13 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
       // The outcome the driver keeps; an object without it reports the value alone.
       Variant code, text;
       DISPID codeId, textId;
-      const bool hasOutcome = Succeeded(GetIDOfName(obj, u"ResultCode", codeId)) &&
-                              Succeeded(GetIDOfName(obj, u"ResultCodeDescription", textId));
+      const bool hasOutcome = HasOutcome(obj, codeId, textId);
       if (hasOutcome && (!Invoke(obj, codeId, DISPATCH_PROPERTYGET, {}, code, error) ||
                          !Invoke(obj, textId, DISPATCH_PROPERTYGET, {}, text, error)))
         break;
       try {
         // GetFreeLDNumber's value is a number, not a result: it never fails.
-        if (s.name != "GetFreeLDNumber")
+        if (s.name != MemberName(drv_dispid::kGetFreeLDNumber))
           nonZero = nonZero || (!value.Deref().IsEmpty() && value.ToDouble() != 0);
       } catch (const EVariantError&) {
         nonZero = true;  // a value that is no number is no success either
@@ -108,14 +123,15 @@ bool RunStep(IDispatch& obj, const Step& s, Report& report, bool& nonZero) {
       if (report.Json()) {
         std::string fields = R"(,"value":)" + JsonValue(value);
         if (hasOutcome)
-          fields += R"(,"ResultCode":)" + JsonValue(code) + R"(,"ResultCodeDescription":)" +
+          fields += ',' + JsonString(MemberName(drv_dispid::kResultCode)) + ':' + JsonValue(code) +
+                    ',' + JsonString(MemberName(drv_dispid::kResultCodeDescription)) + ':' +
                     JsonValue(text);
         report.Object(s, fields);
       } else {
         report.Line(s.name, LogValueText(value));
         if (hasOutcome) {
-          report.Line("ResultCode", LogValueText(code));
-          report.Line("ResultCodeDescription", LogValueText(text));
+          report.Line(MemberName(drv_dispid::kResultCode), LogValueText(code));
+          report.Line(MemberName(drv_dispid::kResultCodeDescription), LogValueText(text));
         }
       }
       try {
@@ -163,13 +179,16 @@ std::string ReasonHint(IDispatch& obj, int32_t code) {
   if (code != rc::kPortUnavailable && code != rc::kPortBusy && code != rc::kNoLink) return {};
   std::string line = "varn: the port server tells why in ";
   // Another computer's server keeps them in its own log folder.
-  const int32_t type = PropertyOr(obj, u"ConnectionType", Variant(0)).ToInt32();
+  const int32_t type = PropertyOr(obj, drv_dispid::kConnectionType, Variant(0)).ToInt32();
   if (type == 0) {
     line += LogDirectory() + "/VarnSrv.err";
   } else {
-    const bool byAddress = type == 1 && PropertyOr(obj, u"UseIPAddress", Variant(false)).ToBool();
-    const std::string host = Utf16ToUtf8(
-        PropertyOr(obj, byAddress ? u"IPAddress" : u"ComputerName", Variant(u"")).ToString());
+    const bool byAddress =
+        type == 1 && PropertyOr(obj, drv_dispid::kUseIPAddress, Variant(false)).ToBool();
+    const std::string host =
+        Utf16ToUtf8(PropertyOr(obj, byAddress ? drv_dispid::kIPAddress : drv_dispid::kComputerName,
+                               Variant(u""))
+                        .ToString());
     line += "VarnSrv.err in the log folder of " + (host.empty() ? "the server's computer" : host);
   }
   if (code == rc::kNoLink)
