@@ -1,15 +1,22 @@
 #!/bin/sh
 # Counts the string literals in the product's C++ sources that name a member
-# of the driver ("Name" or u"Name" equal to a name `varn list` prints).
-# The driver's own core, the tests, the benchmarks and the build tree are
-# left out: the core holds the member table, the rest is not the product.
+# of the driver: "Name" or u"Name" equal to a name `varn list` prints.
+# Left out: the driver's core (it holds the member table), the tests, the
+# benchmarks, the port server (server/: its own member table, whose names
+# the driver repeats, are IVarnSrv's, never calls to the driver), comment
+# lines, and everything not committed (the generated header is in the
+# build tree).
 #
-#   tools/count-member-literals.sh [path/to/varn] [-v]
-# prints the count; -v lists each literal as file:line:name first.
+#   tools/count-member-literals.sh [-v] [REVISION] [VARN]
+# prints the count in REVISION (default: the work tree's committed HEAD);
+# -v lists each literal as file:line:name first. VARN is the varn program
+# whose list gives the names (default build/default/bin/varn).
 set -eu
+verbose=
+if [ "${1:-}" = -v ]; then verbose=1; shift; fi
+rev=${1:-HEAD}
 root=$(cd "$(dirname "$0")/.." && pwd)
-varn=${1:-$root/build/default/bin/varn}
-verbose=${2:-}
+varn=${2:-$root/build/default/bin/varn}
 names=$(mktemp)
 home=$(mktemp -d)
 trap 'rm -rf "$names" "$home"' EXIT
@@ -17,11 +24,20 @@ trap 'rm -rf "$names" "$home"' EXIT
 HOME=$home "$varn" list | awk '{ print $2 }' | sort -u >"$names"
 [ -s "$names" ] || { echo "no member names from $varn" >&2; exit 2; }
 cd "$root"
-git ls-files '*.cpp' '*.h' |
-  grep -v -e '^driver/core/' -e '^tests/' -e '^bench/' |
-  xargs grep -n -o -E '(u8|u)?"[A-Za-z_][A-Za-z0-9_]*"' |
-  sed -E 's/:(u8|u)?"/:/; s/"$//' |
-  awk -F: -v names="$names" '
+git grep -n -E '"[A-Za-z_][A-Za-z0-9_]*"' "$rev" -- '*.cpp' '*.h' \
+    ':!driver/core/' ':!tests/' ':!bench/' ':!server/' |
+  awk -v names="$names" -v verbose="$verbose" '
     BEGIN { while ((getline n < names) > 0) member[n] = 1 }
-    ($3 in member) { count++; if (verbose) print }
-    END { print count + 0 }' verbose="$verbose"
+    {
+      # REVISION:FILE:LINE:TEXT
+      split($0, part, ":")
+      file = part[2]; line = part[3]
+      text = substr($0, length(part[1] part[2] part[3]) + 4)
+      if (text ~ /^[ \t]*(\/\/|\*)/) next
+      while (match(text, /"[A-Za-z_][A-Za-z0-9_]*"/)) {
+        word = substr(text, RSTART + 1, RLENGTH - 2)
+        text = substr(text, RSTART + RLENGTH)
+        if (word in member) { count++; if (verbose) print file ":" line ":" word }
+      }
+    }
+    END { print count + 0 }'

@@ -70,6 +70,11 @@ void DriverClient::Check(DISPID id) {
   if (code != 0) throw EDriverError(code, Text(drv_dispid::kResultCodeDescription));
 }
 
+void DriverClient::Check(const std::u16string& name) {
+  const int32_t code = Call(name);
+  if (code != 0) throw EDriverError(code, Text(drv_dispid::kResultCodeDescription));
+}
+
 std::string DriverClient::Text(DISPID id) {
   return Utf16ToUtf8(Text16(id));
 }
@@ -107,6 +112,29 @@ std::string DriverClient::Text(const std::u16string& name) {
 std::string DriverClient::ResultLine() {
   return std::to_string(Int(drv_dispid::kResultCode)) + ": " +
          Text(drv_dispid::kResultCodeDescription);
+}
+
+std::string CurrentErrorText() {
+  const auto code = [](HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(hr));
+    return std::string(text);
+  };
+  try {
+    throw;
+  } catch (const EDispatchError& e) {
+    // The driver's own failure carries its text; the rest is the object
+    // model's, known only by its code.
+    if (e.Code == DISP_E_EXCEPTION && !e.Excep.description.empty())
+      return Utf16ToUtf8(e.Excep.description);
+    return "Вызов драйвера не выполнен, код ошибки " + code(e.Code) + ".";
+  } catch (const EVariantError& e) {
+    return "Значение драйвера не того типа, код ошибки " + code(e.Code) + ".";
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Неизвестная ошибка.";
+  }
 }
 
 // --- the session ---------------------------------------------------------------

@@ -62,6 +62,7 @@ class DriverClient {
   void Set(const std::u16string& name, Variant value);
   Variant Invoke(const std::u16string& name, std::vector<Variant> inputs);
   int32_t Call(const std::u16string& name) { return Invoke(name, {}).ToInt32(); }
+  void Check(const std::u16string& name);
   int32_t Int(const std::u16string& name) { return Get(name).ToInt32(); }
   bool Bool(const std::u16string& name) { return Get(name).ToBool(); }
   std::string Text(const std::u16string& name);  // UTF-8
@@ -77,6 +78,11 @@ class DriverClient {
   DispatchPtr m_object;
   std::map<std::u16string, DISPID, std::less<>> m_ids;
 };
+
+// The message of the exception being handled (call inside a catch), as a
+// host shows it to its user (UTF-8): the driver's own text of a failed
+// call, the object model's failures by their code.
+std::string CurrentErrorText();
 
 // What a session opens, and how it closes it. The steps run in this order:
 // ServerConnect, LockPort, Connect; on the way out Disconnect, UnlockPort,

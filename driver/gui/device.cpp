@@ -75,21 +75,21 @@ class TfmDevice : public QDialog {
   }
   void Fill() {
     m_filling = true;
-    TDrv d(m_drv);
-    const int32_t remembered = d.Int(u"LDIndex");
-    d.Call(u"GetCountLD");
-    const int32_t count = d.Int(u"LDCount");
+    DriverClient d(m_drv);
+    const int32_t remembered = d.Int(dd::kLDIndex);
+    d.Call(dd::kGetCountLD);
+    const int32_t count = d.Int(dd::kLDCount);
     ListView->clear();
     QTreeWidgetItem* current = nullptr;
     for (int32_t i = 0; i < count; ++i) {
-      d.Set(u"LDIndex", i);
-      d.Call(u"EnumLD");
-      auto* item =
-          new QTreeWidgetItem(ListView, {QString::number(d.Int(u"LDNumber")), d.Text(u"LDName")});
-      item->setData(0, Qt::UserRole, d.Int(u"LDNumber"));
+      d.Set(dd::kLDIndex, i);
+      d.Call(dd::kEnumLD);
+      auto* item = new QTreeWidgetItem(
+          ListView, {QString::number(d.Int(dd::kLDNumber)), QText(d, dd::kLDName)});
+      item->setData(0, Qt::UserRole, d.Int(dd::kLDNumber));
       if (i == remembered) current = item;
     }
-    d.Set(u"LDIndex", remembered);
+    d.Set(dd::kLDIndex, remembered);
     m_filling = false;
     if (current) {
       ListView->setCurrentItem(current);
@@ -100,34 +100,34 @@ class TfmDevice : public QDialog {
   }
   void Select(QTreeWidgetItem* item) {
     if (!item) return;
-    TDrv d(m_drv);
-    d.Set(u"LDNumber", item->data(0, Qt::UserRole).toInt());
-    d.Call(u"GetParamLD");
-    d.Call(u"SetActiveLD");
-    edtName->setText(d.Text(u"LDName"));
+    DriverClient d(m_drv);
+    d.Set(dd::kLDNumber, item->data(0, Qt::UserRole).toInt());
+    d.Call(dd::kGetParamLD);
+    d.Call(dd::kSetActiveLD);
+    edtName->setText(QText(d, dd::kLDName));
   }
   void Add() {
-    TDrv d(m_drv);
-    d.Set(u"LDBaudrate", 1);
-    d.Set(u"LDTimeout", 100);
-    d.Set(u"LDComNumber", 1);
-    d.Set(u"LDConnectionType", 0);
-    d.Set(u"LDComputerName", QSysInfo::machineHostName().left(15));
-    d.Set(u"LDTCPPort", 211);
-    d.Set(u"LDIPAddress", QString());
-    d.Set(u"LDUseIPAddress", false);
-    d.Set(u"LDName", QString("Устройство №%1").arg(d.Call(u"GetFreeLDNumber")));
-    d.Check(u"AddLD");
+    DriverClient d(m_drv);
+    d.Set(dd::kLDBaudrate, 1);
+    d.Set(dd::kLDTimeout, 100);
+    d.Set(dd::kLDComNumber, 1);
+    d.Set(dd::kLDConnectionType, 0);
+    SetText(d, dd::kLDComputerName, QSysInfo::machineHostName().left(15));
+    d.Set(dd::kLDTCPPort, 211);
+    SetText(d, dd::kLDIPAddress, QString());
+    d.Set(dd::kLDUseIPAddress, false);
+    SetText(d, dd::kLDName, QString("Устройство №%1").arg(d.Call(dd::kGetFreeLDNumber)));
+    d.Check(dd::kAddLD);
     Fill();
   }
   void Delete() {
-    TDrv(m_drv).Check(u"DeleteLD");
+    DriverClient(m_drv).Check(dd::kDeleteLD);
     Fill();
   }
   void Rename(const QString& text) {
-    TDrv d(m_drv);
-    d.Set(u"LDName", text);
-    d.Call(u"SetParamLD");
+    DriverClient d(m_drv);
+    SetText(d, dd::kLDName, text);
+    d.Call(dd::kSetParamLD);
     if (QTreeWidgetItem* item = ListView->currentItem()) item->setText(1, text);
   }
 

@@ -22,22 +22,13 @@ std::string U8(const QString& text) {
   return text.toStdString();
 }
 
-QString TDrv::Text(const char16_t* name) {
-  const std::u16string s = GetProperty(*m_drv, name).ToString();
+QString QText(DriverClient& d, DISPID id) {
+  const std::u16string s = d.Text16(id);
   return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-void TDrv::Set(const char16_t* name, const QString& v) {
-  PutProperty(*m_drv, name, Variant(v.toStdU16String()));
-}
-
-void TDrv::Check(const char16_t* method) {
-  const int32_t code = Call(method);
-  if (code != 0) throw EDriverError(code, U8(Text(u"ResultCodeDescription")));
-}
-
-QString TDrv::ResultLine() {
-  return QString("%1: %2").arg(Int(u"ResultCode")).arg(Text(u"ResultCodeDescription"));
+void SetText(DriverClient& d, DISPID id, const QString& value) {
+  d.Set(id, Variant(value.toStdU16String()));
 }
 
 void ShowError(QWidget* parent, const QString& text) {
@@ -48,24 +39,7 @@ void ShowError(QWidget* parent, const QString& text) {
 }
 
 QString CurrentErrorText() {
-  const auto code = [](HRESULT hr) {
-    return QString::asprintf("0x%08X", static_cast<uint32_t>(hr));
-  };
-  try {
-    throw;
-  } catch (const EDispatchError& e) {
-    // The driver's own failure carries its text; the rest is the object
-    // model's, known only by its code.
-    if (e.Code == DISP_E_EXCEPTION && !e.Excep.description.empty())
-      return QString::fromStdU16String(e.Excep.description);
-    return "Вызов драйвера не выполнен, код ошибки " + code(e.Code) + ".";
-  } catch (const EVariantError& e) {
-    return "Значение драйвера не того типа, код ошибки " + code(e.Code) + ".";
-  } catch (const std::exception& e) {
-    return Q(e.what());
-  } catch (...) {
-    return "Неизвестная ошибка.";
-  }
+  return Q(varn::CurrentErrorText());
 }
 
 void EnsureApplication() {

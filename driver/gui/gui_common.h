@@ -1,5 +1,5 @@
-// What every window of the driver shares: late-bound calls on the driver
-// (TDrv), the error message box captioned "Драйвер Варн", the font, and the
+// What every window of the driver shares: the driver client's texts as
+// QString, the error message box captioned "Драйвер Варн", the font, and the
 // application object a host without Qt gets on first use.
 #pragma once
 
@@ -7,35 +7,19 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/automation/dispatch.h"
+#include "driver/client/driver_client.h"
 
 class QWidget;
 
 namespace varn::gui {
 
+namespace dd = drv_dispid;
+
 inline constexpr const char* kCaption = "Драйвер Варн";
 
-// The driver through its automation interface, by name; failed calls raise
-// EDispatchError.
-class TDrv {
- public:
-  explicit TDrv(IDispatch& drv) : m_drv(&drv) {}
-  int32_t Call(const char16_t* method) { return CallMethod(*m_drv, method).ToInt32(); }
-  int32_t Int(const char16_t* name) { return GetProperty(*m_drv, name).ToInt32(); }
-  bool Bool(const char16_t* name) { return GetProperty(*m_drv, name).ToBool(); }
-  QString Text(const char16_t* name);
-  void Set(const char16_t* name, int32_t v) { PutProperty(*m_drv, name, Variant(v)); }
-  void Set(const char16_t* name, bool v) { PutProperty(*m_drv, name, Variant(v)); }
-  void Set(const char16_t* name, const QString& v);
-  // A method whose non-zero result becomes EDriverError with the driver's text.
-  void Check(const char16_t* method);
-  // "%d: %s" with ResultCode and ResultCodeDescription.
-  QString ResultLine();
-  IDispatch& Object() { return *m_drv; }
-
- private:
-  IDispatch* m_drv;
-};
+// The driver's texts as the windows hold them.
+QString QText(DriverClient& d, DISPID id);
+void SetText(DriverClient& d, DISPID id, const QString& value);
 
 QString Q(const std::string& utf8);
 std::string U8(const QString& text);

@@ -29,6 +29,11 @@ const char* const kNoDriver =
     "Странице свойств драйвера передан пустой интерфейс драйвера.\r\n\r\nСкорее всего внешняя "
     "компонента была успешно загружена,\r\nно не был создан объект драйвера.";
 
+// The buttons' device connection: each step only after the one before gave
+// 0, and on the way out Disconnect, UnlockPort, ServerDisconnect, all three
+// whatever the opening did.
+constexpr SessionSteps kButtonSession{.serverDisconnect = true, .checked = false, .closeAll = true};
+
 // A disabled edit in the button-face colour, an enabled one in the window's.
 void SetEditEnabled(QLineEdit* edit, bool enabled) {
   edit->setEnabled(enabled);
@@ -218,21 +223,21 @@ void TfmPage::BuildControls() {
 
   // --- immediate updates
   connect(cbConnectionType, &QComboBox::currentIndexChanged, this, [this](int index) {
-    Update([&](TDrv& d) {
-      d.Set(u"ConnectionType", index);
-      d.Set(u"LDConnectionType", index);
-      d.Call(u"SetParamLD");
+    Update([&](DriverClient& d) {
+      d.Set(dd::kConnectionType, index);
+      d.Set(dd::kLDConnectionType, index);
+      d.Call(dd::kSetParamLD);
       UpdateEnabling();
       MarkModified();
     });
   });
   auto addressKind = [this](bool checked) {
     if (!checked) return;
-    Update([&](TDrv& d) {
+    Update([&](DriverClient& d) {
       const bool ip = rbIPAddress->isChecked();
-      d.Set(u"UseIPAddress", ip);
-      d.Set(u"LDUseIPAddress", ip);
-      d.Call(u"SetParamLD");
+      d.Set(dd::kUseIPAddress, ip);
+      d.Set(dd::kLDUseIPAddress, ip);
+      d.Call(dd::kSetParamLD);
       UpdateEnabling();
       MarkModified();
     });
@@ -240,42 +245,42 @@ void TfmPage::BuildControls() {
   connect(rbComputer, &QRadioButton::toggled, this, addressKind);
   connect(rbIPAddress, &QRadioButton::toggled, this, addressKind);
   connect(cbBaudRate, &QComboBox::currentIndexChanged, this, [this](int index) {
-    Update([&](TDrv& d) {
-      d.Set(u"LDBaudrate", index);
-      d.Call(u"SetParamLD");
+    Update([&](DriverClient& d) {
+      d.Set(dd::kLDBaudrate, index);
+      d.Call(dd::kSetParamLD);
     });
   });
   connect(cbComNumber, &QComboBox::currentIndexChanged, this, [this](int index) {
-    Update([&](TDrv& d) {
-      d.Set(u"ComNumber", index + 1);
-      d.Set(u"LDComNumber", index + 1);
-      d.Call(u"SetParamLD");
+    Update([&](DriverClient& d) {
+      d.Set(dd::kComNumber, index + 1);
+      d.Set(dd::kLDComNumber, index + 1);
+      d.Call(dd::kSetParamLD);
     });
   });
-  auto integerEdit = [this](QLineEdit* edit, const char16_t* prop, const char16_t* ld) {
+  auto integerEdit = [this](QLineEdit* edit, DISPID prop, DISPID ld) {
     connect(edit, &QLineEdit::textEdited, this, [this, prop, ld](const QString& text) {
       const auto value = IntegerText(text);
       if (!value) return;  // judged on apply
-      Update([&](TDrv& d) {
+      Update([&](DriverClient& d) {
         d.Set(prop, *value);
         d.Set(ld, *value);
-        d.Call(u"SetParamLD");
+        d.Call(dd::kSetParamLD);
       });
     });
   };
-  integerEdit(edtTimeout, u"Timeout", u"LDTimeout");
-  integerEdit(edtTCPPort, u"TCPPort", u"LDTCPPort");
-  auto textEdit = [this](QLineEdit* edit, const char16_t* prop, const char16_t* ld) {
+  integerEdit(edtTimeout, dd::kTimeout, dd::kLDTimeout);
+  integerEdit(edtTCPPort, dd::kTCPPort, dd::kLDTCPPort);
+  auto textEdit = [this](QLineEdit* edit, DISPID prop, DISPID ld) {
     connect(edit, &QLineEdit::textEdited, this, [this, prop, ld](const QString& text) {
-      Update([&](TDrv& d) {
-        d.Set(prop, text);
-        d.Set(ld, text);
-        d.Call(u"SetParamLD");
+      Update([&](DriverClient& d) {
+        SetText(d, prop, text);
+        SetText(d, ld, text);
+        d.Call(dd::kSetParamLD);
       });
     });
   };
-  textEdit(edtComputerName, u"ComputerName", u"LDComputerName");
-  textEdit(edtIPAddress, u"IPAddress", u"LDIPAddress");
+  textEdit(edtComputerName, dd::kComputerName, dd::kLDComputerName);
+  textEdit(edtIPAddress, dd::kIPAddress, dd::kLDIPAddress);
   auto step = [this](int delta) {
     const int value = std::clamp(IntegerText(edtTimeout->text()).value_or(0) + delta, 0, 32767);
     edtTimeout->setText(QString::number(value));
@@ -284,16 +289,16 @@ void TfmPage::BuildControls() {
   connect(udUp, &QToolButton::clicked, this, [step] { step(1); });
   connect(udDown, &QToolButton::clicked, this, [step] { step(-1); });
   connect(cbDevices, &QComboBox::activated, this, [this](int index) {
-    Update([&](TDrv& d) {
-      d.Set(u"LDIndex", index);
-      d.Call(u"EnumLD");
-      d.Call(u"SetActiveLD");
+    Update([&](DriverClient& d) {
+      d.Set(dd::kLDIndex, index);
+      d.Call(dd::kEnumLD);
+      d.Call(dd::kSetActiveLD);
       LoadFields();
     });
   });
 }
 
-void TfmPage::Update(const std::function<void(TDrv&)>& change) {
+void TfmPage::Update(const std::function<void(DriverClient&)>& change) {
   if (m_loading || !m_drv) return;
   // Whether or not the change marks the page dirty, OK applies and saves it.
   MarkChanged();
@@ -322,18 +327,18 @@ void TfmPage::UpdatePropertyPage() {
 void TfmPage::LoadDevices() {
   m_loading = true;
   try {
-    TDrv& d = *m_drv;
-    d.Call(u"GetCountLD");
-    const int32_t remembered = d.Int(u"LDIndex");
-    const int32_t count = d.Int(u"LDCount");
+    DriverClient& d = *m_drv;
+    d.Call(dd::kGetCountLD);
+    const int32_t remembered = d.Int(dd::kLDIndex);
+    const int32_t count = d.Int(dd::kLDCount);
     cbDevices->clear();
     for (int32_t i = 0; i < count; ++i) {
-      d.Set(u"LDIndex", i);
-      d.Call(u"EnumLD");
-      cbDevices->addItem(d.Text(u"LDName"));
+      d.Set(dd::kLDIndex, i);
+      d.Call(dd::kEnumLD);
+      cbDevices->addItem(QText(d, dd::kLDName));
     }
-    d.Set(u"LDIndex", remembered);
-    d.Call(u"EnumLD");
+    d.Set(dd::kLDIndex, remembered);
+    d.Call(dd::kEnumLD);
     cbDevices->setCurrentIndex(remembered);
     cbDevices->setEnabled(count > 1);
   } catch (...) {
@@ -346,15 +351,15 @@ void TfmPage::LoadDevices() {
 void TfmPage::LoadFields() {
   m_loading = true;
   try {
-    TDrv& d = *m_drv;
-    edtTimeout->setText(QString::number(d.Int(u"Timeout")));
-    cbBaudRate->setCurrentIndex(d.Int(u"BaudRate"));
-    cbComNumber->setCurrentIndex(d.Int(u"ComNumber") - 1);
-    edtComputerName->setText(d.Text(u"ComputerName"));
-    cbConnectionType->setCurrentIndex(d.Int(u"ConnectionType"));
-    (d.Bool(u"UseIPAddress") ? rbIPAddress : rbComputer)->setChecked(true);
-    edtTCPPort->setText(QString::number(d.Int(u"TCPPort")));
-    edtIPAddress->setText(d.Text(u"IPAddress"));
+    DriverClient& d = *m_drv;
+    edtTimeout->setText(QString::number(d.Int(dd::kTimeout)));
+    cbBaudRate->setCurrentIndex(d.Int(dd::kBaudRate));
+    cbComNumber->setCurrentIndex(d.Int(dd::kComNumber) - 1);
+    edtComputerName->setText(QText(d, dd::kComputerName));
+    cbConnectionType->setCurrentIndex(d.Int(dd::kConnectionType));
+    (d.Bool(dd::kUseIPAddress) ? rbIPAddress : rbComputer)->setChecked(true);
+    edtTCPPort->setText(QString::number(d.Int(dd::kTCPPort)));
+    edtIPAddress->setText(QText(d, dd::kIPAddress));
   } catch (...) {
     m_loading = false;
     throw;
@@ -399,8 +404,8 @@ int32_t TfmPage::TimeoutValue() {
 void TfmPage::UpdateObject() {
   if (!m_drv) return;
   try {
-    TDrv& d = *m_drv;
-    d.Set(u"Timeout", TimeoutValue());
+    DriverClient& d = *m_drv;
+    d.Set(dd::kTimeout, TimeoutValue());
     const int32_t tcp = FieldValue(edtTCPPort, "TCP порт");
     const int32_t baud = cbBaudRate->currentIndex();
     const int32_t com = cbComNumber->currentIndex() + 1;
@@ -408,26 +413,26 @@ void TfmPage::UpdateObject() {
     const int32_t type = cbConnectionType->currentIndex();
     const QString address = edtIPAddress->text();
     const bool ip = rbIPAddress->isChecked();
-    d.Set(u"BaudRate", baud);
-    d.Set(u"ComNumber", com);
-    d.Set(u"ComputerName", computer);
-    d.Set(u"ConnectionType", type);
-    d.Set(u"TCPPort", tcp);
-    d.Set(u"IPAddress", address);
-    d.Set(u"UseIPAddress", ip);
-    d.Set(u"LDBaudrate", baud);
-    d.Set(u"LDComNumber", com);
-    d.Set(u"LDComputerName", computer);
-    d.Set(u"LDConnectionType", type);
-    d.Set(u"LDTimeout", d.Int(u"Timeout"));
-    d.Set(u"LDTCPPort", tcp);
-    d.Set(u"LDIPAddress", address);
-    d.Set(u"LDUseIPAddress", ip);
-    d.Call(u"SetParamLD");
-    d.Call(u"SaveLDParams");
+    d.Set(dd::kBaudRate, baud);
+    d.Set(dd::kComNumber, com);
+    SetText(d, dd::kComputerName, computer);
+    d.Set(dd::kConnectionType, type);
+    d.Set(dd::kTCPPort, tcp);
+    SetText(d, dd::kIPAddress, address);
+    d.Set(dd::kUseIPAddress, ip);
+    d.Set(dd::kLDBaudrate, baud);
+    d.Set(dd::kLDComNumber, com);
+    SetText(d, dd::kLDComputerName, computer);
+    d.Set(dd::kLDConnectionType, type);
+    d.Set(dd::kLDTimeout, d.Int(dd::kTimeout));
+    d.Set(dd::kLDTCPPort, tcp);
+    SetText(d, dd::kLDIPAddress, address);
+    d.Set(dd::kLDUseIPAddress, ip);
+    d.Call(dd::kSetParamLD);
+    d.Call(dd::kSaveLDParams);
     // Only the rate and the port save the settings as they are set; the
     // values set after them would be lost at the next start.
-    d.Check(u"SaveParams");
+    d.Check(dd::kSaveParams);
   } catch (...) {
     ShowError(this, CurrentErrorText());
     throw;
@@ -448,43 +453,33 @@ void TfmPage::RunButton(const std::function<void()>& action) {
   if (focused) focused->setFocus();
 }
 
-bool TfmPage::ConnectDevice() {
-  TDrv& d = *m_drv;
-  return d.Call(u"ServerConnect") == 0 && d.Call(u"LockPort") == 0 && d.Call(u"Connect") == 0;
-}
-
-void TfmPage::DisconnectDevice() {
-  TDrv& d = *m_drv;
-  d.Call(u"Disconnect");
-  d.Call(u"UnlockPort");
-  d.Call(u"ServerDisconnect");
-}
-
 void TfmPage::CheckConnection() {
-  TDrv& d = *m_drv;
-  d.Set(u"BaudRate", cbBaudRate->currentIndex());
-  if (ConnectDevice()) d.Call(u"GetECRStatus");
-  edtResult->setText(d.ResultLine());
-  DisconnectDevice();
+  DriverClient& d = *m_drv;
+  d.Set(dd::kBaudRate, cbBaudRate->currentIndex());
+  DriverSession session(d, kButtonSession);
+  if (session.Opened()) d.Call(dd::kGetECRStatus);
+  edtResult->setText(Q(d.ResultLine()));
+  session.Close();
 }
 
 void TfmPage::SetBaudRate() {
-  TDrv& d = *m_drv;
-  d.Set(u"Timeout", TimeoutValue());
-  ConnectDevice();
-  d.Set(u"PortNumber", 0);
-  d.Set(u"BaudRate", cbBaudRate->currentIndex());
-  d.Set(u"ComNumber", cbComNumber->currentIndex() + 1);
-  d.Call(u"SetExchangeParam");
-  edtResult->setText(d.ResultLine());
-  DisconnectDevice();
+  DriverClient& d = *m_drv;
+  d.Set(dd::kTimeout, TimeoutValue());
+  DriverSession session(d, kButtonSession);
+  d.Set(dd::kPortNumber, 0);
+  d.Set(dd::kBaudRate, cbBaudRate->currentIndex());
+  d.Set(dd::kComNumber, cbComNumber->currentIndex() + 1);
+  d.Call(dd::kSetExchangeParam);
+  edtResult->setText(Q(d.ResultLine()));
+  session.Close();
 }
 
 void TfmPage::About() {
-  TDrv& d = *m_drv;
-  const QString server = d.Bool(u"ServerConnected") ? "Версия сервера: " + d.Text(u"ServerVersion")
-                                                    : QString("Версия сервера: недоступна");
-  const QString driver = "Версия драйвера: " + d.Text(u"FileVersion");
+  DriverClient& d = *m_drv;
+  const QString server = d.Bool(dd::kServerConnected)
+                             ? "Версия сервера: " + QText(d, dd::kServerVersion)
+                             : QString("Версия сервера: недоступна");
+  const QString driver = "Версия драйвера: " + QText(d, dd::kFileVersion);
   QMessageBox box(QMessageBox::Information, QString::fromUtf8(kCaption), server + "\n" + driver,
                   QMessageBox::Ok, this);
   box.setObjectName("AboutBox");
@@ -502,7 +497,7 @@ void TfmPage::OpenTables() {
   ShowTablesDialog(this, *OleObject);
   LoadDevices();
   LoadFields();
-  edtResult->setText(m_drv->ResultLine());
+  edtResult->setText(Q(m_drv->ResultLine()));
 }
 
 void TfmPage::LoadPicture() {
@@ -512,7 +507,7 @@ void TfmPage::LoadPicture() {
 
 void TfmPage::EditDevices() {
   ShowDeviceDialog(this, *OleObject);
-  m_drv->Call(u"SetActiveLD");
+  m_drv->Call(dd::kSetActiveLD);
   LoadDevices();
   LoadFields();
 }

@@ -41,10 +41,8 @@ class TfmPage : public TPropertyPage2 {
   int32_t TimeoutValue();  // raises with the time-out message
   // Runs a button's action with the seven buttons disabled; errors shown.
   void RunButton(const std::function<void()>& action);
-  bool ConnectDevice();
-  void DisconnectDevice();
   // Immediate updates: nothing while the page is being loaded.
-  void Update(const std::function<void(TDrv&)>& change);
+  void Update(const std::function<void(DriverClient&)>& change);
 
   void CheckConnection();
   void SetBaudRate();
@@ -56,7 +54,7 @@ class TfmPage : public TPropertyPage2 {
   void BrowseComputer();
   void EditParams();
 
-  std::optional<TDrv> m_drv;
+  std::optional<DriverClient> m_drv;
   bool m_loading = false;
   QWidget* m_controls = nullptr;
   QWidget* m_error = nullptr;

@@ -14,7 +14,7 @@
 
 namespace varn::gui {
 
-TDrv& TParamPage::Driver() {
+DriverClient& TParamPage::Driver() {
   return Pages->Driver();
 }
 
@@ -56,15 +56,15 @@ TfmLog::TfmLog() {
 }
 
 void TfmLog::Load() {
-  edtFileName->setText(Driver().Text(u"LogFileName"));
+  edtFileName->setText(QText(Driver(), dd::kLogFileName));
   edtFileName->setCursorPosition(0);
-  chbLogEnabled->setChecked(Driver().Bool(u"LogEnabled"));
+  chbLogEnabled->setChecked(Driver().Bool(dd::kLogEnabled));
   UpdateEnabling();
 }
 
 void TfmLog::Apply() {
-  Driver().Set(u"LogFileName", edtFileName->text());
-  Driver().Set(u"LogEnabled", chbLogEnabled->isChecked());
+  SetText(Driver(), dd::kLogFileName, edtFileName->text());
+  Driver().Set(dd::kLogEnabled, chbLogEnabled->isChecked());
 }
 
 void TfmLog::UpdateEnabling() {

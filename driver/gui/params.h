@@ -25,7 +25,7 @@ class TParamPage : public QWidget {
   using QWidget::QWidget;
   virtual void Load() = 0;
   virtual void Apply() = 0;
-  TDrv& Driver();
+  DriverClient& Driver();
   TParamPages* Pages = nullptr;
 };
 
@@ -42,11 +42,11 @@ class TParamPages {
   void ApplyAll() {
     for (auto* p : m_pages) p->Apply();
   }
-  TDrv& Driver() { return m_drv; }
+  DriverClient& Driver() { return m_drv; }
   const std::vector<TParamPage*>& Items() const { return m_pages; }
 
  private:
-  TDrv m_drv;
+  DriverClient m_drv;
   std::vector<TParamPage*> m_pages;
 };
 

@@ -10,10 +10,10 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "driver/base/bitmap.h"
 #include "driver/gui/dialogs.h"
 #include "driver/gui/gui_common.h"
 #include "driver/gui/picture.h"
-#include "driver/base/bitmap.h"
 #include "platform/text.h"
 
 namespace varn::gui {
@@ -24,32 +24,6 @@ constexpr int kLineDots = 320;
 // What the dialog keeps of a picture to show it: bounded, since a small
 // compressed file may claim any size.
 constexpr TBitmapLimits kShownLimits{4096, 4096};
-
-// ServerConnect, LockPort, Connect checked; on the way out Disconnect and
-// UnlockPort for whatever had succeeded.
-class TDeviceSession {
- public:
-  explicit TDeviceSession(TDrv& d) : m_d(d) {
-    d.Check(u"ServerConnect");
-    d.Check(u"LockPort");
-    m_locked = true;
-    d.Check(u"Connect");
-    m_connected = true;
-  }
-  ~TDeviceSession() {
-    try {
-      if (m_connected) m_d.Call(u"Disconnect");
-      if (m_locked) m_d.Call(u"UnlockPort");
-    } catch (...) {
-      // The first failure is the one reported.
-    }
-  }
-
- private:
-  TDrv& m_d;
-  bool m_locked = false;
-  bool m_connected = false;
-};
 
 }  // namespace
 
@@ -134,9 +108,11 @@ void TfmPicture::Download() {
   const TMonoBitmap& b = *m_bitmap;
   const int h = std::min(b.height, kRows);
   const int w = std::min(b.width, kLineDots);
-  TDrv d(m_drv);
+  DriverClient d(m_drv);
   {
-    TDeviceSession session(d);
+    // Disconnect and UnlockPort for whatever had succeeded; a failure of
+    // theirs is not reported over the first one.
+    DriverSession session(d);
     for (int y = 0; y < h; ++y) {
       // Row y to line y, as the driver's own loading does: the test print
       // of lines 1 to h (the print range counts from 1) prints the picture.
@@ -152,11 +128,11 @@ void TfmPicture::Download() {
 
 void TfmPicture::TestPrint() {
   if (!m_bitmap) return;
-  TDrv d(m_drv);
-  TDeviceSession session(d);
-  d.Set(u"FirstLineNumber", 1);
-  d.Set(u"LastLineNumber", std::min(m_bitmap->height, kRows));
-  d.Check(u"Draw");
+  DriverClient d(m_drv);
+  DriverSession session(d);
+  d.Set(dd::kFirstLineNumber, 1);
+  d.Set(dd::kLastLineNumber, std::min(m_bitmap->height, kRows));
+  d.Check(dd::kDraw);
 }
 
 void ShowPictureDialog(QWidget* owner, IDispatch& drv) {

@@ -4,7 +4,8 @@
 // up until the device answers; what it finds goes to a list interface that
 // the search window and `varn search` implement. The caller's driver is
 // used only on the caller's thread, and only through its automation
-// interface (late-bound, by name), so nothing here links the driver.
+// interface (late-bound, through the driver client), so nothing here links
+// the driver.
 //
 //   TDeviceSearch search(*drv, list);  // reads BaudRate and ComNumber
 //   search.Start();                    // list.LineAdded/LineChanged on the worker

@@ -1,8 +1,8 @@
 // The device's settings tables as the table editor sees them: the list of
 // tables of one firmware (`TTables`), a table (`TTable`) with its value
 // cells (`TFields`, `TField`), the definition cache in the registry under
-// `TableDefs`, and the device steps that read and write through a driver
-// object called by name (this library never links the driver).
+// `TableDefs`, and the device steps that read and write on a driver object
+// through the driver client (this library never links the driver).
 //
 //   TTables tables;
 //   tables.Key = ComputeFirmwareKey(*drv);     // "A.112": cache per firmware
@@ -182,7 +182,7 @@ std::string FieldTypeText(const TFldRec& field);
 int32_t ShownMinValue(const TFldRec& field);
 int32_t ShownMaxValue(const TFldRec& field);
 
-// --- device steps, through a driver object called by name -------------------
+// --- device steps, through the driver client ---------------------------------
 // A driver method that returns non-zero raises EDriverError with that code
 // and the driver's ResultCodeDescription.
 

@@ -1,12 +1,13 @@
 // What the driver tests share: a private environment, the device emulator
 // registered as COM1, the built VarnSrv registered as the port server's
 // local program (the driver starts it on demand), and a driver object made
-// the way hosts make it, called by name.
+// the way hosts make it, called by name through the hosts' client.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "driver/client/driver_client.h"
 #include "driver/core/varn_drv.h"
 #include "emulator/emulated_device.h"
 #include "emulator/registration.h"
@@ -18,29 +19,24 @@
 
 namespace varn::test {
 
-// The driver as hosts get it: libVarnDrv.so, found beside the test program.
-class Driver {
+// The driver as hosts get it: libVarnDrv.so, found beside the test program,
+// through the hosts' client; the tests call it by name.
+class Driver : public DriverClient {
  public:
-  Driver() : m_obj(CreateObject(u"VarnDrv.VarnDrv")) {}
-  explicit Driver(DispatchPtr obj) : m_obj(std::move(obj)) {}
+  Driver() : DriverClient(CreateObject(kDriverProgId)) {}
+  explicit Driver(DispatchPtr obj) : DriverClient(std::move(obj)) {}
 
-  int32_t Call(const char16_t* name) { return CallMethod(*m_obj, name).ToInt32(); }
-  Variant Get(const char16_t* name) { return GetProperty(*m_obj, name); }
-  int32_t Int(const char16_t* name) { return Get(name).ToInt32(); }
-  std::string Text(const char16_t* name) { return Utf16ToUtf8(Get(name).ToString()); }
-  void Set(const char16_t* name, Variant v) { PutProperty(*m_obj, name, std::move(v)); }
+  using DriverClient::Set;
+  void Set(const char16_t* name, Variant v) {
+    DriverClient::Set(std::u16string(name), std::move(v));
+  }
   void Set(const char16_t* name, const char* utf8) { Set(name, Variant(Utf8ToUtf16(utf8))); }
   // ResultCode and ResultCodeDescription together.
   std::pair<int32_t, std::string> Result() {
-    return {Int(u"ResultCode"), Text(u"ResultCodeDescription")};
+    return {Int(drv_dispid::kResultCode), Text(drv_dispid::kResultCodeDescription)};
   }
-  IDispatch& Object() { return *m_obj; }
   // Only for an object made in this process (MakeObject<TVarnDrv>).
-  TVarnDrv& Impl() { return dynamic_cast<TVarnDrv&>(*m_obj); }
-  void Release() { m_obj = {}; }
-
- private:
-  DispatchPtr m_obj;
+  TVarnDrv& Impl() { return dynamic_cast<TVarnDrv&>(Object()); }
 };
 
 class DriverTest : public ::testing::Test {

@@ -19,8 +19,8 @@
 #include "driver/services/operations.h"
 #include "emulator/paper.h"
 #include "platform/com_ports.h"
-#include "tests/driver/gui/gui_test.h"
 #include "tests/driver/base/bmp_writer.h"
+#include "tests/driver/gui/gui_test.h"
 #include "tests/support/paper_png.h"
 
 namespace varn::test {
@@ -272,6 +272,16 @@ TEST_F(DialogsTest, APictureIsShownWrittenWithProgressAndTestPrinted) {
   QTest::mouseClick(print, Qt::LeftButton);
   EXPECT_EQ(errors.text, "");
   EXPECT_THAT(Paper(), HasSubstr("[graphics] 1..200\n"));
+  // Both actions unlocked on their way out; with the port held by another
+  // client the next one fails with its lock's text and takes nothing.
+  Driver other;
+  ASSERT_EQ(other.Call(u"ServerConnect"), 0);
+  ASSERT_EQ(other.Call(u"LockPort"), 0);
+  QTest::mouseClick(print, Qt::LeftButton);
+  EXPECT_TRUE(errors.text.startsWith("Порт заблокирован")) << gui::U8(errors.text);
+  EXPECT_EQ(other.Call(u"UnlockPort"), 0);
+  EXPECT_EQ(drv.Call(u"LockPort"), 0);
+  EXPECT_EQ(drv.Call(u"UnlockPort"), 0);
   const PaperPng paper = ReadPaperPng(env.Path("paper.png"));
   ASSERT_EQ(paper.height, 200);
   for (int y = 0; y < 200; ++y)
@@ -325,6 +335,19 @@ TEST_F(DialogsTest, ASearchFromThePageFindsTheDeviceAndTheChoiceComesBack) {
   EXPECT_EQ(drv.Int(u"BaudRate"), 2);
   QTest::mouseClick(Find<QPushButton>(page, "btnCheck"), Qt::LeftButton);
   EXPECT_EQ(Find<QLineEdit>(page, "edtResult")->text(), "0: Ошибок нет.");
+  // The check let go of everything: another client locks the port at once,
+  // and the page's driver has no server connection left.
+  EXPECT_FALSE(drv.Get(u"ServerConnected").ToBool());
+  Driver other;
+  other.Set(u"ComNumber", 2);
+  ASSERT_EQ(other.Call(u"ServerConnect"), 0);
+  ASSERT_EQ(other.Call(u"LockPort"), 0);
+  // Refused the lock, the check stops there and still closes everything.
+  QTest::mouseClick(Find<QPushButton>(page, "btnCheck"), Qt::LeftButton);
+  EXPECT_TRUE(Find<QLineEdit>(page, "edtResult")->text().startsWith("-18: Порт заблокирован"))
+      << gui::U8(Find<QLineEdit>(page, "edtResult")->text());
+  EXPECT_FALSE(drv.Get(u"ServerConnected").ToBool());
+  EXPECT_EQ(other.Call(u"UnlockPort"), 0);
   page.Deactivate();
 }
 
