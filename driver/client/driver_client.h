@@ -65,6 +65,7 @@ class DriverClient {
   void Check(const std::u16string& name);
   int32_t Int(const std::u16string& name) { return Get(name).ToInt32(); }
   bool Bool(const std::u16string& name) { return Get(name).ToBool(); }
+  double Real(const std::u16string& name) { return Get(name).ToDouble(); }
   std::string Text(const std::u16string& name);  // UTF-8
 
   // "ResultCode: ResultCodeDescription" as the windows show it (UTF-8).
