@@ -227,10 +227,10 @@ void TfmMain::AfterCallHandler(TPage&) {
       std::chrono::steady_clock::now() - m_tick);
   m_time->setText(QString::number(elapsed.count()) + " мс.");
   m_result->setText(QString("(%1) %2")
-                        .arg(m_driver.Int(u"ResultCode"))
-                        .arg(m_driver.Text(u"ResultCodeDescription")));
-  m_input->setText(m_driver.Text(u"ECRInput"));
-  m_output->setText(m_driver.Text(u"ECROutput"));
+                        .arg(m_driver.Int(drv_dispid::kResultCode))
+                        .arg(m_driver.Text(drv_dispid::kResultCodeDescription)));
+  m_input->setText(m_driver.Text(drv_dispid::kECRInput));
+  m_output->setText(m_driver.Text(drv_dispid::kECROutput));
   // The beginning of a long exchange is what is read first.
   for (QLineEdit* e : {m_time, m_result, m_input, m_output}) e->setCursorPosition(0);
 }
@@ -238,8 +238,8 @@ void TfmMain::AfterCallHandler(TPage&) {
 void TfmMain::ShowAbout() {
   QString driverVersion, serverVersion;
   try {
-    driverVersion = m_driver.Text(u"FileVersion");
-    serverVersion = m_driver.Text(u"ServerVersion");
+    driverVersion = m_driver.Text(drv_dispid::kFileVersion);
+    serverVersion = m_driver.Text(drv_dispid::kServerVersion);
   } catch (...) {
     QMessageBox::critical(this, AppTitle(), CurrentErrorText());
     return;
@@ -286,7 +286,7 @@ void TfmMain::ShowAbout() {
 
 void TfmMain::ShowProperties() {
   try {
-    m_driver.Call(u"ShowProperties");
+    m_driver.Call(drv_dispid::kShowProperties);
   } catch (...) {
     QMessageBox::critical(this, AppTitle(), CurrentErrorText());
   }

@@ -70,7 +70,7 @@ QString TestVersion();
 class TfmMain : public QWidget {
  public:
   // `progId`: what the driver object is created as (tests pass the same).
-  explicit TfmMain(std::u16string progId = u"VarnDrv.VarnDrv");
+  explicit TfmMain(std::u16string progId = kDriverProgId);
   ~TfmMain() override;
 
   TDriver& Driver() { return m_driver; }

@@ -17,24 +17,7 @@ QString AppTitle() {
 }
 
 QString CurrentErrorText() {
-  const auto code = [](HRESULT hr) {
-    return QString::asprintf("0x%08X", static_cast<uint32_t>(hr));
-  };
-  try {
-    throw;
-  } catch (const EDispatchError& e) {
-    // The driver's own failure carries its text; the rest is the object
-    // model's, known only by its code.
-    if (e.Code == DISP_E_EXCEPTION && !e.Excep.description.empty())
-      return QString::fromStdU16String(e.Excep.description);
-    return "Вызов драйвера не выполнен, код ошибки " + code(e.Code) + ".";
-  } catch (const EVariantError& e) {
-    return "Значение драйвера не того типа, код ошибки " + code(e.Code) + ".";
-  } catch (const std::exception& e) {
-    return QString::fromUtf8(e.what());
-  } catch (...) {
-    return "Неизвестная ошибка.";
-  }
+  return QString::fromStdString(varn::CurrentErrorText());
 }
 
 TPage::TPage(QWidget* owner, TDriver& driver) : QWidget(owner), m_driver(driver) {}

@@ -17,8 +17,7 @@ inline constexpr const char* kAppTitle = "Тест драйвера Варн";
 QString AppTitle();
 
 // The message of the exception being handled (call inside a catch), as the
-// user reads it: the driver's own texts as they are, the object model's
-// failures and anything unforeseen in Russian.
+// user reads it: the driver client's CurrentErrorText as a QString.
 QString CurrentErrorText();
 
 class TPage : public QWidget {

@@ -58,8 +58,9 @@ class TfmCommand : public TCallPage {
     grid->addWidget(AddButton("btnExecute", "Выполнить",
                               [this] {
                                 const std::string bytes = ParseCommandText(m_command->text());
-                                Driver().Set(u"TransferBytes", Variant(Cp1251ToUtf16(bytes)));
-                                CallDriver(u"ExchangeBytes");
+                                Driver().Set(drv_dispid::kTransferBytes,
+                                             Variant(Cp1251ToUtf16(bytes)));
+                                CallDriver(drv_dispid::kExchangeBytes);
                               }),
                     1, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);

@@ -40,21 +40,21 @@ class TfmConn : public TCallPage {
     } buttons[] = {
         {"btnServerConnect", "Подключиться к серверу",
          [this] {
-           Driver().Set(u"ComputerName", m_computer->text());
-           CallDriver(u"ServerConnect");
+           Driver().Set(drv_dispid::kComputerName, m_computer->text());
+           CallDriver(drv_dispid::kServerConnect);
          }},
         {"btnServerDisconnect", "Отключиться от сервера",
-         [this] { CallDriver(u"ServerDisconnect"); }},
+         [this] { CallDriver(drv_dispid::kServerDisconnect); }},
         {"btnLockPort", "Занять порт",
          [this] {
-           Driver().Set(u"ComNumber", m_com->currentIndex() + 1);
-           CallDriver(u"LockPort");
+           Driver().Set(drv_dispid::kComNumber, m_com->currentIndex() + 1);
+           CallDriver(drv_dispid::kLockPort);
          }},
-        {"btnUnlockPort", "Освободить порт", [this] { CallDriver(u"UnlockPort"); }},
+        {"btnUnlockPort", "Освободить порт", [this] { CallDriver(drv_dispid::kUnlockPort); }},
         {"btnAdminUnlockPort", "Освободить порт (админ.)",
-         [this] { CallDriver(u"AdminUnlockPort"); }},
+         [this] { CallDriver(drv_dispid::kAdminUnlockPort); }},
         {"btnAdminUnlockPorts", "Освободить порты (админ.)",
-         [this] { CallDriver(u"AdminUnlockPorts"); }},
+         [this] { CallDriver(drv_dispid::kAdminUnlockPorts); }},
     };
     int row = 3;
     for (const auto& b : buttons)

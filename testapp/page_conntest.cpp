@@ -76,7 +76,7 @@ class TfmTest : public TCallPage {
       while (!m_stop) {
         BeforeCall();
         ++calls;
-        const int32_t result = Driver().Call(u"Connect");
+        const int32_t result = Driver().Call(drv_dispid::kConnect);
         if (result != 0) ++errors;
         const int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                     std::chrono::steady_clock::now() - start)
@@ -104,7 +104,7 @@ class TfmTest : public TCallPage {
     w->removeEventFilter(this);
     m_stopButton->setEnabled(false);
     m_start->setEnabled(true);
-    Driver().Call(u"Disconnect");
+    Driver().Call(drv_dispid::kDisconnect);
   }
 
   QLabel* m_count = nullptr;

@@ -23,10 +23,6 @@ void TUpDownEdit::SetText(const QString& text) {
   lineEdit()->setText(text);
 }
 
-void TUpDownEdit::SetMaxLength(int length) {
-  lineEdit()->setMaxLength(length);
-}
-
 void TUpDownEdit::stepBy(int steps) {
   bool ok = false;
   const int now = text().trimmed().toInt(&ok);
@@ -63,7 +59,7 @@ QPushButton* TCallPage::AddButton(const QString& name, const QString& text,
   return b;
 }
 
-int32_t TCallPage::CallDriver(const std::u16string& method) {
+int32_t TCallPage::CallDriver(DISPID method) {
   BeforeCall();
   const int32_t result = Driver().Call(method);
   AfterCall();

@@ -3,7 +3,7 @@
 // (TCallPage), and the COM port and baud-rate lists.
 //
 //   auto* e = new TUpDownEdit("edtTimeout", "50", 0, 32767);
-//   AddButton("btnConnect", "Установить связь", [this] { CallDriver(u"Connect"); });
+//   AddButton("btnConnect", "Установить связь", [this] { CallDriver(drv_dispid::kConnect); });
 #pragma once
 
 #include <QAbstractSpinBox>
@@ -27,7 +27,6 @@ class TUpDownEdit : public QAbstractSpinBox {
   TUpDownEdit(const QString& name, const QString& text, int min, int max,
               QWidget* parent = nullptr);
   void SetText(const QString& text);
-  void SetMaxLength(int length);
   int Min() const { return m_min; }
   int Max() const { return m_max; }
   void stepBy(int steps) override;
@@ -51,7 +50,7 @@ class TCallPage : public TPage {
   // A button whose click runs `body` in the call frame (RunCall).
   QPushButton* AddButton(const QString& name, const QString& text, std::function<void()> body);
   // BeforeCall, the method, AfterCall; the method's result.
-  int32_t CallDriver(const std::u16string& method);
+  int32_t CallDriver(DISPID method);
 };
 
 // "COM 1" .. "COM 32": entry k stands for port k + 1.

@@ -41,22 +41,22 @@ class TfmFont : public TCallPage {
   // PrintWidth div CharWidth; a device that reports a character width of
   // 0 gets 0 characters per line rather than a division by zero.
   QString CharsPerLine() {
-    const int32_t charWidth = Driver().Int(u"CharWidth");
-    return Num(charWidth == 0 ? 0 : Driver().Int(u"PrintWidth") / charWidth);
+    const int32_t charWidth = Driver().Int(drv_dispid::kCharWidth);
+    return Num(charWidth == 0 ? 0 : Driver().Int(drv_dispid::kPrintWidth) / charWidth);
   }
 
   void Metrics() {
-    Line("Ширина печати в точках: " + Num(Driver().Int(u"PrintWidth")));
-    Line("Ширина символа в точках: " + Num(Driver().Int(u"CharWidth")));
-    Line("Высота символа в точках: " + Num(Driver().Int(u"CharHeight")));
+    Line("Ширина печати в точках: " + Num(Driver().Int(drv_dispid::kPrintWidth)));
+    Line("Ширина символа в точках: " + Num(Driver().Int(drv_dispid::kCharWidth)));
+    Line("Высота символа в точках: " + Num(Driver().Int(drv_dispid::kCharHeight)));
   }
 
   void OneFont() {
     m_memo->clear();
-    Driver().Set(u"FontType", ToInt(m_font->text()));
-    if (CallDriver(u"GetFontMetrics") != 0) return;
+    Driver().Set(drv_dispid::kFontType, ToInt(m_font->text()));
+    if (CallDriver(drv_dispid::kGetFontMetrics) != 0) return;
     Metrics();
-    Line("Количество шрифтов: " + Num(Driver().Int(u"FontCount")));
+    Line("Количество шрифтов: " + Num(Driver().Int(drv_dispid::kFontCount)));
     Line("Количество символов в строке: " + CharsPerLine());
   }
 
@@ -65,14 +65,14 @@ class TfmFont : public TCallPage {
   void AllFonts() {
     m_memo->clear();
     TDriver& d = Driver();
-    d.Set(u"FontType", 1);
+    d.Set(drv_dispid::kFontType, 1);
     BeforeCall();
-    if (d.Call(u"GetFontMetrics") == 0) {
-      const int32_t count = d.Int(u"FontCount");
+    if (d.Call(drv_dispid::kGetFontMetrics) == 0) {
+      const int32_t count = d.Int(drv_dispid::kFontCount);
       Line("Количество шрифтов: " + Num(count));
       for (int32_t n = 1; n <= count; ++n) {
-        d.Set(u"FontType", n);
-        if (d.Call(u"GetFontMetrics") != 0) break;
+        d.Set(drv_dispid::kFontType, n);
+        if (d.Call(drv_dispid::kGetFontMetrics) != 0) break;
         Line("Шрифт " + Num(n));
         Metrics();
         Line("Количество символов в строке: " + CharsPerLine());

@@ -31,9 +31,10 @@ class TfmGPrint : public TCallPage {
     };
     add("btnDraw", "Печать картинки", [this] { Draw(); });
     add("btnDrawEx", "Расширенная печать", [this] { DrawEx(); });
-    add("btnLoadBitmap", "Загрузка картинки из файла", [this] { LoadBitmap(u"LoadBitmap"); });
+    add("btnLoadBitmap", "Загрузка картинки из файла",
+        [this] { LoadBitmap(drv_dispid::kLoadBitmap); });
     add("btnLoadBitmapEx", "Расширенная загрузка из файла",
-        [this] { LoadBitmap(u"LoadBitmapEx"); });
+        [this] { LoadBitmap(drv_dispid::kLoadBitmapEx); });
     add("btnLoadBMP", "LoadBMP", [this] { LoadBMP(); });
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(2, 1);
@@ -43,38 +44,38 @@ class TfmGPrint : public TCallPage {
  private:
   void Draw() {
     SetRange();
-    CallDriver(u"Draw");
+    CallDriver(drv_dispid::kDraw);
   }
 
   // The range is set inside the timed part here.
   void DrawEx() {
     BeforeCall();
     SetRange();
-    Driver().Call(u"DrawEx");
+    Driver().Call(drv_dispid::kDrawEx);
     AfterCall();
   }
 
   // The range the driver left is shown whether the load went well or not.
-  void LoadBitmap(const std::u16string& method) {
+  void LoadBitmap(DISPID method) {
     const QString path = ChoosePicture(this);
     if (path.isEmpty()) return;
     BeforeCall();
     Driver().Call(method, {Variant(path.toStdU16String())});
     AfterCall();
-    m_last->SetText(Num(Driver().Int(u"LastLineNumber")));
-    m_first->SetText(Num(Driver().Int(u"FirstLineNumber")));
+    m_last->SetText(Num(Driver().Int(drv_dispid::kLastLineNumber)));
+    m_first->SetText(Num(Driver().Int(drv_dispid::kFirstLineNumber)));
   }
 
   void LoadBMP() {
     const QString path = ChoosePicture(this);
     if (path.isEmpty()) return;
-    Driver().Set(u"FileName", path);
-    CallDriver(u"LoadBMP");
+    Driver().Set(drv_dispid::kFileName, path);
+    CallDriver(drv_dispid::kLoadBMP);
   }
 
   void SetRange() {
-    Driver().Set(u"FirstLineNumber", ToInt(m_first->text()));
-    Driver().Set(u"LastLineNumber", ToInt(m_last->text()));
+    Driver().Set(drv_dispid::kFirstLineNumber, ToInt(m_first->text()));
+    Driver().Set(drv_dispid::kLastLineNumber, ToInt(m_last->text()));
   }
 
   TUpDownEdit* m_first;

@@ -50,9 +50,10 @@ class TfmGraph : public TCallPage {
     add("btnOpen", "Открыть файл", [this] { OpenFile(); });
     add("btnMonochrome1", "Монохромизировать1", [this] { Convert(&Monochrome1); });
     add("btnMonochrome2", "Монохромизировать2", [this] { Convert(&Monochrome2); });
-    add("btnLoadLineData", "Загрузка картинки", [this] { LoadLines(u"LoadLineData", kLoadLines); });
+    add("btnLoadLineData", "Загрузка картинки",
+        [this] { LoadLines(drv_dispid::kLoadLineData, kLoadLines); });
     add("btnLoadLineDataEx", "Расширенная загрузка",
-        [this] { LoadLines(u"LoadLineDataEx", kLoadLinesEx); });
+        [this] { LoadLines(drv_dispid::kLoadLineDataEx, kLoadLinesEx); });
     add("btnWideLoadLineData", "Загрузка 1 командой", [this] { LoadAtOnce(); });
     grid->setRowStretch(row, 1);
     grid->addWidget(m_progress, 7, 0, 1, 2);
@@ -85,15 +86,15 @@ class TfmGraph : public TCallPage {
   }
 
   // One line per call; a refused line asks whether to go on.
-  void LoadLines(const std::u16string& method, int limit) {
+  void LoadLines(DISPID method, int limit) {
     if (m_picture.isNull()) return;
     const int n = std::min(m_picture.height(), limit);
     Working working(*m_progress);
     m_progress->setRange(0, n);
     BeforeCall();
     for (int y = 0; y < n; ++y) {
-      Driver().Set(u"LineNumber", y);
-      Driver().Set(u"LineData", LineText(y));
+      Driver().Set(drv_dispid::kLineNumber, y);
+      Driver().Set(drv_dispid::kLineData, LineText(y));
       const int32_t result = Driver().Call(method);
       m_progress->setValue(y + 1);
       if (result != 0 && !GoOn()) break;
@@ -107,15 +108,15 @@ class TfmGraph : public TCallPage {
     std::string bytes;
     bytes.reserve(static_cast<size_t>(n) * kLineBytes);
     for (int y = 0; y < n; ++y) bytes += LineData(m_picture, y);
-    Driver().Set(u"LineData", QString::fromStdU16String(Cp1251ToUtf16(bytes)));
-    Driver().Set(u"LineNumber", 0);
-    CallDriver(u"WideLoadLineData");
+    Driver().Set(drv_dispid::kLineData, QString::fromStdU16String(Cp1251ToUtf16(bytes)));
+    Driver().Set(drv_dispid::kLineNumber, 0);
+    CallDriver(drv_dispid::kWideLoadLineData);
   }
 
   bool GoOn() {
     const QString text = QString("(%1) %2.\n\rПродолжить загрузку ?")
-                             .arg(Driver().Int(u"ResultCode"))
-                             .arg(Driver().Text(u"ResultCodeDescription"));
+                             .arg(Driver().Int(drv_dispid::kResultCode))
+                             .arg(Driver().Text(drv_dispid::kResultCodeDescription));
     QMessageBox box(QMessageBox::Warning, AppTitle(), text, QMessageBox::Yes | QMessageBox::No,
                     this);
     return box.exec() == QMessageBox::Yes;

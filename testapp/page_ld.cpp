@@ -58,11 +58,14 @@ class TfmLD : public TCallPage {
     const auto add = [&](const char* name, const QString& text, std::function<void()> onClick) {
       grid->addWidget(AddButton(name, text, std::move(onClick)), row++, 2);
     };
-    add("btnAddLD", "Добавить ЛУ", [this] { Run([&] { PutLDFields(); }, u"AddLD", true); });
-    add("btnDeleteLD", "Удалить ЛУ", [this] { Run([&] { SetNumber(); }, u"DeleteLD", true); });
-    add("btnGetCountLD", "Количество ЛУ", [this] { Run({}, u"GetCountLD", true); });
+    add("btnAddLD", "Добавить ЛУ",
+        [this] { Run([&] { PutLDFields(); }, drv_dispid::kAddLD, true); });
+    add("btnDeleteLD", "Удалить ЛУ",
+        [this] { Run([&] { SetNumber(); }, drv_dispid::kDeleteLD, true); });
+    add("btnGetCountLD", "Количество ЛУ", [this] { Run({}, drv_dispid::kGetCountLD, true); });
     add("btnEnumLD", "Перечислить ЛУ", [this] {
-      Run([&] { Driver().Set(u"LDIndex", ToInt(m_index->text())); }, u"EnumLD", true);
+      Run([&] { Driver().Set(drv_dispid::kLDIndex, ToInt(m_index->text())); }, drv_dispid::kEnumLD,
+          true);
     });
     add("btnSetParamLD", "Установить параметры ЛУ", [this] {
       Run(
@@ -70,13 +73,14 @@ class TfmLD : public TCallPage {
             SetNumber();
             PutLDFields();
           },
-          u"SetParamLD", false);
+          drv_dispid::kSetParamLD, false);
     });
     add("btnGetParamLD", "Получить параметры ЛУ",
-        [this] { Run([&] { SetNumber(); }, u"GetParamLD", true); });
+        [this] { Run([&] { SetNumber(); }, drv_dispid::kGetParamLD, true); });
     add("btnSetActiveLD", "Установить активное ЛУ",
-        [this] { Run([&] { SetNumber(); }, u"SetActiveLD", true); });
-    add("btnGetActiveLD", "Получить активное ЛУ", [this] { Run({}, u"GetActiveLD", true); });
+        [this] { Run([&] { SetNumber(); }, drv_dispid::kSetActiveLD, true); });
+    add("btnGetActiveLD", "Получить активное ЛУ",
+        [this] { Run({}, drv_dispid::kGetActiveLD, true); });
     grid->setColumnStretch(1, 1);
 
     // What the driver holds now; this is where the driver object comes to be.
@@ -86,7 +90,7 @@ class TfmLD : public TCallPage {
 
  private:
   // Sets, the call, and on this page the fields shown whatever the result.
-  void Run(const std::function<void()>& sets, const std::u16string& method, bool show) {
+  void Run(const std::function<void()>& sets, DISPID method, bool show) {
     if (sets) sets();
     CallDriver(method);
     if (show) ShowLDFields();
@@ -99,23 +103,23 @@ class TfmLD : public TCallPage {
     return e;
   }
 
-  void SetNumber() { Driver().Set(u"LDNumber", ToInt(m_number->text())); }
+  void SetNumber() { Driver().Set(drv_dispid::kLDNumber, ToInt(m_number->text())); }
 
   void PutLDFields() {
-    Driver().Set(u"LDName", m_name->text());
-    Driver().Set(u"LDBaudrate", m_baudRate->currentIndex());
-    Driver().Set(u"LDComNumber", m_comNumber->currentIndex() + 1);
-    Driver().Set(u"LDComputerName", m_computer->text());
-    Driver().Set(u"LDTimeout", ToInt(m_timeout->text()));
+    Driver().Set(drv_dispid::kLDName, m_name->text());
+    Driver().Set(drv_dispid::kLDBaudrate, m_baudRate->currentIndex());
+    Driver().Set(drv_dispid::kLDComNumber, m_comNumber->currentIndex() + 1);
+    Driver().Set(drv_dispid::kLDComputerName, m_computer->text());
+    Driver().Set(drv_dispid::kLDTimeout, ToInt(m_timeout->text()));
   }
 
   void ShowLDFields() {
-    m_name->setText(Driver().Text(u"LDName"));
-    m_number->setText(Num(Driver().Int(u"LDNumber")));
-    m_comNumber->setCurrentIndex(Driver().Int(u"LDComNumber") - 1);
-    m_baudRate->setCurrentIndex(Driver().Int(u"LDBaudrate"));
-    m_count->setText(Num(Driver().Int(u"LDCount")));
-    m_index->setText(Num(Driver().Int(u"LDIndex")));
+    m_name->setText(Driver().Text(drv_dispid::kLDName));
+    m_number->setText(Num(Driver().Int(drv_dispid::kLDNumber)));
+    m_comNumber->setCurrentIndex(Driver().Int(drv_dispid::kLDComNumber) - 1);
+    m_baudRate->setCurrentIndex(Driver().Int(drv_dispid::kLDBaudrate));
+    m_count->setText(Num(Driver().Int(drv_dispid::kLDCount)));
+    m_index->setText(Num(Driver().Int(drv_dispid::kLDIndex)));
   }
 
   void BrowseComputer() {

@@ -37,34 +37,34 @@ class TfmParams : public TCallPage {
 
     grid->addWidget(AddButton("btnGetExchangeParam", "Получить параметры",
                               [this] {
-                                Driver().Set(u"PortNumber", ToInt(m_portNumber->text()));
-                                if (CallDriver(u"GetExchangeParam") != 0) return;
-                                m_timeout->SetText(Num(Driver().Int(u"Timeout")));
-                                m_baud->setCurrentIndex(Driver().Int(u"BaudRate"));
+                                Driver().Set(drv_dispid::kPortNumber, ToInt(m_portNumber->text()));
+                                if (CallDriver(drv_dispid::kGetExchangeParam) != 0) return;
+                                m_timeout->SetText(Num(Driver().Int(drv_dispid::kTimeout)));
+                                m_baud->setCurrentIndex(Driver().Int(drv_dispid::kBaudRate));
                               }),
                     5, 0, 1, 2);
     grid->addWidget(AddButton("btnSetExchangeParam", "Установить параметры",
                               [this] {
                                 const int32_t timeout = ToInt(m_timeout->text());
                                 const int32_t port = ToInt(m_portNumber->text());
-                                Driver().Set(u"Timeout", timeout);
-                                Driver().Set(u"BaudRate", m_baud->currentIndex());
-                                Driver().Set(u"PortNumber", port);
-                                CallDriver(u"SetExchangeParam");
+                                Driver().Set(drv_dispid::kTimeout, timeout);
+                                Driver().Set(drv_dispid::kBaudRate, m_baud->currentIndex());
+                                Driver().Set(drv_dispid::kPortNumber, port);
+                                CallDriver(drv_dispid::kSetExchangeParam);
                               }),
                     6, 0, 1, 2);
     grid->addWidget(AddButton("btnConnect", "Установить связь",
                               [this] {
                                 const int32_t timeout = ToInt(m_timeout->text());
-                                Driver().Set(u"ComNumber", m_com->currentIndex() + 1);
-                                Driver().Set(u"BaudRate", m_baud->currentIndex());
-                                Driver().Set(u"Timeout", timeout);
-                                CallDriver(u"Connect");
+                                Driver().Set(drv_dispid::kComNumber, m_com->currentIndex() + 1);
+                                Driver().Set(drv_dispid::kBaudRate, m_baud->currentIndex());
+                                Driver().Set(drv_dispid::kTimeout, timeout);
+                                CallDriver(drv_dispid::kConnect);
                               }),
                     7, 0, 1, 2);
-    grid->addWidget(
-        AddButton("btnDisconnect", "Разорвать связь", [this] { CallDriver(u"Disconnect"); }), 8, 0,
-        1, 2);
+    grid->addWidget(AddButton("btnDisconnect", "Разорвать связь",
+                              [this] { CallDriver(drv_dispid::kDisconnect); }),
+                    8, 0, 1, 2);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(9, 1);
   }

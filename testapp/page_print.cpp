@@ -50,21 +50,22 @@ class TfmPrint : public TCallPage {
     grid->addWidget(m_quantity, 0, 1);
     grid->addWidget(AddButton("btnFeedDocument", "Продвинуть документ",
                               [this] {
-                                Driver().Set(u"StringQuantity", ToInt(m_quantity->text()));
-                                CallDriver(u"FeedDocument");
+                                Driver().Set(drv_dispid::kStringQuantity,
+                                             ToInt(m_quantity->text()));
+                                CallDriver(drv_dispid::kFeedDocument);
                               }),
                     0, 2);
     grid->addWidget(NewLabel("lblRunningPeriod", "Период прогона:", m_period), 1, 0);
     grid->addWidget(m_period, 1, 1);
     grid->addWidget(AddButton("btnTest", "Тестовый прогон",
                               [this] {
-                                Driver().Set(u"RunningPeriod", ToInt(m_period->text()));
-                                CallDriver(u"Test");
+                                Driver().Set(drv_dispid::kRunningPeriod, ToInt(m_period->text()));
+                                CallDriver(drv_dispid::kTest);
                               }),
                     1, 2);
-    grid->addWidget(
-        AddButton("btnInterruptTest", "Прервать прогон", [this] { CallDriver(u"InterruptTest"); }),
-        2, 2);
+    grid->addWidget(AddButton("btnInterruptTest", "Прервать прогон",
+                              [this] { CallDriver(drv_dispid::kInterruptTest); }),
+                    2, 2);
     grid->addWidget(NewLabel("lblFontType", "Тип шрифта:", m_font), 3, 0);
     grid->addWidget(m_font, 3, 1);
     grid->addWidget(AddButton("btnPrintStringWithFont", "Печать строки шрифтом",
@@ -72,9 +73,9 @@ class TfmPrint : public TCallPage {
                                 const int32_t font = ToInt(m_font->text());
                                 // Set after BeforeCall: the time shown includes them.
                                 BeforeCall();
-                                Driver().Set(u"FontType", font);
-                                Driver().Set(u"StringForPrinting", m_string->text());
-                                Driver().Call(u"PrintStringWithFont");
+                                Driver().Set(drv_dispid::kFontType, font);
+                                Driver().Set(drv_dispid::kStringForPrinting, m_string->text());
+                                Driver().Call(drv_dispid::kPrintStringWithFont);
                                 AfterCall();
                               }),
                     3, 2);
@@ -82,14 +83,14 @@ class TfmPrint : public TCallPage {
     grid->addWidget(m_string, 4, 1, 1, 2);
     grid->addWidget(AddButton("btnPrintString", "Печать строки",
                               [this] {
-                                Driver().Set(u"StringForPrinting", m_string->text());
-                                CallDriver(u"PrintString");
+                                Driver().Set(drv_dispid::kStringForPrinting, m_string->text());
+                                CallDriver(drv_dispid::kPrintString);
                               }),
                     5, 2);
     grid->addWidget(AddButton("btnPrintWideString", "Печать жирной строки",
                               [this] {
-                                Driver().Set(u"StringForPrinting", m_string->text());
-                                CallDriver(u"PrintWideString");
+                                Driver().Set(drv_dispid::kStringForPrinting, m_string->text());
+                                CallDriver(drv_dispid::kPrintWideString);
                               }),
                     6, 2);
     grid->addWidget(NewLabel("lblBarcode", "Штрих-код:", m_barcode), 7, 0);
@@ -98,8 +99,8 @@ class TfmPrint : public TCallPage {
     grid->addWidget(m_barcode, 7, 1);
     grid->addWidget(AddButton("btnPrintBarCode", "Печать штрих-кода",
                               [this] {
-                                Driver().Set(u"BarCode", m_barcode->text());
-                                CallDriver(u"PrintBarCode");
+                                Driver().Set(drv_dispid::kBarCode, m_barcode->text());
+                                CallDriver(drv_dispid::kPrintBarCode);
                               }),
                     7, 2);
     grid->setColumnStretch(1, 1);

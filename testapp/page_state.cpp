@@ -46,7 +46,7 @@ class TfmState : public TCallPage {
     buttons->addWidget(AddButton("btnBeep", "Гудок",
                                  [this] {
                                    m_memo->clear();
-                                   CallDriver(u"Beep");
+                                   CallDriver(drv_dispid::kBeep);
                                  }),
                        0, 1);
     buttons->addWidget(
@@ -58,8 +58,8 @@ class TfmState : public TCallPage {
     drawer->addWidget(m_drawer);
     drawer->addWidget(AddButton("btnOpenDrawer", "Открыть денежный ящик", [this] {
       m_memo->clear();
-      Driver().Set(u"DrawerNumber", ToInt(m_drawer->text()));
-      CallDriver(u"OpenDrawer");
+      Driver().Set(drv_dispid::kDrawerNumber, ToInt(m_drawer->text()));
+      CallDriver(drv_dispid::kOpenDrawer);
     }));
     buttons->addLayout(drawer, 2, 1);
 
@@ -75,15 +75,15 @@ class TfmState : public TCallPage {
   // The outcome is shown before the memo lines.
   void DeviceMetrics() {
     m_memo->clear();
-    if (CallDriver(u"GetDeviceMetrics") != 0) return;
+    if (CallDriver(drv_dispid::kGetDeviceMetrics) != 0) return;
     TDriver& d = Driver();
-    Line("Кодовая Страница: " + Num(d.Int(u"UCodePage")));
-    Line("Описание Устройства: " + d.Text(u"UDescription"));
-    Line("Версия протокола: " + Num(d.Int(u"UMajorProtocolVersion")));
-    Line("Подверсия протокола: " + Num(d.Int(u"UMinorProtocolVersion")));
-    Line("Тип устройства: " + Num(d.Int(u"UMajorType")));
-    Line("Подтип устройства: " + Num(d.Int(u"UMinorType")));
-    Line("Модель устройства: " + Num(d.Int(u"UModel")));
+    Line("Кодовая Страница: " + Num(d.Int(drv_dispid::kUCodePage)));
+    Line("Описание Устройства: " + d.Text(drv_dispid::kUDescription));
+    Line("Версия протокола: " + Num(d.Int(drv_dispid::kUMajorProtocolVersion)));
+    Line("Подверсия протокола: " + Num(d.Int(drv_dispid::kUMinorProtocolVersion)));
+    Line("Тип устройства: " + Num(d.Int(drv_dispid::kUMajorType)));
+    Line("Подтип устройства: " + Num(d.Int(drv_dispid::kUMinorType)));
+    Line("Модель устройства: " + Num(d.Int(drv_dispid::kUModel)));
   }
 
   // Here the outcome comes after the memo lines.
@@ -91,33 +91,38 @@ class TfmState : public TCallPage {
     m_memo->clear();
     TDriver& d = Driver();
     BeforeCall();
-    if (d.Call(u"GetShortECRStatus") == 0) {
-      const int32_t flags = d.Int(u"ECRFlags");
+    if (d.Call(drv_dispid::kGetShortECRStatus) == 0) {
+      const int32_t flags = d.Int(drv_dispid::kECRFlags);
       Line(QString("Флаги принтера: %1 (%2)")
                .arg(QString::number(flags, 16).toUpper().rightJustified(4, '0'))
                .arg(flags));
-      Line("Оптический датчик чековой ленты: " + YesNo(d.Bool(u"ReceiptRibbonOpticalSensor")));
-      Line("Рычаг термоголовки чековой ленты: " + Lever(d.Bool(u"ReceiptRibbonLever")));
-      Line("Денежный ящик: " + Drawer(d.Bool(u"IsDrawerOpen")));
-      Line("Режим: " + Num(d.Int(u"ECRMode")) + " " + d.Text(u"ECRModeDescription"));
-      Line("Напряжение источника питания: " + QString::number(d.Real(u"PowerSourceVoltage")));
+      Line("Оптический датчик чековой ленты: " +
+           YesNo(d.Bool(drv_dispid::kReceiptRibbonOpticalSensor)));
+      Line("Рычаг термоголовки чековой ленты: " + Lever(d.Bool(drv_dispid::kReceiptRibbonLever)));
+      Line("Денежный ящик: " + Drawer(d.Bool(drv_dispid::kIsDrawerOpen)));
+      Line("Режим: " + Num(d.Int(drv_dispid::kECRMode)) + " " +
+           d.Text(drv_dispid::kECRModeDescription));
+      Line("Напряжение источника питания: " +
+           QString::number(d.Real(drv_dispid::kPowerSourceVoltage)));
     }
     AfterCall();
   }
 
   void Status() {
     m_memo->clear();
-    if (CallDriver(u"GetECRStatus") != 0) return;
+    if (CallDriver(drv_dispid::kGetECRStatus) != 0) return;
     TDriver& d = Driver();
-    Line("Версия ПО: " + d.Text(u"ECRSoftVersion"));
-    Line("Сборка ПО: " + Num(d.Int(u"ECRBuild")));
-    Line("Дата ПО: " + DateText(d.Real(u"ECRSoftDate")));
-    Line("Номер принтера: " + Num(d.Int(u"LogicalNumber")));
-    Line("Порт: " + Num(d.Int(u"PortNumber")));
-    Line("Режим: " + Num(d.Int(u"ECRMode")) + " " + d.Text(u"ECRModeDescription"));
-    Line("Оптический датчик чековой ленты " + YesNo(d.Bool(u"ReceiptRibbonOpticalSensor")));
-    Line("Рычаг термоголовки чековой ленты " + Lever(d.Bool(u"ReceiptRibbonLever")));
-    Line("Денежный ящик " + Drawer(d.Bool(u"IsDrawerOpen")));
+    Line("Версия ПО: " + d.Text(drv_dispid::kECRSoftVersion));
+    Line("Сборка ПО: " + Num(d.Int(drv_dispid::kECRBuild)));
+    Line("Дата ПО: " + DateText(d.Real(drv_dispid::kECRSoftDate)));
+    Line("Номер принтера: " + Num(d.Int(drv_dispid::kLogicalNumber)));
+    Line("Порт: " + Num(d.Int(drv_dispid::kPortNumber)));
+    Line("Режим: " + Num(d.Int(drv_dispid::kECRMode)) + " " +
+         d.Text(drv_dispid::kECRModeDescription));
+    Line("Оптический датчик чековой ленты " +
+         YesNo(d.Bool(drv_dispid::kReceiptRibbonOpticalSensor)));
+    Line("Рычаг термоголовки чековой ленты " + Lever(d.Bool(drv_dispid::kReceiptRibbonLever)));
+    Line("Денежный ящик " + Drawer(d.Bool(drv_dispid::kIsDrawerOpen)));
   }
 
   QPlainTextEdit* m_memo;

@@ -70,26 +70,26 @@ class TfmTable : public TCallPage {
  private:
   void GetTableStruct() {
     Run([&] {
-      Driver().Set(u"TableNumber", ToInt(m_table->text()));
-      if (Call(u"GetTableStruct") != 0) return;
-      Line(Driver().Text(u"TableName"));
-      Line("Количество рядов: " + Number(u"RowNumber"));
-      Line("Количество полей: " + Number(u"FieldNumber"));
+      Driver().Set(drv_dispid::kTableNumber, ToInt(m_table->text()));
+      if (Call(drv_dispid::kGetTableStruct) != 0) return;
+      Line(Driver().Text(drv_dispid::kTableName));
+      Line("Количество рядов: " + Number(drv_dispid::kRowNumber));
+      Line("Количество полей: " + Number(drv_dispid::kFieldNumber));
     });
   }
 
   void GetFieldStruct() {
     Run([&] {
-      Driver().Set(u"TableNumber", ToInt(m_table->text()));
-      Driver().Set(u"FieldNumber", ToInt(m_field->text()));
-      if (Call(u"GetFieldStruct") != 0) return;
-      Line(Driver().Text(u"FieldName"));
-      const bool isString = Driver().Bool(u"FieldType");
+      Driver().Set(drv_dispid::kTableNumber, ToInt(m_table->text()));
+      Driver().Set(drv_dispid::kFieldNumber, ToInt(m_field->text()));
+      if (Call(drv_dispid::kGetFieldStruct) != 0) return;
+      Line(Driver().Text(drv_dispid::kFieldName));
+      const bool isString = Driver().Bool(drv_dispid::kFieldType);
       Line(isString ? "    Тип поля: строка" : "Тип поля: число");
-      Line("Размер поля: " + Number(u"FieldSize"));
+      Line("Размер поля: " + Number(drv_dispid::kFieldSize));
       if (!isString) {
-        Line("Мин. значение: " + Number(u"MINValueOfField"));
-        Line("Макс. значение: " + Number(u"MAXValueOfField"));
+        Line("Мин. значение: " + Number(drv_dispid::kMINValueOfField));
+        Line("Макс. значение: " + Number(drv_dispid::kMAXValueOfField));
       }
     });
   }
@@ -97,43 +97,43 @@ class TfmTable : public TCallPage {
   void ReadTable() {
     Run([&] {
       SetPlace();
-      if (Call(u"ReadTable") == 0) ShowField();
+      if (Call(drv_dispid::kReadTable) == 0) ShowField();
     });
   }
 
   void WriteTable() {
     Run([&] {
       SetPlace();
-      Driver().Set(u"ValueOfFieldString", m_value->text());
-      Driver().Set(u"ValueOfFieldInteger", LeadingInteger(m_value->text()));
-      if (Call(u"WriteTable") != 0) return;
+      Driver().Set(drv_dispid::kValueOfFieldString, m_value->text());
+      Driver().Set(drv_dispid::kValueOfFieldInteger, LeadingInteger(m_value->text()));
+      if (Call(drv_dispid::kWriteTable) != 0) return;
       Line("Структура поля:");
       ShowField();
     });
   }
 
   void InitTable() {
-    Run([&] { Call(u"InitTable"); });
+    Run([&] { Call(drv_dispid::kInitTable); });
   }
 
   void SetPlace() {
-    Driver().Set(u"TableNumber", ToInt(m_table->text()));
-    Driver().Set(u"FieldNumber", ToInt(m_field->text()));
-    Driver().Set(u"RowNumber", ToInt(m_row->text()));
+    Driver().Set(drv_dispid::kTableNumber, ToInt(m_table->text()));
+    Driver().Set(drv_dispid::kFieldNumber, ToInt(m_field->text()));
+    Driver().Set(drv_dispid::kRowNumber, ToInt(m_row->text()));
   }
 
   // The field as ReadTable left it; its value goes into the value field.
   void ShowField() {
-    Line(Driver().Text(u"FieldName"));
-    const bool isString = Driver().Bool(u"FieldType");
+    Line(Driver().Text(drv_dispid::kFieldName));
+    const bool isString = Driver().Bool(drv_dispid::kFieldType);
     Line(isString ? "Тип поля: строка" : "Тип поля: число");
-    Line("Размер поля: " + Number(u"FieldSize"));
+    Line("Размер поля: " + Number(drv_dispid::kFieldSize));
     if (isString) {
-      m_value->setText(Driver().Text(u"ValueOfFieldString"));
+      m_value->setText(Driver().Text(drv_dispid::kValueOfFieldString));
     } else {
-      Line("Минимальное значение: " + Number(u"MINValueOfField"));
-      Line("Максимальное значение: " + Number(u"MAXValueOfField"));
-      m_value->setText(Number(u"ValueOfFieldInteger"));
+      Line("Минимальное значение: " + Number(drv_dispid::kMINValueOfField));
+      Line("Максимальное значение: " + Number(drv_dispid::kMAXValueOfField));
+      m_value->setText(Number(drv_dispid::kValueOfFieldInteger));
     }
   }
 
@@ -143,9 +143,9 @@ class TfmTable : public TCallPage {
     body();
   }
 
-  int32_t Call(const std::u16string& method) { return CallDriver(method); }
+  int32_t Call(DISPID method) { return CallDriver(method); }
 
-  QString Number(const std::u16string& property) { return Num(Driver().Int(property)); }
+  QString Number(DISPID property) { return Num(Driver().Int(property)); }
   void Line(const QString& text) { m_memo->appendPlainText(text); }
 
   TUpDownEdit* m_table;

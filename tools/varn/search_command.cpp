@@ -3,10 +3,12 @@
 #include <mutex>
 #include <optional>
 
+#include "driver/contract/varn_drv_dispids.h"
 #include "driver/services/search.h"
 #include "platform/files.h"
 #include "platform/signals.h"
 #include "platform/text.h"
+#include "tools/varn/output.h"
 #include "tools/varn/steps.h"
 
 namespace varn::tool {
@@ -65,7 +67,8 @@ void PrintFound(const std::vector<TSearchLine>& found, bool json, std::ostream& 
     out << '[';
     bool first = true;
     for (const TSearchLine& l : found) {
-      out << (first ? "\n" : ",\n") << R"({"ComNumber":)" << TagPort(l.tag) << R"(,"BaudRate":)"
+      out << (first ? "\n" : ",\n") << '{' << JsonString(MemberName(drv_dispid::kComNumber)) << ':'
+          << TagPort(l.tag) << ',' << JsonString(MemberName(drv_dispid::kBaudRate)) << ':'
           << TagBaudCode(l.tag) << R"(,"speed":)" << JsonString(Utf16ToUtf8(l.speed))
           << R"(,"name":)" << JsonString(Utf16ToUtf8(l.name)) << '}';
       first = false;

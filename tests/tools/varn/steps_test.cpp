@@ -270,6 +270,30 @@ TEST_F(VarnStepsTest, ListShowsTheMemberTable) {
                         R"("help":"ЗагрузкаКартинки"})"));
 }
 
+TEST_F(VarnStepsTest, PipeLinesKeepTheirBlanksAndNoLineGrowsWithoutBound) {
+  std::istringstream in(
+      "set StringForPrinting=  two  words \n"
+      "call LoadBitmap  my picture.bmp  \r\n" +
+      std::string(kMaxStepLine + 10, 'x') +
+      "\n"
+      "get ComNumber 2\n"
+      "\t# set ComNumber=5\n"
+      "get StringForPrinting");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLine(
+                std::vector<std::string>{"-"}, [this] { return DispatchPtr(obj); }, in, out, err),
+            kExitFailed);
+  EXPECT_EQ(out.str(),
+            "\n"
+            "LoadBitmap: 0\nResultCode: 0\nResultCodeDescription: Ошибок нет\n\n"
+            "varn: line 3: longer than 65536 bytes\n\n"
+            "varn: line 4: get ComNumber: one name only (\"2\" after it)\n\n"
+            "StringForPrinting:   two  words \n\n");
+  EXPECT_THAT(obj->Printed, ElementsAre(u"my picture.bmp"));
+  EXPECT_EQ(obj->Com, 1);
+  EXPECT_THAT(err.str(), HasSubstr("varn: line 3: longer than 65536 bytes\n"));
+}
+
 TEST_F(VarnStepsTest, AnObjectThatCannotBeMadeOrDescribedEndsWithStatusOne) {
   std::ostringstream out, err;
   EXPECT_EQ(RunCommandLine(
