@@ -24,6 +24,14 @@ int64_t StartRegisteredServer(const std::string& clsid) {
   if (program.empty() && EqualNoCase(clsid, kPortServerClsid)) {
     const std::string beside = ParentDirectory(CurrentModulePath()) + "/VarnSrv";
     program = FileExists(beside) ? beside : FindOnPath("VarnSrv");
+    // A driver unpacked alone (the 1C add-in) has only the registration
+    // that every server start writes: without it the server was never
+    // installed or never ran as this user.
+    if (program.empty())
+      throw EDriverError(REGDB_E_CLASSNOTREG,
+                         "Сервер Варн не установлен или ещё ни разу не запускался: "
+                         "нет его регистрации (LocalServer32), рядом с драйвером и в PATH "
+                         "его тоже нет");
   }
   if (program.empty())
     throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + clsid);

@@ -39,7 +39,9 @@ inline constexpr const char* kPortServerClsid = "{51FABCFE-95AD-4BC9-BABA-97F9D2
 // LocalServer32 path registered for it; for the port server's class only,
 // else VarnSrv beside this program or library, else VarnSrv on PATH (that
 // program serves no other class). EDriverError REGDB_E_CLASSNOTREG when
-// there is none; EOSError when it cannot be run. Returns its process id.
+// there is none (for the port server: "Сервер Варн не установлен или ещё ни
+// разу не запускался: ..."); EOSError when it cannot be run. Returns its
+// process id.
 int64_t StartRegisteredServer(const std::string& clsid);
 
 class TLocalServerConnector {
