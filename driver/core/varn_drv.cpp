@@ -44,15 +44,15 @@ std::optional<double> OleDate(int day, int month, int year) {
 // The window library's entry point (driver/gui/gui_entry.cpp).
 using ShowPropertiesEntry = int32_t (*)(IDispatch* driver, char* text, size_t size);
 
+}  // namespace
+
 // The windows live in libVarnDrvGui.so beside this library, loaded the first
 // time one is needed, so hosts that never open one never load Qt. A missing
 // display, or one that does not answer, is found before loading it: Qt
 // would end the process.
-ShowPropertiesHook LoadWindowLibrary() {
+ShowPropertiesHook LoadWindowLibrary(const std::string& dir) {
   if (const DisplayCheck display = CheckDisplay(); !display.available)
     throw EDriverError(-8, "Окно свойств недоступно: " + display.reason + ".");
-  std::string dir = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
-  dir = dir.substr(0, dir.find_last_of('/') + 1);
   ShowPropertiesEntry entry = nullptr;
   try {
     entry = DynamicLibrary::Load(dir + kWindowLibraryName)
@@ -71,6 +71,8 @@ ShowPropertiesHook LoadWindowLibrary() {
     return code;
   };
 }
+
+namespace {
 
 std::string FileVersionText() {
   char text[64];
@@ -184,7 +186,8 @@ int32_t TVarnDrv::ShowProperties() {
   }
   try {
     if (!hook) {
-      hook = LoadWindowLibrary();
+      const std::string self = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
+      hook = LoadWindowLibrary(self.substr(0, self.find_last_of('/') + 1));
       std::lock_guard lock(g_hookLock);
       if (!g_showProperties) g_showProperties = hook;
     }

@@ -47,6 +47,10 @@ inline constexpr const char* kWindowLibraryName = "libVarnDrvGui.so";
 // result code; raises EDriverError for a window that could not be shown.
 using ShowPropertiesHook = std::function<int32_t(IDispatch& driver)>;
 void SetShowPropertiesHook(ShowPropertiesHook hook);
+// The entry point of the window library in `dir` (ending in '/'), as a
+// hook; EDriverError -8 with the reason when there is no display or the
+// library cannot be loaded.
+ShowPropertiesHook LoadWindowLibrary(const std::string& dir);
 
 class TVarnDrv : public DispatchObject<TVarnDrv> {
  public:
