@@ -1,6 +1,6 @@
 #!/bin/sh
 # The add-in library as the platform finds it unpacked alone: it needs only
-# glibc's libraries (and a sanitizer's runtime in such a build) and exports
+# glibc's libraries (and a sanitizer's runtimes in such a build) and exports
 # exactly the five entry points.
 #   check_library.sh LIBRARY [sanitized]
 set -eu
@@ -9,7 +9,9 @@ sanitized=${2:-}
 status=0
 
 glibc='^(libc|libm|libdl|libpthread|librt|libresolv|ld-linux-x86-64)\.so'
-runtime='^(libasan|libubsan|libtsan|liblsan)\.so'
+# A sanitized build may also take the shared C++ runtime (its leak checker
+# cannot follow the static one's blocks once the library is unloaded).
+runtime='^(libasan|libubsan|libtsan|liblsan|libstdc\+\+|libgcc_s)\.so'
 for needed in $(readelf -dW "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
   if echo "$needed" | grep -Eq "$glibc"; then continue; fi
   if [ -n "$sanitized" ] && echo "$needed" | grep -Eq "$runtime"; then continue; fi
