@@ -26,7 +26,8 @@ int64_t StartRegisteredServer(const TLocalServer& server) {
   }
   if (program.empty())
     throw EDriverError(REGDB_E_CLASSNOTREG,
-                       std::string("Класс не зарегистрирован: ") + server.Clsid);
+                       server.NotFound ? std::string(server.NotFound)
+                                       : std::string("Класс не зарегистрирован: ") + server.Clsid);
   return StartDetachedProcess(program, {"-Embedding"});
 }
 

@@ -33,6 +33,9 @@ struct TLocalServer {
   // Its program's file name, for a class not registered: looked for beside
   // the calling program or library, then on PATH.
   const char* Program;
+  // What to say when the program is found nowhere (the class is then not
+  // registered either); none: "Класс не зарегистрирован: <Clsid>".
+  const char* NotFound = nullptr;
 };
 
 // $VARN_RUNTIME_DIR/<SocketName> (see RuntimeDirectory()).
@@ -46,7 +49,8 @@ std::string LocalServerStartLockPath(const std::string& socketPath);
 // Starts the program of `server` with -Embedding: the LocalServer32 path
 // registered for its class, else its Program beside this program or
 // library, else on PATH. EDriverError REGDB_E_CLASSNOTREG when there is
-// none; EOSError when it cannot be run. Returns its process id.
+// none (with its NotFound text); EOSError when it cannot be run. Returns its
+// process id.
 int64_t StartRegisteredServer(const TLocalServer& server);
 
 class TLocalServerConnector {

@@ -18,9 +18,14 @@ std::u16string Text(const std::string& utf8) {
   return Utf8ToUtf16(utf8);
 }
 
-// The port server the driver talks to: its class, socket and program.
-constexpr remote::TLocalServer kPortServer{"{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}", "VarnSrv.sock",
-                                           "VarnSrv"};
+// The port server the driver talks to: its class, socket and program. A
+// driver unpacked alone (the 1C add-in) has only the registration that
+// every server start writes: without it the server was never installed or
+// never ran as this user.
+constexpr remote::TLocalServer kPortServer{
+    "{51FABCFE-95AD-4BC9-BABA-97F9D279F37E}", "VarnSrv.sock", "VarnSrv",
+    "Сервер Варн не установлен или ещё ни разу не запускался: нет его регистрации "
+    "(LocalServer32), рядом с драйвером и в PATH его тоже нет"};
 
 }  // namespace
 

@@ -9,8 +9,10 @@
 
 #include "driver/core/errors.h"
 #include "driver/core/server_link.h"
+#include "platform/automation/classes.h"
 #include "platform/display.h"
 #include "platform/dynamic_library.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "protocol/answers.h"
@@ -55,6 +57,18 @@ ShowPropertiesEntry LoadWindowLibrary() {
     throw EDriverError(rc::kOSError, "Окно свойств недоступно: " + display.reason + ".");
   std::string dir = ModulePathOf(reinterpret_cast<const void*>(&LoadWindowLibrary));
   dir = dir.substr(0, dir.find_last_of('/') + 1);
+  // A driver linked into a host of its own (the 1C add-in, unpacked alone)
+  // has no windows beside it: those of the driver registered for the class.
+  if (!FileExists(dir + kWindowLibraryName)) {
+    std::string registered;
+    try {
+      registered = RegisteredInprocServer(Registry::Default(), kVarnDrvClsid).value_or("");
+    } catch (const std::exception&) {
+      // An unreadable registry names no driver either.
+    }
+    if (const size_t slash = registered.find_last_of('/'); slash != std::string::npos)
+      dir = registered.substr(0, slash + 1);
+  }
   ShowPropertiesEntry entry = nullptr;
   try {
     entry = DynamicLibrary::Load(dir + kWindowLibraryName)

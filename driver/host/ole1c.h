@@ -5,7 +5,8 @@
 //
 // The adapter has no table of its own: Init reads the driver's type
 // information (as the platform presents a dual interface: the seven members
-// of IUnknown and IDispatch first) into Methods and Props, and every request
+// of IUnknown and IDispatch first) into its Methods and Props
+// (member_entries.h, which the Native API add-in shares), and every request
 // is served from them, by number, through the driver's own Invoke, so each
 // call is logged and its errors handled as any automation call.
 //
@@ -15,30 +16,12 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "driver/core/varn_drv.h"
 #include "driver/host/addin.h"
+#include "driver/host/member_entries.h"
 
 namespace varn {
-
-// One method or property as 1C numbers it.
-struct TMemberEntry {
-  DISPID MemberId = 0;
-  std::u16string Name;     // the English name
-  std::u16string RusName;  // the help string; empty for a member without one
-  bool Readable = true;    // property entries only
-  bool Writable = false;   // property entries only
-  // Both names in upper case, as lookups compare them.
-  std::u16string UpperName, UpperRusName;
-};
-
-// The type information of a dual dispatch interface as the platform lists it:
-// QueryInterface, AddRef, Release, GetTypeInfoCount, GetTypeInfo,
-// GetIDsOfNames and Invoke (methods, no help string, their platform DISPIDs),
-// then the interface's own members in order.
-std::vector<MemberInfo> DualInterfaceTypeInfo(const std::vector<MemberInfo>& own);
-inline constexpr int kDualBaseMembers = 7;
 
 class Tole1C : public TVarnDrv, public IInitDone, public ILanguageExtender {
  public:
@@ -66,13 +49,10 @@ class Tole1C : public TVarnDrv, public IInitDone, public ILanguageExtender {
   HRESULT CallAsProc(int32_t methodNum, SafeArray* params) override;
   HRESULT CallAsFunc(int32_t methodNum, Variant& retValue, SafeArray* params) override;
 
-  // Built by Init; the numbers given to 1C are positions in them.
-  std::vector<TMemberEntry> Methods;
-  std::vector<TMemberEntry> Props;
+  // Methods and Props, built by Init; the numbers given to 1C are positions in them.
+  TMemberEntries Entries;
 
  private:
-  // Builds Methods and Props from `info`; S_FALSE (both empty) when there is none.
-  HRESULT BuildEntries(const std::vector<MemberInfo>& info);
   HRESULT CallMethodEntry(int32_t methodNum, Variant* retValue);
 };
 
