@@ -409,10 +409,10 @@ int varn_get_date(varn_driver* d, const char* name, int* year, int* month, int* 
     if (!year || !month || !day) throw Failure{VARN_E_ARGUMENT, "no place for the date (NULL)"};
     const Variant value = Get(self, name);
     const Variant& v = value.Deref();
+    if (v.Type() != VT_DATE) NoConversion(name, v, "a date");
     const double date = v.RawReal();
     // The automation date's range: days from 30.12.1899, years 100..9999.
-    if (v.Type() != VT_DATE || !(date >= -657434.0 && date < 2958466.0))
-      NoConversion(name, v, "a date");
+    if (!(date >= -657434.0 && date < 2958466.0)) NoConversion(name, v, "a date");
     using namespace std::chrono;
     const year_month_day ymd{sys_days{1899y / December / 30} +
                              std::chrono::days{static_cast<int64_t>(date)}};
