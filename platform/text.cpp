@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <array>
+#include <cmath>
 #include <ctime>
 #include <unordered_map>
 
@@ -228,6 +229,26 @@ std::string LogTimeStamp(std::chrono::system_clock::time_point when) {
   std::snprintf(buf, sizeof buf, "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", tm.tm_mday, tm.tm_mon + 1,
                 tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
   return buf;
+}
+
+std::optional<DateParts> SplitDate(double date) {
+  if (!(date >= -657434.0 && date < 2958466.0)) return std::nullopt;
+  auto days = static_cast<int64_t>(date);
+  int64_t seconds = std::llround(std::fabs(date - static_cast<double>(days)) * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    ++days;
+  }
+  using namespace std::chrono;
+  const year_month_day ymd{sys_days{1899y / December / 30} + std::chrono::days{days}};
+  DateParts parts;
+  parts.year = static_cast<int>(ymd.year());
+  parts.month = static_cast<unsigned>(ymd.month());
+  parts.day = static_cast<unsigned>(ymd.day());
+  parts.hours = static_cast<int>(seconds / 3600);
+  parts.minutes = static_cast<int>(seconds / 60 % 60);
+  parts.seconds = static_cast<int>(seconds % 60);
+  return parts;
 }
 
 }  // namespace varn

@@ -1,6 +1,6 @@
 // Text helpers: the cp1251 code page (the "ANSI code page" of the design,
-// whatever the Linux locale), UTF-8/UTF-16 conversion, the HexDump text and
-// the log time stamp.
+// whatever the Linux locale), UTF-8/UTF-16 conversion, the HexDump text,
+// the parts of an automation date and the log time stamp.
 //
 //   std::u16string s = Cp1251ToUtf16(frame);      // every byte survives
 //   std::string back = Utf16ToCp1251(s);          // == frame
@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,19 @@ int HexDigitValue(char c);
 // pairs and none at the ends ("02,01,fc").
 enum class HexSeparators { Blanks, Commas };
 bool ParseHexBytes(std::string_view text, HexSeparators separators, std::string& out);
+
+// An automation date split for writing out. Automation dates count days
+// from 30.12.1899; the fraction is the time of day, also for days before
+// that (-1.25 is 29.12.1899 06:00); the time is rounded to the second.
+// Nothing outside years 100..9999 (NaN and infinities among them), where a
+// writer shows the number itself.
+struct DateParts {
+  int year = 0;
+  unsigned month = 0, day = 0;
+  int hours = 0, minutes = 0, seconds = 0;
+  bool HasTime() const { return hours != 0 || minutes != 0 || seconds != 0; }
+};
+std::optional<DateParts> SplitDate(double date);
 
 // "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d" in local time: day, month, year,
 // hours, minutes, seconds, milliseconds.

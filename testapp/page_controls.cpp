@@ -21,10 +21,6 @@ void TUpDownEdit::SetText(const QString& text) {
   lineEdit()->setText(text);
 }
 
-void TUpDownEdit::SetMaxLength(int length) {
-  lineEdit()->setMaxLength(length);
-}
-
 void TUpDownEdit::stepBy(int steps) {
   bool ok = false;
   const int now = text().trimmed().toInt(&ok);

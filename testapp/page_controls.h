@@ -27,7 +27,6 @@ class TUpDownEdit : public QAbstractSpinBox {
   TUpDownEdit(const QString& name, const QString& text, int min, int max,
               QWidget* parent = nullptr);
   void SetText(const QString& text);
-  void SetMaxLength(int length);
   int Min() const { return m_min; }
   int Max() const { return m_max; }
   void stepBy(int steps) override;

@@ -1,14 +1,12 @@
 #include "driver/base/log_file.h"
 
 #include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 
-#include "protocol/commands.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "protocol/commands.h"
 
 namespace varn {
 namespace {
@@ -39,25 +37,14 @@ std::string CurrencyText(int64_t scaled) {
   return text;
 }
 
-// Automation dates count days from 30.12.1899; the fraction is the time of
-// day, also for days before that (-1.25 is 29.12.1899 06:00).
 std::string DateText(double date) {
-  // Years 100 to 9999, as automation dates go; anything else is shown as a number.
-  if (!(date >= -657434.0 && date < 2958466.0)) return Format("%.15g", date);
-  auto days = static_cast<int64_t>(date);
-  int64_t seconds = std::llround(std::fabs(date - static_cast<double>(days)) * 86400.0);
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    ++days;
-  }
-  using namespace std::chrono;
-  const year_month_day ymd{sys_days{1899y / December / 30} + std::chrono::days{days}};
+  // Outside the years automation dates cover, the number itself.
+  const std::optional<DateParts> d = SplitDate(date);
+  if (!d) return Format("%.15g", date);
   char buf[48];
-  int n = std::snprintf(buf, sizeof buf, "%.2u.%.2u.%.4d", static_cast<unsigned>(ymd.day()),
-                        static_cast<unsigned>(ymd.month()), static_cast<int>(ymd.year()));
-  if (seconds != 0)
-    std::snprintf(buf + n, sizeof buf - n, " %.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  int n = std::snprintf(buf, sizeof buf, "%.2u.%.2u.%.4d", d->day, d->month, d->year);
+  if (d->HasTime())
+    std::snprintf(buf + n, sizeof buf - n, " %.2d:%.2d:%.2d", d->hours, d->minutes, d->seconds);
   return buf;
 }
 

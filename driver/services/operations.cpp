@@ -5,7 +5,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "platform/automation/classes.h"
+#include "driver/client/driver_client.h"
 #include "platform/text.h"
 
 namespace varn {
@@ -24,52 +24,15 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-int32_t Call(IDispatch& drv, const char16_t* method) {
-  return CallMethod(drv, method).ToInt32();
-}
-
-void CallChecked(IDispatch& drv, const char16_t* method) {
-  const int32_t code = Call(drv, method);
-  if (code != 0)
-    throw EDriverError(code, Utf16ToUtf8(GetProperty(drv, u"ResultCodeDescription").ToString()));
-}
-
-// A clean-up call: it runs whatever happened before, and its own failure
-// is kept only when nothing failed earlier.
-void CleanUp(IDispatch& drv, const char16_t* method, std::exception_ptr& failure) {
-  try {
-    Call(drv, method);
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-}
-
 // Connected and locked around the operation; every step that succeeded is
-// undone, in reverse order, also when a later one fails.
-void RunSession(IDispatch& drv, TOperation& operation) {
-  CallChecked(drv, u"ServerConnect");
-  std::exception_ptr failure;
-  try {
-    CallChecked(drv, u"LockPort");
-    try {
-      CallChecked(drv, u"Connect");
-      try {
-        operation.Execute(drv);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      CleanUp(drv, u"Disconnect", failure);
-    } catch (...) {
-      failure = std::current_exception();  // Connect
-    }
-    CleanUp(drv, u"UnlockPort", failure);
-  } catch (...) {
-    failure = std::current_exception();  // LockPort
-  }
-  // Dropping the object would do it too; said here, it does not depend on
-  // who else might hold a reference.
-  CleanUp(drv, u"ServerDisconnect", failure);
-  if (failure) std::rethrow_exception(failure);
+// undone, in reverse order, also when a later one fails. A failure of the
+// undoing is reported only when nothing failed before it.
+void RunSession(DriverClient& drv, TOperation& operation) {
+  // Dropping the object would end the server connection too; said here, it
+  // does not depend on who else might hold a reference.
+  DriverSession session(drv, {.serverDisconnect = true});
+  operation.Execute(drv.Object());
+  session.Close();
 }
 
 }  // namespace
@@ -162,14 +125,14 @@ void TWorkThread::WaitFor() {
 void TWorkThread::Run() {
   TOperation& op = m_operation;
   try {
-    DispatchPtr drv;
+    DriverClient drv;
     try {
-      drv = CreateObject(u"VarnDrv.VarnDrv");
+      drv.Object();
     } catch (const std::exception& e) {
       // Not a device or server failure: reported as any other error.
       throw std::runtime_error(e.what());
     }
-    RunSession(*drv, op);
+    RunSession(drv, op);
   } catch (const EDriverError& e) {
     op.ResultCode = e.Code;
     op.ErrorText = e.what();

@@ -2,24 +2,21 @@
 
 #include <cstdio>
 
-#include "platform/automation/classes.h"
+#include "driver/client/driver_client.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
 namespace varn {
 namespace {
 
-const char16_t* const kDriverProgId = u"VarnDrv.VarnDrv";
 const char16_t* const kSearching = u"идет поиск...";
 const char16_t* const kNotFound = u"не найдено";
 constexpr int32_t kNoLink = -4;  // "Нет связи": nothing answered at this rate
 
-int32_t Call(IDispatch& drv, const char16_t* method) {
-  return CallMethod(drv, method).ToInt32();
-}
+namespace dd = drv_dispid;
 
-std::u16string ResultText(IDispatch& drv) {
-  return GetProperty(drv, u"ResultCodeDescription").ToString();
+std::u16string ResultText(DriverClient& drv) {
+  return drv.Text16(dd::kResultCodeDescription);
 }
 
 // Trailing blanks and control characters go, as the device pads its texts.
@@ -48,8 +45,9 @@ std::u16string BaudRateText(int code) {
 
 TDeviceSearch::TDeviceSearch(IDispatch& driver, ISearchList& list)
     : m_driver(driver), m_list(list) {
-  m_savedBaudRate = GetProperty(m_driver, u"BaudRate").ToInt32();
-  m_savedComNumber = GetProperty(m_driver, u"ComNumber").ToInt32();
+  DriverClient d(m_driver);
+  m_savedBaudRate = d.Int(dd::kBaudRate);
+  m_savedComNumber = d.Int(dd::kComNumber);
 }
 
 TDeviceSearch::~TDeviceSearch() {
@@ -87,8 +85,9 @@ bool TDeviceSearch::Choose(size_t index) {
 void TDeviceSearch::Close() {
   Stop();
   if (!m_searched) return;
-  PutProperty(m_driver, u"BaudRate", Variant(m_savedBaudRate));
-  PutProperty(m_driver, u"ComNumber", Variant(m_savedComNumber));
+  DriverClient d(m_driver);
+  d.Set(dd::kBaudRate, m_savedBaudRate);
+  d.Set(dd::kComNumber, m_savedComNumber);
 }
 
 std::vector<TSearchLine> TDeviceSearch::Lines() const {
@@ -120,25 +119,27 @@ void TDeviceSearch::Search() {
   try {
     // The worker's own driver, from the stored settings; freed before the
     // end is reported, so its server connection is gone by then.
-    DispatchPtr drv = CreateObject(kDriverProgId);
-    if (const int32_t rc = Call(*drv, u"ServerConnect"); rc != 0)
-      throw EDriverError(rc, Utf16ToUtf8(ResultText(*drv)));
-    PutProperty(*drv, u"Timeout", Variant(kSearchTimeout));
+    DriverClient drv;
+    drv.Check(dd::kServerConnect);
+    drv.Set(dd::kTimeout, kSearchTimeout);
     m_searched = true;
     for (int port = kSearchFirstPort; port <= kSearchLastPort && !m_stopped; ++port) {
-      PutProperty(*drv, u"ComNumber", Variant(port));
+      drv.Set(dd::kComNumber, port);
       TSearchLine line{PortCaption(port), u"", u"", MakeTag(port, 0, false)};
       const size_t index = AddLine(line);
-      if (Call(*drv, u"LockPort") != 0) {
+      // The port is unlocked after its probe, also when the lock was refused.
+      DriverSession lock(
+          drv, {.serverConnect = false, .connect = false, .checked = false, .closeAll = true});
+      if (!lock.Opened()) {
         // Held by another client, for example: its description says so.
-        line.name = ResultText(*drv);
+        line.name = ResultText(drv);
         ChangeLine(index, line);
       } else {
         line.name = kSearching;
         ChangeLine(index, line);
-        Probe(*drv, port, index);
+        Probe(drv, port, index);
       }
-      Call(*drv, u"UnlockPort");
+      lock.Close();
     }
   } catch (const EDispatchError& e) {
     error = e.what();
@@ -149,19 +150,19 @@ void TDeviceSearch::Search() {
   m_list.Finished(error);
 }
 
-void TDeviceSearch::Probe(IDispatch& drv, int port, size_t index) {
+void TDeviceSearch::Probe(DriverClient& drv, int port, size_t index) {
   TSearchLine line = Lines()[index];
   for (int code = 0; !m_stopped;) {
-    PutProperty(drv, u"BaudRate", Variant(code));
+    drv.Set(dd::kBaudRate, code);
     line.speed = BaudRateText(code);
     line.name = kSearching;
     ChangeLine(index, line);
 
-    int32_t r = Call(drv, u"Connect");
-    if (r == 0) r = Call(drv, u"GetDeviceMetrics");
+    int32_t r = drv.Call(dd::kConnect);
+    if (r == 0) r = drv.Call(dd::kGetDeviceMetrics);
     bool done = true;
     if (r == 0) {
-      line.name = TrimRight(GetProperty(drv, u"UDescription").ToString());
+      line.name = TrimRight(drv.Text16(dd::kUDescription));
     } else if (r == kNoLink) {
       line.name = kNotFound;
       done = code == kSearchBaudCodes - 1;

@@ -24,6 +24,8 @@
 
 namespace varn {
 
+class DriverClient;
+
 inline constexpr int kSearchFirstPort = 1;
 inline constexpr int kSearchLastPort = 32;
 inline constexpr int kSearchBaudCodes = 7;  // 2400 .. 115200
@@ -118,7 +120,7 @@ class TDeviceSearch {
 
  private:
   void Search();  // the worker
-  void Probe(IDispatch& drv, int port, size_t index);
+  void Probe(DriverClient& drv, int port, size_t index);
   size_t AddLine(TSearchLine line);
   void ChangeLine(size_t index, const TSearchLine& line);
 

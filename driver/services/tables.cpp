@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "driver/client/driver_client.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -143,29 +144,6 @@ void SaveFieldDefsTo(const TTable& table, RegistryData& data) {
     data.SetValue(sub, "MinValue", Dword(f.MinValue));
     data.SetValue(sub, "MaxValue", Dword(f.MaxValue));
   }
-}
-
-// --- the driver, by name ---------------------------------------------------------
-
-int32_t Call(IDispatch& drv, const char16_t* method) {
-  return CallMethod(drv, method).ToInt32();
-}
-
-void Check(IDispatch& drv, int32_t code) {
-  if (code != 0)
-    throw EDriverError(code, Utf16ToUtf8(GetProperty(drv, u"ResultCodeDescription").ToString()));
-}
-
-void CallChecked(IDispatch& drv, const char16_t* method) {
-  Check(drv, Call(drv, method));
-}
-
-int32_t GetInt(IDispatch& drv, const char16_t* name) {
-  return GetProperty(drv, name).ToInt32();
-}
-
-std::string GetText(IDispatch& drv, const char16_t* name) {
-  return Utf16ToUtf8(GetProperty(drv, name).ToString());
 }
 
 }  // namespace
@@ -349,73 +327,70 @@ int32_t ShownMaxValue(const TFldRec& field) {
 
 // --- device steps ------------------------------------------------------------------
 
+namespace dd = drv_dispid;
+
 bool ReadTableStruct(IDispatch& drv, TTableRec& rec) {
-  PutProperty(drv, u"TableNumber", Variant(rec.Number));
-  const int32_t code = Call(drv, u"GetTableStruct");
+  DriverClient d(drv);
+  d.Set(dd::kTableNumber, rec.Number);
+  const int32_t code = d.Call(dd::kGetTableStruct);
   if (code == kNoSuchTable) return false;
-  Check(drv, code);
-  rec.Name = NormalizeName(GetText(drv, u"TableName"));
-  rec.RowCount = GetInt(drv, u"RowNumber");
-  rec.FieldCount = GetInt(drv, u"FieldNumber");
+  if (code != 0) throw EDriverError(code, d.Text(dd::kResultCodeDescription));
+  rec.Name = NormalizeName(d.Text(dd::kTableName));
+  rec.RowCount = d.Int(dd::kRowNumber);
+  rec.FieldCount = d.Int(dd::kFieldNumber);
   return true;
 }
 
 void ReadFieldStruct(IDispatch& drv, TFldRec& rec) {
-  PutProperty(drv, u"TableNumber", Variant(rec.Table));
-  PutProperty(drv, u"FieldNumber", Variant(rec.Number));
-  CallChecked(drv, u"GetFieldStruct");
-  rec.Name = NormalizeName(GetText(drv, u"FieldName"));
-  rec.Size = GetInt(drv, u"FieldSize");
-  rec.FieldType = GetProperty(drv, u"FieldType").ToBool();
-  rec.MinValue = GetInt(drv, u"MINValueOfField");
-  rec.MaxValue = GetInt(drv, u"MAXValueOfField");
+  DriverClient d(drv);
+  d.Set(dd::kTableNumber, rec.Table);
+  d.Set(dd::kFieldNumber, rec.Number);
+  d.Check(dd::kGetFieldStruct);
+  rec.Name = NormalizeName(d.Text(dd::kFieldName));
+  rec.Size = d.Int(dd::kFieldSize);
+  rec.FieldType = d.Bool(dd::kFieldType);
+  rec.MinValue = d.Int(dd::kMINValueOfField);
+  rec.MaxValue = d.Int(dd::kMAXValueOfField);
 }
 
 void ReadFieldValue(IDispatch& drv, TField& field) {
+  DriverClient d(drv);
   const TFldRec& f = field.Data;
-  PutProperty(drv, u"RowNumber", Variant(f.Row));
-  PutProperty(drv, u"TableNumber", Variant(f.Table));
-  PutProperty(drv, u"FieldNumber", Variant(f.Number));
-  PutProperty(drv, u"FieldSize", Variant(f.Size));
-  PutProperty(drv, u"FieldType", Variant(f.FieldType));
+  d.Set(dd::kRowNumber, f.Row);
+  d.Set(dd::kTableNumber, f.Table);
+  d.Set(dd::kFieldNumber, f.Number);
+  d.Set(dd::kFieldSize, f.Size);
+  d.Set(dd::kFieldType, f.FieldType);
   // The size and type come from the model, so the driver need not ask the
   // device for the field's structure again before every value.
-  CallChecked(drv, u"ReadTable2");
-  field.SetValue(f.FieldType ? GetText(drv, u"ValueOfFieldString")
-                             : std::to_string(GetInt(drv, u"ValueOfFieldInteger")));
+  d.Check(dd::kReadTable2);
+  field.SetValue(f.FieldType ? d.Text(dd::kValueOfFieldString)
+                             : std::to_string(d.Int(dd::kValueOfFieldInteger)));
 }
 
 void WriteFieldValue(IDispatch& drv, TField& field, const std::string& text) {
+  DriverClient d(drv);
   const TFldRec& f = field.Data;
-  PutProperty(drv, u"RowNumber", Variant(f.Row));
-  PutProperty(drv, u"TableNumber", Variant(f.Table));
-  PutProperty(drv, u"FieldNumber", Variant(f.Number));
+  d.Set(dd::kRowNumber, f.Row);
+  d.Set(dd::kTableNumber, f.Table);
+  d.Set(dd::kFieldNumber, f.Number);
   if (f.FieldType)
-    PutProperty(drv, u"ValueOfFieldString", Variant(Utf8ToUtf16(text)));
+    d.SetText(dd::kValueOfFieldString, text);
   else
-    PutProperty(drv, u"ValueOfFieldInteger", Variant(ValidateFieldValue(f, text)));
-  CallChecked(drv, u"WriteTable");
+    d.Set(dd::kValueOfFieldInteger, ValidateFieldValue(f, text));
+  d.Check(dd::kWriteTable);
   field.SetValue(text);
 }
 
 std::string ComputeFirmwareKey(IDispatch& drv) {
-  CallChecked(drv, u"ServerConnect");
-  CallChecked(drv, u"LockPort");
-  std::string key;
-  try {
-    CallChecked(drv, u"Connect");
-    CallChecked(drv, u"GetECRStatus");
-    const int32_t build = GetInt(drv, u"ECRBuild");
-    key = GetText(drv, u"ECRSoftVersion") + std::to_string(build);
-  } catch (...) {
-    try {
-      Call(drv, u"UnlockPort");
-    } catch (const std::exception&) {
-      // The first failure is the one to report.
-    }
-    throw;
-  }
-  Call(drv, u"UnlockPort");
+  DriverClient d(drv);
+  // The device connection stays open: no Disconnect, and the server
+  // connection is the caller's.
+  DriverSession session(d, {.disconnect = false});
+  d.Check(dd::kGetECRStatus);
+  const int32_t build = d.Int(dd::kECRBuild);
+  std::string key = d.Text(dd::kECRSoftVersion) + std::to_string(build);
+  session.Close();
   return key;
 }
 

@@ -7,5 +7,5 @@
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   return varn::tool::RunCommandLine(
-      args, [] { return varn::CreateObject(u"VarnDrv.VarnDrv"); }, std::cout, std::cerr);
+      args, [] { return varn::CreateObject(u"VarnDrv.VarnDrv"); }, std::cin, std::cout, std::cerr);
 }

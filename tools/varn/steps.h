@@ -13,6 +13,7 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <span>
 #include <stdexcept>
@@ -48,6 +49,13 @@ struct Step {
 // word after a call's method is its argument unless it is a step word.
 std::vector<Step> SplitSteps(std::span<const std::string> words);
 
+// One line of `varn -` in the same syntax: "set NAME=VALUE" (the value is
+// the rest of the line as it is, blanks included), "get NAME", "call METHOD
+// [ARG]" (the argument is the rest of the line after the method, without
+// the blanks around it, so a step word or a blank is no end of it). A
+// carriage return at the end is dropped. EUsageError when it is malformed.
+Step SplitStepLine(std::string_view line);
+
 // Finds each name (case-insensitive; the Russian help string too) among the
 // members of its kind, and parses each value for its type: text as it is
 // ("hex:02 01 FC" gives one character per byte through cp1251), booleans
@@ -63,12 +71,27 @@ Variant ParseValue(const std::string& name, const std::string& text, VARTYPE typ
 int RunSteps(IDispatch& obj, const std::vector<Step>& steps, bool json, std::ostream& out,
              std::ostream& err);
 
+// `varn -`: steps from `in`, one a line (SplitStepLine), each resolved and
+// run on `obj` as it arrives and answered on `out` at once (flushed): its
+// lines and one empty line, or with `json` its one JSON object on a line.
+// Blank lines and lines starting with '#' are skipped. A malformed line
+// (or one longer than kMaxStepLine) is answered with its error (also on
+// `err`) and the pipe goes on. Ends at the end of `in`: kExitOk, or
+// kExitFailed when a call returned non-zero, a step failed or a line was
+// malformed.
+inline constexpr size_t kMaxStepLine = 64 * 1024;
+int RunPipe(IDispatch& obj, const std::vector<MemberInfo>& members, std::istream& in, bool json,
+            std::ostream& out, std::ostream& err);
+
 // One line per DISPID: DISPID, name, kind, type, help string (or JSON).
 void PrintMemberList(const std::vector<MemberInfo>& members, bool json, std::ostream& out);
 
 // The whole program: options, "list", "--help", the usage checks (all before
 // any step runs; the object is made only when the syntax is right), then
 // the steps. Returns the exit status.
+// `varn -` reads its steps from `in` (the other form: from standard input).
+int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
+                   std::istream& in, std::ostream& out, std::ostream& err);
 int RunCommandLine(std::span<const std::string> args, const std::function<DispatchPtr()>& create,
                    std::ostream& out, std::ostream& err);
 
