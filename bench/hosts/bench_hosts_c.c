@@ -14,7 +14,7 @@ static double now(void) {
   return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
-static int receipt(varn_driver *d) {
+static int receipt(varn_driver* d) {
   int rc = 0, bad = 0;
   char line[64];
   if (varn_call(d, "GetECRStatus", &rc) != 0 || rc != 0) ++bad;
@@ -26,9 +26,9 @@ static int receipt(varn_driver *d) {
   return bad;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   const int receipts = argc > 1 ? atoi(argv[1]) : 5;
-  varn_driver *d = varn_open(NULL);
+  varn_driver* d = varn_open(NULL);
   if (!d) {
     fprintf(stderr, "bench_hosts_c: %s\n", varn_open_error());
     return 1;

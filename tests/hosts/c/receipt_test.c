@@ -14,16 +14,16 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                  \
-  do {                                                               \
-    if (!(cond)) {                                                   \
+#define CHECK(cond)                                                      \
+  do {                                                                   \
+    if (!(cond)) {                                                       \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                    \
-    }                                                                \
+      ++failures;                                                        \
+    }                                                                    \
   } while (0)
 
 /* A call that must succeed with result code 0. */
-static void must(varn_driver *d, const char *method) {
+static void must(varn_driver* d, const char* method) {
   int rc = -1000;
   int e = varn_call(d, method, &rc);
   if (e != 0 || rc != 0) {
@@ -34,17 +34,17 @@ static void must(varn_driver *d, const char *method) {
   }
 }
 
-static void print(varn_driver *d, const char *method, const char *text) {
+static void print(varn_driver* d, const char* method, const char* text) {
   CHECK(varn_set_text(d, "StringForPrinting", text) == 0);
   must(d, method);
 }
 
 /* The paper file once it holds `want` (the emulator appends as it prints);
  * waits at most 20 s. */
-static char *paper_with(const char *path, const char *want) {
+static char* paper_with(const char* path, const char* want) {
   static char buf[65536];
   for (int i = 0; i < 2000; ++i) {
-    FILE *f = fopen(path, "rb");
+    FILE* f = fopen(path, "rb");
     if (f) {
       size_t n = fread(buf, 1, sizeof buf - 1, f);
       fclose(f);
@@ -57,7 +57,7 @@ static char *paper_with(const char *path, const char *want) {
   return buf;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: receipt_test PAPER_FILE\n");
     return 2;
@@ -68,7 +68,7 @@ int main(int argc, char **argv) {
   CHECK(strstr(varn_open_error(), "Nowhere.Nothing") != NULL);
   varn_close(NULL);
 
-  varn_driver *d = varn_open(NULL);
+  varn_driver* d = varn_open(NULL);
   if (!d) {
     fprintf(stderr, "varn_open: %s\n", varn_open_error());
     return 1;
@@ -104,7 +104,7 @@ int main(int argc, char **argv) {
   CHECK(varn_set_int(d, "StringQuantity", 3) == 0);
   must(d, "FeedDocument");
 
-  const char *paper = paper_with(argv[1], "[barcode] 460123456789");
+  const char* paper = paper_with(argv[1], "[barcode] 460123456789");
   CHECK(strstr(paper, "[bold] ООО «Ромашка»\n") != NULL);
   CHECK(strstr(paper, "\nКассовый чек № 1\nХлеб              1 x 45.00\n") != NULL);
   CHECK(strstr(paper, "[font 3] Спасибо за покупку!\n") != NULL);
@@ -120,8 +120,8 @@ int main(int argc, char **argv) {
   CHECK(varn_set_bool(d, "FieldType", 1) == 0);
   CHECK(varn_get_bool(d, "FieldType", &flag) == 0 && flag == 1);
   CHECK(varn_get_double(d, "PowerSourceVoltage", &volts) == 0 && volts >= 0);
-  CHECK(varn_get_date(d, "ECRSoftDate", &year, &month, &day) == 0 && year >= 2000 &&
-        month >= 1 && month <= 12 && day >= 1 && day <= 31);
+  CHECK(varn_get_date(d, "ECRSoftDate", &year, &month, &day) == 0 && year >= 2000 && month >= 1 &&
+        month <= 12 && day >= 1 && day <= 31);
   CHECK(varn_set_text(d, "StringQuantity", "+7") == 0);
   CHECK(varn_get_int(d, "КоличествоСтрок", &n) == 0 && n == 7);
   CHECK(varn_set_double(d, "StringQuantity", 4.0) == 0);
@@ -132,8 +132,9 @@ int main(int argc, char **argv) {
   CHECK(varn_get_bytes(d, "StringForPrinting", back, sizeof back) == 4 &&
         memcmp(back, bytes, 4) == 0);
   char text[64];
-  CHECK(varn_get_text(d, "StringForPrinting", text, sizeof text) == 6 &&
-        strcmp(text, "\x02\x01" "Ая") == 0);
+  CHECK(varn_get_text(d, "StringForPrinting", text, sizeof text) == 6 && strcmp(text,
+                                                                                "\x02\x01"
+                                                                                "Ая") == 0);
 
   /* A text cut to the buffer: the full length, always NUL-terminated. */
   CHECK(varn_set_text(d, "StringForPrinting", "Кассовый чек") == 0);
