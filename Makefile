@@ -38,6 +38,7 @@ bench: build
 	$(BUILD)/bin/bench_driver
 	$(BUILD)/bin/bench_tables
 	$(BUILD)/bin/bench_testapp
+	$(BUILD)/bin/bench_hosts
 
 clean:
 	rm -rf build
