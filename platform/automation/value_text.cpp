@@ -8,9 +8,8 @@
 #include "platform/text.h"
 
 namespace varn {
-namespace {
 
-std::string KindName(VARTYPE vt) {
+std::string TypeKindName(VARTYPE vt) {
   switch (vt) {
     case VT_I2:
     case VT_I4:
@@ -35,8 +34,6 @@ std::string KindName(VARTYPE vt) {
       return VarTypeName(vt);
   }
 }
-
-}  // namespace
 
 Variant ValueFromText(const std::string& text, VARTYPE type) {
   const auto notA = [&](const std::string& what) {
@@ -69,7 +66,8 @@ Variant ValueFromText(const std::string& text, VARTYPE type) {
                         : type == VT_I2 ? n >= INT16_MIN && n <= INT16_MAX
                                         : n >= 0 && n <= 255;
       if (ec == std::errc::result_out_of_range || !fits)
-        throw EValueText(text + " is out of range for " + KindName(type) + " " + VarTypeName(type));
+        throw EValueText(text + " is out of range for " + TypeKindName(type) + " " +
+                         VarTypeName(type));
       if (type == VT_I2) return Variant::I2(static_cast<int16_t>(n));
       if (type == VT_UI1) return Variant::UI1(static_cast<uint8_t>(n));
       return Variant(static_cast<int32_t>(n));
@@ -83,7 +81,7 @@ Variant ValueFromText(const std::string& text, VARTYPE type) {
       return type == VT_R4 ? Variant::R4(static_cast<float>(d)) : Variant(d);
     }
     default:
-      throw EValueText("values of type " + KindName(type) + " cannot be given");
+      throw EValueText("values of type " + TypeKindName(type) + " cannot be given");
   }
 }
 

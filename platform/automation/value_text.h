@@ -28,4 +28,8 @@ class EValueText : public std::runtime_error {
 // VT_VARIANT takes text. Any other type: EValueText.
 Variant ValueFromText(const std::string& text, VARTYPE type);
 
+// What a type is called to people: "integer", "text", "boolean", "double",
+// "date", "currency", "any", "none", else its VT_ name.
+std::string TypeKindName(VARTYPE vt);
+
 }  // namespace varn

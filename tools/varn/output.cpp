@@ -15,32 +15,6 @@
 
 namespace varn::tool {
 
-std::string TypeName(VARTYPE vt) {
-  switch (vt) {
-    case VT_I2:
-    case VT_I4:
-    case VT_UI1:
-      return "integer";
-    case VT_BSTR:
-      return "text";
-    case VT_BOOL:
-      return "boolean";
-    case VT_R4:
-    case VT_R8:
-      return "double";
-    case VT_DATE:
-      return "date";
-    case VT_CY:
-      return "currency";
-    case VT_VARIANT:
-      return "any";
-    case VT_EMPTY:
-      return "none";
-    default:
-      return VarTypeName(vt);
-  }
-}
-
 std::string JsonValue(const Variant& value) {
   const Variant& v = value.Deref();
   switch (v.Type()) {
@@ -232,18 +206,18 @@ void PrintMemberList(const std::vector<MemberInfo>& members, bool json, std::ost
                                               : "write-only";
     if (json) {
       out << (first ? "\n" : ",\n") << R"({"dispid":)" << id << R"(,"name":)" << JsonString(r.name)
-          << R"(,"kind":")" << kind << R"(","type":")" << TypeName(r.type) << '"';
+          << R"(,"kind":")" << kind << R"(","type":")" << TypeKindName(r.type) << '"';
       if (!r.args.empty()) {
         out << R"(,"arguments":[)";
         for (size_t i = 0; i < r.args.size(); ++i)
           out << (i ? "," : "") << R"({"name":)" << JsonString(r.args[i].name) << R"(,"type":")"
-              << TypeName(r.args[i].type) << R"("})";
+              << TypeKindName(r.args[i].type) << R"("})";
         out << ']';
       }
       out << R"(,"help":)" << JsonString(r.help) << '}';
     } else {
-      std::string type = TypeName(r.type);
-      for (const auto& a : r.args) type += std::string(", ") + a.name + ": " + TypeName(a.type);
+      std::string type = TypeKindName(r.type);
+      for (const auto& a : r.args) type += std::string(", ") + a.name + ": " + TypeKindName(a.type);
       char head[16];
       std::snprintf(head, sizeof head, "%4d  ", static_cast<int>(id));
       out << head << r.name << std::string(width - r.name.size() + 2, ' ') << kind

@@ -9,12 +9,11 @@
 #include <string>
 
 #include "platform/automation/dispatch.h"
+#include "platform/automation/value_text.h"
 #include "tools/varn/steps.h"
 
 namespace varn::tool {
 
-// The name of a type in varn's texts: "integer", "text", "boolean", ...
-std::string TypeName(VARTYPE vt);
 // A value as JSON: numbers and booleans as they are, texts quoted, dates
 // in ISO 8601; null for what has no value of its own.
 std::string JsonValue(const Variant& value);
