@@ -23,13 +23,15 @@ constexpr std::array<char16_t, 128> kHigh = {
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
+// An object, not a pointer kept for ever: a library that carries this code
+// (the 1C add-in) is loaded and unloaded, and each load would leak one.
 const std::unordered_map<char16_t, uint8_t>& ReverseTable() {
-  static const auto* table = [] {
-    auto* m = new std::unordered_map<char16_t, uint8_t>();
-    for (int i = 0; i < 128; ++i) m->emplace(kHigh[i], static_cast<uint8_t>(0x80 + i));
+  static const std::unordered_map<char16_t, uint8_t> table = [] {
+    std::unordered_map<char16_t, uint8_t> m;
+    for (int i = 0; i < 128; ++i) m.emplace(kHigh[i], static_cast<uint8_t>(0x80 + i));
     return m;
   }();
-  return *table;
+  return table;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {

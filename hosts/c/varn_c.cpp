@@ -80,28 +80,9 @@ int TypeCode(VARTYPE vt) {
 // The object from lib<first part>.so in `dir`, or nothing when there is no
 // such file.
 DispatchPtr FromFolder(const std::string& dir, const std::string& progId) {
-  const std::string first = progId.substr(0, progId.find('.'));
-  if (dir.empty() || first.empty() || first.size() == progId.size()) return {};
-  for (const char c : first)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return {};
-  const std::string path = dir + "/lib" + first + ".so";
-  if (!FileExists(path)) return {};
-  std::optional<DynamicLibrary> lib;
-  try {
-    lib = DynamicLibrary::Load(path);
-  } catch (const EOSError& e) {
-    throw EDriverError(CO_E_DLLNOTFOUND,
-                       "Не удалось загрузить библиотеку " + path + ": " + e.what());
-  }
-  const auto get = lib->Function<inproc::GetObjectFunction>(inproc::kGetObject);
-  if (!get)
-    throw EDriverError(CO_E_ERRORINDLL, "В библиотеке " + path + " нет точки входа " +
-                                            std::string(inproc::kGetObject));
-  IDispatch* obj = get(progId.c_str());
-  if (!obj)
-    throw EDriverError(CLASS_E_CLASSNOTAVAILABLE,
-                       "Библиотека " + path + " не создаёт объект " + progId);
-  return DispatchPtr::Adopt(obj);
+  const std::string path = LibraryFileFor(progId, dir);
+  if (path.empty() || !FileExists(path)) return {};
+  return CreateObjectFromLibrary(path, progId);
 }
 
 // CreateObject first (its class table, the registry, beside the program).

@@ -28,8 +28,9 @@ DispatchPtr FromEntry(const ClassEntry& entry, const std::string& name) {
   return obj;
 }
 
-// `name`: what the library is asked for (a CLSID, or a ProgID when no CLSID is known).
-DispatchPtr FromLibrary(const std::string& path, const std::string& name) {
+}  // namespace
+
+DispatchPtr CreateObjectFromLibrary(const std::string& path, const std::string& name) {
   std::optional<DynamicLibrary> lib;
   try {
     lib = DynamicLibrary::Load(path);
@@ -47,8 +48,6 @@ DispatchPtr FromLibrary(const std::string& path, const std::string& name) {
                        "Библиотека " + path + " не создаёт объект " + name);
   return DispatchPtr::Adopt(obj);
 }
-
-}  // namespace
 
 ClassTable& ClassTable::Instance() {
   static ClassTable table;
@@ -79,14 +78,17 @@ DispatchPtr ClassTable::Create(const std::u16string& nameOrClsid) const {
   return FromEntry(*entry, name);
 }
 
-std::string LibraryBesideProgram(const std::string& progId) {
-  // Only a plain name: a ProgID must not lead anywhere but beside the program.
+std::string LibraryFileFor(const std::string& progId, const std::string& dir) {
+  // Only a plain name: a ProgID must not lead anywhere but into `dir`.
   const std::string first = progId.substr(0, progId.find('.'));
-  if (first.empty() || first.size() == progId.size()) return {};
+  if (dir.empty() || first.empty() || first.size() == progId.size()) return {};
   for (const char c : first)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return {};
-  const std::string dir = ProgramDirectory();
-  return dir.empty() ? std::string() : dir + "/lib" + first + ".so";
+  return dir + "/lib" + first + ".so";
+}
+
+std::string LibraryBesideProgram(const std::string& progId) {
+  return LibraryFileFor(progId, ProgramDirectory());
 }
 
 DispatchPtr CreateObject(const std::u16string& progIdOrClsid) {
@@ -109,12 +111,12 @@ DispatchPtr CreateObject(const std::u16string& progIdOrClsid) {
   }
   if (!progId.empty())
     if (auto entry = ClassTable::Instance().Find(progId)) return FromEntry(*entry, name);
-  if (!library.empty()) return FromLibrary(library, clsid);
+  if (!library.empty()) return CreateObjectFromLibrary(library, clsid);
 
   if (!progId.empty()) {
     const std::string beside = LibraryBesideProgram(progId);
     if (!beside.empty() && FileExists(beside))
-      return FromLibrary(beside, clsid.empty() ? progId : clsid);
+      return CreateObjectFromLibrary(beside, clsid.empty() ? progId : clsid);
   }
   NotRegistered(name);
 }

@@ -55,7 +55,14 @@ class ClassTable {
 // (the library cannot be loaded; the loader's text follows), CO_E_ERRORINDLL
 // (no entry point), CLASS_E_CLASSNOTAVAILABLE (the library does not make it).
 DispatchPtr CreateObject(const std::u16string& progIdOrClsid);
+// The object `name` (a CLSID, or a ProgID when no CLSID is known) from the
+// in-process server library at `path`, with CreateObject's errors: for a
+// host that knows where the library is when the object model cannot.
+DispatchPtr CreateObjectFromLibrary(const std::string& path, const std::string& name);
 
+// dir/lib<first part of the ProgID>.so, "" when the ProgID is not a plain
+// "Name.Class" (so that no ProgID leads out of `dir`) or `dir` is empty.
+std::string LibraryFileFor(const std::string& progId, const std::string& dir);
 // The library a class would come from by step 3 above ("" when the name
 // gives none): ProgramDirectory()/lib<first part>.so.
 std::string LibraryBesideProgram(const std::string& progId);

@@ -74,7 +74,8 @@ void CheckDecoder(const char* name, const std::function<std::optional<T>(std::st
 TEST(Answers, DecodersShortExactLongAndEncodersBack) {
   // The head: code and error, then the data.
   EXPECT_EQ(SplitAnswer("\x11"), std::nullopt);
-  const std::optional<AnswerHead> head = SplitAnswer(std::string("\x11\x00\x01", 3));
+  const std::string answer("\x11\x00\x01", 3);  // the head views into it
+  const std::optional<AnswerHead> head = SplitAnswer(answer);
   ASSERT_TRUE(head);
   EXPECT_EQ(head->code, cmd::GetECRStatus);
   EXPECT_EQ(head->error, 0);
