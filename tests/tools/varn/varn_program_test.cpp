@@ -85,9 +85,13 @@ class VarnPipe {
     EXPECT_EQ(RunShell(env, "mkfifo " + m_fifo).status, 0);
     m_varn.emplace(
         "/bin/sh",
-        std::vector<std::string>{"-c", "exec stdbuf -o 65536 " + std::string(VARN_PROGRAM) + " " +
-                                           options + " - <" + m_fifo + " >" +
-                                           m_answers.SlavePath() + " 2>" + env.Path("pipe.err")},
+        std::vector<std::string>{"-c",
+                                 // stdbuf preloads its library, which a sanitized
+                                 // program refuses unless told the order is fine.
+                                 "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                                 "verify_asan_link_order=0 exec stdbuf -o 65536 " +
+                                     std::string(VARN_PROGRAM) + " " + options + " - <" + m_fifo +
+                                     " >" + m_answers.SlavePath() + " 2>" + env.Path("pipe.err")},
         env.Path("pipe.out"));
     // Opened after the start (varn would hold it too), for reading and
     // writing so that the open does not wait for varn; closing it is the
