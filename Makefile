@@ -18,10 +18,7 @@ build: bootstrap
 run: build
 	tools/run-demo.sh $(BUILD)
 
-varnscreenshots: build
-	tools/screenshots.sh $(BUILD)
-
-test: build
+varntest: build
 	tools/run-varntest.sh $(BUILD)
 
 screenshots: build
