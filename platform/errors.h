@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/result_codes.h"
+
 namespace varn {
 
 // Texts are UTF-8 inside the programs; the automation boundary converts.
@@ -40,24 +42,36 @@ class EOSError : public std::runtime_error {
   int Errno;  // the system's error number, 0 when unknown
 };
 
-// Result codes of the link and the port server. Callers may retry -4 (the
-// device did not answer in time); the others need a change first.
+// Result codes and their texts, all taken from the one table
+// (result_codes.h). Callers may retry -4 (the device did not answer in
+// time); the others need a change first. The device's own are 1..255.
 namespace rc {
-inline constexpr int32_t kOk = 0;
-inline constexpr int32_t kPortUnavailable = -2;  // no such device or no permission
-inline constexpr int32_t kPortBusy = -3;         // held by another program
-inline constexpr int32_t kNoLink = -4;           // retry limits exhausted
-inline constexpr int32_t kOSError = -8;          // any other failure, with its message
-inline constexpr int32_t kPortNotOpen = -17;
-inline constexpr int32_t kPortLocked = -18;
+inline constexpr int32_t kOk = ResultCodeNamed("kOk").Code;
+inline constexpr int32_t kPortUnavailable = ResultCodeNamed("kPortUnavailable").Code;
+inline constexpr int32_t kPortBusy = ResultCodeNamed("kPortBusy").Code;
+inline constexpr int32_t kNoLink = ResultCodeNamed("kNoLink").Code;
+inline constexpr int32_t kWrongLength = ResultCodeNamed("kWrongLength").Code;
+inline constexpr int32_t kOSError = ResultCodeNamed("kOSError").Code;
+inline constexpr int32_t kRangeError = ResultCodeNamed("kRangeError").Code;
+inline constexpr int32_t kConnectionError = ResultCodeNamed("kConnectionError").Code;
+inline constexpr int32_t kPortNotOpen = ResultCodeNamed("kPortNotOpen").Code;
+inline constexpr int32_t kPortLocked = ResultCodeNamed("kPortLocked").Code;
 }  // namespace rc
 
 namespace msg {
-// The first letter of both port texts is the Cyrillic capital Es (U+0421).
-inline constexpr const char* kPortUnavailable = "СOM порт не доступен";
-inline constexpr const char* kPortBusy = "СOM порт занят другим приложением";
-inline constexpr const char* kNoLink = "Нет связи";
-inline constexpr const char* kPortNotOpen = "Порт не открыт";
+inline constexpr const char* kDriverNoError = ResultCodeNamed("kOk").Text;  // "Ошибок нет."
+inline constexpr const char* kNoError = ResultCodeNamed("kOk").ServerText;  // "Ошибок нет"
+inline constexpr const char* kPortUnavailable = ResultCodeNamed("kPortUnavailable").Text;
+inline constexpr const char* kPortBusy = ResultCodeNamed("kPortBusy").Text;
+inline constexpr const char* kNoLink = ResultCodeNamed("kNoLink").Text;
+inline constexpr const char* kWrongLength = ResultCodeNamed("kWrongLength").Text;
+inline constexpr const char* kRangeError = ResultCodeNamed("kRangeError").Text;
+// Followed by " " and the failure's message.
+inline constexpr const char* kConnectionError = ResultCodeNamed("kConnectionError").Text;
+inline constexpr const char* kPortNotOpen = ResultCodeNamed("kPortNotOpen").Text;
+// Followed by " %s.%d.'%s'": the holder's computer, process and application.
+inline constexpr const char* kPortLocked = ResultCodeNamed("kPortLocked").Text;
+// Not a result code: a short write, which the exchange retries.
 inline constexpr const char* kShortWrite = "Ошибка записи данных в COM порт.";
 }  // namespace msg
 

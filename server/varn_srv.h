@@ -30,6 +30,7 @@
 #include <string>
 
 #include "platform/automation/dispatch.h"
+#include "platform/errors.h"
 
 namespace varn {
 
@@ -47,11 +48,7 @@ inline constexpr const char* kVarnSrvProgram = "VarnSrv";
 // The documentation string of the interface and of the class.
 inline constexpr const char* kVarnSrvDoc = "Квелта: Драйвер Варн";
 
-namespace msg {
-inline constexpr const char* kNoError = "Ошибок нет";
-// Followed by " %s.%d.'%s'": the holder's computer, process and application.
-inline constexpr const char* kPortLocked = "Порт заблокирован";
-}  // namespace msg
+// Its texts (msg::kNoError, msg::kPortLocked) are in platform/errors.h.
 
 class TVarnSrv : public DispatchObject<TVarnSrv> {
  public:

@@ -16,10 +16,10 @@
 namespace varn {
 namespace {
 
-constexpr const char* kNoErrors = "Ошибок нет.";
-constexpr const char* kRangeError = "Параметр вне диапазона.";
-constexpr const char* kWrongLength = "Неверная длина ответа.";
-constexpr const char* kConnectionError = "Ошибка подключения.";
+constexpr const char* kNoErrors = msg::kDriverNoError;
+constexpr const char* kRangeError = msg::kRangeError;
+constexpr const char* kWrongLength = msg::kWrongLength;
+constexpr const char* kConnectionError = msg::kConnectionError;
 
 // The decoded answer, or the driver's error for one too short to hold it.
 template <typename T>

@@ -22,6 +22,7 @@
 #include "driver/base/devices.h"
 #include "driver/base/log_file.h"
 #include "platform/automation/dispatch.h"
+#include "platform/errors.h"
 
 namespace varn {
 
@@ -29,13 +30,8 @@ class IServerConnection;
 class IServerConnector;
 class IServerLink;
 
-// The driver's own result codes (the device's are 1..255, the port
-// server's are in platform/errors.h).
-namespace rc {
-inline constexpr int32_t kWrongLength = -7;  // "Неверная длина ответа."
-inline constexpr int32_t kRangeError = -9;  // "Параметр вне диапазона." or the check's own text
-inline constexpr int32_t kConnectionError = -16;  // "Ошибка подключения." and the failure's text
-}  // namespace rc
+// The driver's own result codes (rc::kWrongLength, rc::kRangeError,
+// rc::kConnectionError) are in the one table with the rest (platform/errors.h).
 
 inline constexpr const char* kVarnDrvClsid = "{4D959331-0703-402F-95D8-D3BE00EEF8BA}";
 inline constexpr const char* kVarnDrvProgId = "VarnDrv.VarnDrv";

@@ -12,7 +12,7 @@ namespace {
 
 const char16_t* const kSearching = u"идет поиск...";
 const char16_t* const kNotFound = u"не найдено";
-constexpr int32_t kNoLink = -4;  // "Нет связи": nothing answered at this rate
+constexpr int32_t kNoLink = rc::kNoLink;  // nothing answered at this rate
 
 namespace dd = drv_dispid;
 

@@ -5,6 +5,7 @@
 
 #include "driver/services/operations.h"
 #include "driver/services/tables.h"
+#include "platform/errors.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "tools/varn/steps.h"
@@ -16,7 +17,7 @@ using namespace std::chrono_literals;
 
 // How often the terminal looks at the worker's progress and for a signal.
 constexpr std::chrono::milliseconds kSlice = 50ms;
-constexpr const char* kNoErrors = "Ошибок нет.";  // the driver's text for 0
+constexpr const char* kNoErrors = msg::kDriverNoError;  // the driver's text for 0
 
 // Texts with line breaks (the model's messages) on one line.
 std::string OneLine(std::string text) {
