@@ -265,7 +265,10 @@ string(REGEX REPLACE "(\n\\.S[HS] [^\n]*\n)\\.PP\n" "\\1" troff "${troff}")
 string(REPLACE "${SEMI}" ";" troff "${troff}")
 string(REPLACE "${LBR}" "[" troff "${troff}")
 string(REPLACE "${RBR}" "]" troff "${troff}")
-set(troff ".\\\" Generated from ${SOURCE} at build time; do not edit.\n${troff}")
+# The coding line tells man(1) the page is UTF-8. The source's name only:
+# the page is the same whatever folder it was built in.
+get_filename_component(source_name ${SOURCE} NAME)
+set(troff ".\\\" -*- coding: UTF-8 -*-\n.\\\" Generated from docs/man/${source_name} at build time; do not edit.\n${troff}")
 
 get_filename_component(dir ${OUTPUT} DIRECTORY)
 file(MAKE_DIRECTORY ${dir})
