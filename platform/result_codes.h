@@ -16,8 +16,8 @@ namespace varn {
 
 struct TResultCode {
   int32_t Code;
-  std::string_view Name;   // the rc:: constant
-  const char* Text;        // what ResultCodeDescription says; "" when the failure's own message is all
+  std::string_view Name;  // the rc:: constant
+  const char* Text;  // what ResultCodeDescription says; "" when the failure's own message is all
   const char* ServerText;  // the server's ResultDescription when it differs, else nullptr
   const char* Giver;       // "driver", "server" or "driver, server"
   const char* Meaning;     // English, for the manual

@@ -15,7 +15,9 @@
 
 namespace {
 
-std::string Quoted(const char* text) { return std::string("\"") + text + "\""; }
+std::string Quoted(const char* text) {
+  return std::string("\"") + text + "\"";
+}
 
 std::string SectionText() {
   std::ostringstream out;

@@ -225,7 +225,8 @@ int32_t TVarnDrv::UnlockPort() {
 
 bool TVarnDrv::PortLocked() {
   if (!IsServerConnected())
-    throw EDriverError(rc::kConnectionError, std::string(msg::kConnectionError) + " Нет связи с сервером.");
+    throw EDriverError(rc::kConnectionError,
+                       std::string(msg::kConnectionError) + " Нет связи с сервером.");
   const std::shared_ptr<IServerLink> server = m_server;
   return server->Get(IServerLink::PortLocked).ToBool();
 }

@@ -40,13 +40,12 @@ TEST(ResultCodes, EveryConstantIsTheTablesByNameAndText) {
     int32_t code;
     std::string_view name;
   };
-  for (const Named& n : {Named{rc::kOk, "kOk"}, Named{rc::kPortUnavailable, "kPortUnavailable"},
-                         Named{rc::kPortBusy, "kPortBusy"}, Named{rc::kNoLink, "kNoLink"},
-                         Named{rc::kWrongLength, "kWrongLength"}, Named{rc::kOSError, "kOSError"},
-                         Named{rc::kRangeError, "kRangeError"},
-                         Named{rc::kConnectionError, "kConnectionError"},
-                         Named{rc::kPortNotOpen, "kPortNotOpen"},
-                         Named{rc::kPortLocked, "kPortLocked"}}) {
+  for (const Named& n :
+       {Named{rc::kOk, "kOk"}, Named{rc::kPortUnavailable, "kPortUnavailable"},
+        Named{rc::kPortBusy, "kPortBusy"}, Named{rc::kNoLink, "kNoLink"},
+        Named{rc::kWrongLength, "kWrongLength"}, Named{rc::kOSError, "kOSError"},
+        Named{rc::kRangeError, "kRangeError"}, Named{rc::kConnectionError, "kConnectionError"},
+        Named{rc::kPortNotOpen, "kPortNotOpen"}, Named{rc::kPortLocked, "kPortLocked"}}) {
     const TResultCode* r = FindResultCode(n.code);
     ASSERT_NE(r, nullptr) << n.name;
     EXPECT_EQ(r->Name, n.name);
@@ -58,15 +57,15 @@ TEST(ResultCodes, EveryConstantIsTheTablesByNameAndText) {
     int32_t code;
     const char* expected;
   };
-  for (const Text& t : {Text{msg::kDriverNoError, 0, "Ошибок нет."},
-                        Text{msg::kPortUnavailable, -2, "\xD0\xA1OM порт не доступен"},
-                        Text{msg::kPortBusy, -3, "\xD0\xA1OM порт занят другим приложением"},
-                        Text{msg::kNoLink, -4, "Нет связи"},
-                        Text{msg::kWrongLength, -7, "Неверная длина ответа."},
-                        Text{msg::kRangeError, -9, "Параметр вне диапазона."},
-                        Text{msg::kConnectionError, -16, "Ошибка подключения."},
-                        Text{msg::kPortNotOpen, -17, "Порт не открыт"},
-                        Text{msg::kPortLocked, -18, "Порт заблокирован"}}) {
+  for (const Text& t :
+       {Text{msg::kDriverNoError, 0, "Ошибок нет."},
+        Text{msg::kPortUnavailable, -2, "\xD0\xA1OM порт не доступен"},
+        Text{msg::kPortBusy, -3, "\xD0\xA1OM порт занят другим приложением"},
+        Text{msg::kNoLink, -4, "Нет связи"}, Text{msg::kWrongLength, -7, "Неверная длина ответа."},
+        Text{msg::kRangeError, -9, "Параметр вне диапазона."},
+        Text{msg::kConnectionError, -16, "Ошибка подключения."},
+        Text{msg::kPortNotOpen, -17, "Порт не открыт"},
+        Text{msg::kPortLocked, -18, "Порт заблокирован"}}) {
     SCOPED_TRACE(t.code);
     EXPECT_EQ(t.used, FindResultCode(t.code)->Text);
     EXPECT_STREQ(t.used, t.expected);

@@ -13,7 +13,7 @@
 
 #include "platform/result_codes.h"
 #include "protocol/commands.h"
-#include "test_env.h"
+#include "tests/support/test_env.h"
 
 namespace varn {
 namespace {
@@ -29,7 +29,9 @@ std::vector<std::string> Pages() {
   return pages;
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) {
+  return "'" + path + "'";
+}
 
 // The page as plain UTF-8 text, 200 columns wide so that no line of the
 // tables is broken, with its groff diagnostics.
@@ -57,8 +59,8 @@ TEST(ManPages, EveryPageFormatsWithoutAWarning) {
     EXPECT_EQ(check.err, "");
     // man(1) itself, as a reader calls it, and the compressed copy that is
     // installed says the same.
-    const test::ShellRun man =
-        RunShell(env, "LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -P cat -l " + Quoted(page) + ".gz");
+    const test::ShellRun man = RunShell(
+        env, "LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -P cat -l " + Quoted(page) + ".gz");
     EXPECT_EQ(man.status, 0) << man.err;
     EXPECT_EQ(man.err, "");
     EXPECT_TRUE(HasLine(man.out, "^NAME$")) << man.out.substr(0, 400);
@@ -73,8 +75,8 @@ TEST(ManPages, VarnListsEveryResultCodeAndEveryVerb) {
   const test::ShellRun page = Render(env, std::string(MAN_DIR) + "/varn.1");
   ASSERT_EQ(page.status, 0) << page.err;
   const std::string& text = page.out;
-  for (const char* section : {"SYNOPSIS", "EXIT STATUS", "RESULT CODES", "ENVIRONMENT", "FILES",
-                              "EXAMPLES"})
+  for (const char* section :
+       {"SYNOPSIS", "EXIT STATUS", "RESULT CODES", "ENVIRONMENT", "FILES", "EXAMPLES"})
     EXPECT_TRUE(HasLine(text, std::string("^") + section + "$")) << section;
   for (const char* variable : {"VARN_REGISTRY", "VARN_RUNTIME_DIR", "VARN_LOG_DIR"})
     EXPECT_TRUE(HasLine(text, std::string("^ +") + variable + "$")) << variable;
@@ -84,15 +86,16 @@ TEST(ManPages, VarnListsEveryResultCodeAndEveryVerb) {
   for (const TResultCode& r : kResultCodes) {
     SCOPED_TRACE(r.Code);
     EXPECT_TRUE(HasLine(text, "^ +" + std::to_string(r.Code) + " \\(" + r.Giver + "\\)$"));
-    if (*r.Text) EXPECT_NE(text.find(std::string("\"") + r.Text + "\""), std::string::npos);
+    if (*r.Text) {
+      EXPECT_NE(text.find(std::string("\"") + r.Text + "\""), std::string::npos);
+    }
   }
   EXPECT_TRUE(HasLine(text, "^ +1 to 255 \\(device\\)$"));
   // The device's codes, one line each: decimal, hexadecimal, its text.
   for (int code = kFirstDeviceError; code <= kLastDeviceError; ++code) {
     char number[32];
     std::snprintf(number, sizeof number, "%3d  0x%02X  ", code, code);
-    const std::string line =
-        number + protocol::DeviceErrorText(static_cast<uint8_t>(code));
+    const std::string line = number + protocol::DeviceErrorText(static_cast<uint8_t>(code));
     EXPECT_TRUE(HasLine(text, "^ +" + RegexQuoted(line) + "$")) << line;
   }
 
@@ -173,8 +176,8 @@ TEST(ManPages, ConverterKeepsWhatTroffWouldTakeAsItsOwn) {
   std::fclose(f);
   const std::string out = env.Path("sample.1");
   const test::ShellRun convert =
-      RunShell(env, Quoted(CMAKE_PROGRAM) + " -DSOURCE=" + Quoted(source) + " -DOUTPUT=" +
-                        Quoted(out) + " -DVERSION=9.8.7 -P " + Quoted(MAN_SCRIPT));
+      RunShell(env, Quoted(CMAKE_PROGRAM) + " -DSOURCE=" + Quoted(source) +
+                        " -DOUTPUT=" + Quoted(out) + " -DVERSION=9.8.7 -P " + Quoted(MAN_SCRIPT));
   ASSERT_EQ(convert.status, 0) << convert.err;
   const std::string troff = test::ReadFileOrEmpty(out);
   EXPECT_NE(troff.find(".TH SAMPLE 1 \"\" \"Varn 9.8.7\""), std::string::npos) << troff;
@@ -191,7 +194,8 @@ TEST(ManPages, ConverterKeepsWhatTroffWouldTakeAsItsOwn) {
   ASSERT_EQ(page.status, 0) << page.err;
   EXPECT_EQ(page.err, "");
   const std::string& text = page.out;
-  EXPECT_TRUE(HasLine(text, R"(A path C:\\Temp\\x; a list \[a; b\] and bold -x or italic with --opt=1\.)"))
+  EXPECT_TRUE(
+      HasLine(text, R"(A path C:\\Temp\\x; a list \[a; b\] and bold -x or italic with --opt=1\.)"))
       << text;
   EXPECT_TRUE(HasLine(text, R"(\.hidden starts with a dot 'quoted starts with a quote$)")) << text;
   EXPECT_TRUE(HasLine(text, R"(^ +printf 'a\\n' \| tr ';' '\[' --x$)")) << text;
