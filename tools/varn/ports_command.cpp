@@ -126,10 +126,10 @@ void PrintJson(const std::vector<PortRow>& rows, std::ostream& out) {
 
 int List(bool all, const std::function<DispatchPtr()>& create, bool json, std::ostream& out,
          std::ostream& err) {
-  const Registry reg = Registry::Default();
   const std::optional<int> driverPort = DriverPort(create, err);
   std::vector<PortRow> rows;
   try {
+    const Registry reg = Registry::Default();
     for (int n = 1; n <= kPortCount; ++n) {
       PortRow r;
       r.number = n;
@@ -139,7 +139,7 @@ int List(bool all, const std::function<DispatchPtr()>& create, bool json, std::o
       r.driver = driverPort == n;
       if (all || r.fromRegistry || r.facts.exists || r.driver) rows.push_back(std::move(r));
     }
-  } catch (const ERegistryError& e) {
+  } catch (const std::exception& e) {
     err << "varn: " << e.what() << std::endl;
     return kExitFailed;
   }
@@ -292,7 +292,7 @@ int RunCheck(std::optional<int> number, const std::function<DispatchPtr()>& crea
   std::string path;
   try {
     path = ComPortPath(*number, Registry::Default());
-  } catch (const ERegistryError& e) {
+  } catch (const std::exception& e) {
     err << "varn: " << e.what() << std::endl;
     return kExitFailed;
   }
