@@ -150,7 +150,13 @@ int List(bool all, const std::function<DispatchPtr()>& create, bool json, std::o
   return kExitOk;
 }
 
-int Set(int n, const std::string& path, std::ostream& err) {
+// With --json, the port as it is now: {"port":3,"name":"COM3","path":...,"source":...}.
+void PortObject(int n, const std::string& path, bool fromRegistry, std::ostream& out) {
+  out << "{\"port\":" << n << ",\"name\":\"" << ComName(n) << "\",\"path\":" << JsonString(path)
+      << ",\"source\":\"" << (fromRegistry ? "registry" : "default") << "\"}\n";
+}
+
+int Set(int n, const std::string& path, bool json, std::ostream& out, std::ostream& err) {
   if (!path.starts_with('/'))
     throw EUsageError("ports set: the path must be absolute (\"" + path + "\" given)");
   try {
@@ -163,18 +169,19 @@ int Set(int n, const std::string& path, std::ostream& err) {
   if (!InspectDeviceFile(path).exists)
     err << "varn: warning: " << path << " does not exist now; " << ComName(n)
         << " is set all the same" << std::endl;
+  if (json) PortObject(n, path, true, out);
   return kExitOk;
 }
 
-int Unset(int n, std::ostream& err) {
+int Unset(int n, bool json, std::ostream& out, std::ostream& err) {
   try {
     Registry reg = Registry::Default();
-    if (!reg.ReadString(kPortsKey, ComName(n))) {
+    if (reg.ReadString(kPortsKey, ComName(n)))
+      reg.DeleteValue(kPortsKey, ComName(n));
+    else
       err << "varn: " << ComName(n) << " was not set; it stays " << ComPortPath(n, reg)
           << std::endl;
-      return kExitOk;
-    }
-    reg.DeleteValue(kPortsKey, ComName(n));
+    if (json) PortObject(n, ComPortPath(n, reg), false, out);
   } catch (const std::exception& e) {
     err << "varn: ports unset: " << e.what() << std::endl;
     return kExitFailed;
@@ -332,13 +339,11 @@ int RunPorts(std::span<const std::string> words, const std::function<DispatchPtr
   }
   if (verb == "set") {
     if (args.size() != 2) throw EUsageError("ports set: N PATH expected");
-    if (json) throw EUsageError("--json does not apply to ports set");
-    return Set(PortNumber(args[0], verb), args[1], err);
+    return Set(PortNumber(args[0], verb), args[1], json, out, err);
   }
   if (verb == "unset") {
     if (args.size() != 1) throw EUsageError("ports unset: N expected");
-    if (json) throw EUsageError("--json does not apply to ports unset");
-    return Unset(PortNumber(args[0], verb), err);
+    return Unset(PortNumber(args[0], verb), json, out, err);
   }
   if (verb == "check") {
     if (args.size() > 1) throw EUsageError("ports check: at most one port number");

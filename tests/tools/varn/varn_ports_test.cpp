@@ -86,9 +86,17 @@ TEST_F(VarnPortsTest, TheListShowsTheEmulatorAsATerminalTheUserCanOpenAndSetUnse
   EXPECT_EQ(Registered(5), "(none)");
   EXPECT_EQ(Registered(1), pty) << "the other ports stay";
   EXPECT_THAT(ReadFileOrEmpty(env.RegistryFile()), Not(HasSubstr("COM5")));
-  r = Varn("ports unset 5");
+  r = Varn("--json ports unset 5");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, R"({"port":5,"name":"COM5","path":"/dev/ttyS4","source":"default"})"
+                   "\n");
   EXPECT_THAT(r.err, HasSubstr("COM5 was not set; it stays /dev/ttyS4"));
+  r = Varn("--json ports set 6 " + pty);
+  EXPECT_EQ(r.out, R"({"port":6,"name":"COM6","path":")" + pty +
+                       R"(","source":"registry"})"
+                       "\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Registered(6), pty);
 
   // Mistakes change nothing and end with 2, a slip with the nearest word.
   const std::string before = ReadFileOrEmpty(env.RegistryFile());
