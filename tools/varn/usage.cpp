@@ -11,7 +11,7 @@ const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] --1c STEP... | list
        varn [--json] search [--use]
        varn [--json] ports [--all] | ports check [N]
-       varn ports set N PATH | ports unset N
+       varn [--json] ports set N PATH | ports unset N
        varn properties
        varn [--json] --version
        varn --help
@@ -55,7 +55,7 @@ ports lists COM1..COM32 (those whose path exists or is set; --all for all
 32): the path (from the registry, or the default /dev/ttyS<N-1>) and where a
 link such as /dev/serial/by-id/... leads, whether it is a terminal, its mode,
 owner and group, whether this user may open it for reading and writing, and
-"*" on the driver's port (ComNumber).
+"*" on the driver's port (ComNumber, listed even when it is neither).
   ports set N PATH   makes COM<N> the device at PATH (absolute; one that does
                      not exist yet, an adapter unplugged, is only warned of)
   ports unset N      COM<N> goes back to the default /dev/ttyS<N-1>
@@ -64,6 +64,8 @@ owner and group, whether this user may open it for reading and writing, and
                      ok", or what is wrong (missing, permission denied, busy
                      and the process holding it, not a terminal) and the fix.
                      A line the running port server holds is not opened.
+With --json: the list as an array of objects; set and unset print the port
+as it is now; check prints one object (ok, problem, message, holders, notes).
 
 - reads the steps from standard input instead, one a line in the same syntax
 (a set's VALUE is the rest of the line, blanks included; a call's ARG the
