@@ -67,7 +67,10 @@ class ISerialLine {
 
 // Opens exclusively. EPortOpenError -3 when another program holds the
 // device, -2 when it is missing, not accessible or not a terminal (with the
-// reason). `abort`, when given, must outlive the line.
+// reason). `abort`, when given, must outlive the line. The line is asked
+// for low-latency mode (a USB adapter then passes input on at once, not at
+// its latency timer); a line without it opens all the same, and a refusal
+// is told once per path through the diagnostics sink.
 std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path,
                                             const SerialAbort* abort = nullptr);
 

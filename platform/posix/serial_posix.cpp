@@ -3,6 +3,7 @@
 // protocol was designed around, to the millisecond, with no VMIN/VTIME.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/eventfd.h>
@@ -16,15 +17,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/posix/line_speed_linux.h"
 #include "platform/posix/os_error.h"
+#include "platform/posix/serial_flags.h"
 #include "platform/serial.h"
 
 namespace varn {
+
+int SystemSerialFlagsIoctl(int fd, unsigned long request, void* arg) {
+  return ioctl(fd, request, arg);
+}
+
+std::atomic<SerialFlagsIoctl> g_serialFlagsIoctl{&SystemSerialFlagsIoctl};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -226,6 +238,47 @@ std::string WhyDenied(const std::string& path) {
          ")";
 }
 
+// The kernel's "no such ioctl here" before it reaches user space as ENOTTY;
+// some drivers let it through.
+constexpr int kNoIoctlCommand = 515;  // ENOIOCTLCMD
+
+// A line whose driver has no such flags: a pseudo-terminal, a plain UART.
+bool FlagsUnsupported(int err) {
+  return err == ENOTTY || err == EINVAL || err == kNoIoctlCommand || err == EOPNOTSUPP ||
+         err == ENOSYS;
+}
+
+// Said once per path for the life of the program: a server reopens its
+// ports all day, and the journal needs the fact once.
+void TellLowLatencyRefused(const std::string& path, int err) {
+  static std::mutex lock;
+  static std::set<std::string> told;
+  {
+    std::lock_guard guard(lock);
+    if (!told.insert(path).second) return;
+  }
+  Diagnose(path + ": low-latency mode refused (" + ErrnoText(err) +
+           "); input may lag by the adapter's latency timer");
+}
+
+// USB serial adapters hold input back for their latency timer (often
+// 16 ms) unless the line asks for low latency, and the link turns the line
+// around six times a command. Never a reason to fail the open.
+void AskForLowLatency(int fd, const std::string& path) {
+  const SerialFlagsIoctl call = g_serialFlagsIoctl.load();
+  serial_struct flags{};
+  int err = 0;
+  if (call(fd, TIOCGSERIAL, &flags) != 0) {
+    err = errno;
+  } else {
+    if (flags.flags & ASYNC_LOW_LATENCY) return;
+    flags.flags |= ASYNC_LOW_LATENCY;
+    if (call(fd, TIOCSSERIAL, &flags) == 0) return;
+    err = errno;
+  }
+  if (!FlagsUnsupported(err)) TellLowLatencyRefused(path, err);
+}
+
 }  // namespace
 
 SerialAbort::SerialAbort() : m_handle(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -272,6 +325,7 @@ std::unique_ptr<ISerialLine> OpenSerialLine(const std::string& path, const Seria
                          path + " is locked by another program (flock)");
   }
   ioctl(fd, TIOCEXCL);
+  AskForLowLatency(fd, path);
   return std::make_unique<PosixSerialLine>(fd, abort ? abort->WaitHandle() : -1);
 }
 

@@ -1,5 +1,5 @@
 // The program: its options, the forms beside the steps (list, tables,
-// search, properties, --version, --help), the usage checks before the
+// search, ports, properties, --version, --help), the usage checks before the
 // driver object is made, then the steps on it.
 #include <algorithm>
 #include <iostream>
@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "tools/varn/addin_steps.h"
 #include "tools/varn/output.h"
+#include "tools/varn/ports_command.h"
 #include "tools/varn/search_command.h"
 #include "tools/varn/steps.h"
 #include "tools/varn/tables_command.h"
@@ -86,6 +87,14 @@ int RunCommandLine(std::span<const std::string> args, const std::function<Dispat
     if (addIn) return usage("--1c does not apply to search");
     try {
       return RunSearch(words.subspan(1), create, json, out, err);
+    } catch (const EUsageError& e) {
+      return usage(e.what());
+    }
+  }
+  if (words[0] == "ports") {
+    if (addIn) return usage("--1c does not apply to ports");
+    try {
+      return RunPorts(words.subspan(1), create, json, out, err);
     } catch (const EUsageError& e) {
       return usage(e.what());
     }

@@ -57,9 +57,14 @@ const MemberInfo& Find(const std::vector<MemberInfo>& members, const std::string
   }
 }
 
-EUsageError UnknownStep(const std::string& word) {
+// `form`: the first word of a command line, where the program's other
+// forms may have been meant too.
+EUsageError UnknownStep(const std::string& word, bool form = false) {
   static const std::vector<std::string> kWords{"set", "get", "call"};
-  return EUsageError("unknown step \"" + word + "\"" + NameSuggestion(word, kWords) +
+  static const std::vector<std::string> kForms{"set",    "get",    "call",  "list",
+                                               "tables", "search", "ports", "properties"};
+  return EUsageError("unknown step \"" + word + "\"" +
+                     NameSuggestion(word, form ? kForms : kWords) +
                      " (steps: set NAME=VALUE, get NAME, call METHOD [ARG])");
 }
 
@@ -91,7 +96,7 @@ std::vector<Step> SplitSteps(std::span<const std::string> words) {
     } else if (word.starts_with("-")) {
       throw EUsageError("\"" + word + "\" is an option: options go before the steps");
     } else {
-      throw UnknownStep(word);
+      throw UnknownStep(word, i == 1);
     }
     steps.push_back(std::move(s));
   }

@@ -10,6 +10,8 @@ const char* const kUsage = R"(usage: varn [--json] STEP...
        varn [--json] tables [--refresh]
        varn [--json] --1c STEP... | list
        varn [--json] search [--use]
+       varn [--json] ports [--all] | ports check [N]
+       varn [--json] ports set N PATH | ports unset N
        varn properties
        varn [--json] --version
        varn --help
@@ -49,6 +51,22 @@ found: port, baud rate, description. The driver's settings stay as they
 were, unless --use makes the first device found the driver's port and rate.
 Ctrl+C stops the search after the exchange under way.
 
+ports lists COM1..COM32 (those whose path exists or is set; --all for all
+32): the path (from the registry, or the default /dev/ttyS<N-1>) and where a
+link such as /dev/serial/by-id/... leads, whether it is a terminal, its mode,
+owner and group, whether this user may open it for reading and writing, and
+"*" on the driver's port (ComNumber, listed even when it is neither).
+  ports set N PATH   makes COM<N> the device at PATH (absolute; one that does
+                     not exist yet, an adapter unplugged, is only warned of)
+  ports unset N      COM<N> goes back to the default /dev/ttyS<N-1>
+  ports check [N]    opens COM<N> (default: the driver's port) as the port
+                     server does and closes it again: "COM3 (/dev/ttyUSB0):
+                     ok", or what is wrong (missing, permission denied, busy
+                     and the process holding it, not a terminal) and the fix.
+                     A line the running port server holds is not opened.
+With --json: the list as an array of objects; set and unset print the port
+as it is now; check prints one object (ok, problem, message, holders, notes).
+
 - reads the steps from standard input instead, one a line in the same syntax
 (a set's VALUE is the rest of the line, blanks included; a call's ARG the
 rest of the line after the method), and runs each on the one driver object
@@ -70,6 +88,7 @@ returned non-zero or a step failed (every step still runs); 2 for a mistake
 in the command line (then nothing runs). Failures are told on stderr.
 GetFreeLDNumber returns a number, not a result, and never fails.
 search: 0 when a device was found, 1 when none was or it was stopped.
+ports check: 0 when the line opens (or the port server holds it), 1 otherwise.
 
 After a call returns -2 or -3 (the port could not be opened) or -4 (no answer
 from the device), one line on stderr tells where the port server wrote why
