@@ -4,7 +4,9 @@
 // settings that cannot be read keeping the listener shut, and keepalive on
 // the accepted connections as the system shows them.
 #include "platform/files.h"
+#include "platform/process.h"
 #include "server/app/error_file.h"
+#include "server/context.h"
 #include "tests/server/app/server_process.h"
 
 namespace varn::test {
@@ -184,6 +186,70 @@ TEST_F(TcpListenerTest, AMalformedAllowListKeepsTheListenerShut) {
   EXPECT_EQ(server.Exit(), 0);
   EXPECT_EQ(Reg().ReadDword(kServerKey, "TCPEnabled"), 1u) << "the registry keeps its value";
   EXPECT_EQ(Reg().ReadString(kServerKey, "TCPAllow"), "192.168.1.0/24 10.0.0.0/33");
+}
+
+// A firewall table of this test's own, dropping what one client sends;
+// removed at the end whatever happens.
+class DroppedPackets {
+ public:
+  DroppedPackets(const TempEnv& env, const std::string& rule)
+      : m_env(env), m_table("varn_test_" + std::to_string(CurrentProcessId())) {
+    m_ok = RunShell(env, "nft add table inet " + m_table + " && nft add chain inet " + m_table +
+                             " in '{ type filter hook input priority 0; }' && nft add rule inet " +
+                             m_table + " in " + rule)
+               .status == 0;
+  }
+  ~DroppedPackets() { RunShell(m_env, "nft delete table inet " + m_table + " 2>/dev/null"); }
+  bool Ok() const { return m_ok; }
+
+ private:
+  const TempEnv& m_env;
+  std::string m_table;
+  bool m_ok = false;
+};
+
+// A register that lost power in the middle of its lock: it never closes its
+// connection, it just stops answering. Keepalive ends the connection, and
+// with it the client's objects and its lock; a live client that sends
+// nothing for longer still is kept (its system answers the probes). The
+// keepalive is made short here; the defaults are the socket test's.
+TEST(TcpKeepAlive, AClientThatStopsAnsweringIsDroppedAndItsLockFreed) {
+  if (CurrentUserId() != 0) GTEST_SKIP() << "dropping packets needs root";
+  TempEnv env;
+  if (RunShell(env, "nft list tables >/dev/null 2>&1").status != 0)
+    GTEST_SKIP() << "nft is not there or not usable (no nf_tables, no CAP_NET_ADMIN)";
+  const int32_t port = FreeTcpPort();
+  Registry::Default().WriteDword(kServerKey, "TCPEnabled", 1);
+  Registry::Default().WriteDword(kServerKey, "TCPPort", static_cast<uint32_t>(port));
+  TServerApp app(TStartMode::StandAlone);
+  app.KeepAlive = TcpKeepAlive{std::chrono::seconds(1), std::chrono::seconds(1), 2,
+                               std::chrono::milliseconds(3000)};
+  app.Start();
+  ASSERT_TRUE(app.TcpListening());
+
+  // The live one is idle from here on; the other reaches the same listener
+  // at 127.0.0.3 (all of 127/8 is the loopback), which tells its packets apart.
+  RemoteClient live(Via::Tcp, port, "127.0.0.1");
+  ASSERT_EQ(live.Connect(1, u"Склад", u"BACK-1"), (Outcome{0, kOk}));
+  RemoteClient vanishing(Via::Tcp, port, "127.0.0.3");
+  ASSERT_EQ(vanishing.Connect(2, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  ASSERT_EQ(vanishing.LockPort(1), (Outcome{0, kOk}));
+  RemoteClient local(Via::Unix);
+  EXPECT_EQ(local.LockPort(1).code, -18);
+  const int32_t clients = app.Context().Clients().Count();
+
+  DroppedPackets drop(env, "ip daddr 127.0.0.3 tcp dport " + std::to_string(port) + " drop");
+  ASSERT_TRUE(drop.Ok());
+  EXPECT_TRUE(Eventually([&] { return local.LockPort(1).code == 0; }))
+      << "the lock of a client that stopped answering is never freed";
+  EXPECT_TRUE(Eventually([&] { return app.Context().Clients().Count() == clients - 1; }))
+      << "only the vanished client is gone";
+  // Idle longer than the vanished one was when it was dropped, and still served.
+  EXPECT_EQ(live.Connect(1, u"Склад", u"BACK-1"), (Outcome{0, kOk}));
+  local.Drop();
+  live.Drop();
+  app.Shutdown();
+  vanishing.Drop();
 }
 
 }  // namespace
