@@ -23,8 +23,22 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/ip_address.h"
 
 namespace varn {
+
+// How a TCP connection finds out that its peer is gone without a word (a
+// register that lost power): keepalive probes after `idle` without traffic,
+// every `interval`, given up after `count` unanswered; and `userTimeout`
+// for data sent and never acknowledged. A live peer answers the probes
+// itself, however slow its program, and is never cut.
+struct TcpKeepAlive {
+  std::chrono::seconds idle{30};
+  std::chrono::seconds interval{10};
+  int count = 3;
+  std::chrono::milliseconds userTimeout{60000};
+  bool operator==(const TcpKeepAlive&) const = default;
+};
 
 class ESocketError : public EOSError {
  public:
@@ -52,7 +66,10 @@ class StreamSocket {
   // Resolves `host` (a name or a numeric address, IPv4 or IPv6) and connects
   // to the first address that accepts. Nagle's delay is switched off: every
   // block goes out in one send and waits for its answer.
-  static StreamSocket ConnectTcp(const std::string& host, uint16_t port);
+  // `fromAddress` (a numeric address) binds the client's end first, so a
+  // test can come from 127.0.0.2.
+  static StreamSocket ConnectTcp(const std::string& host, uint16_t port,
+                                 const std::string& fromAddress = {});
   static StreamSocket ConnectUnix(const std::string& path);
 
   bool IsOpen() const { return m_fd >= 0; }
@@ -74,6 +91,14 @@ class StreamSocket {
   void Close();
   // "127.0.0.1:40512", "[::1]:40512" or "local" for a Unix socket.
   std::string PeerName() const;
+  // The peer's IP address (an IPv4 client of a dual-stack listener as the
+  // mapped IPv6 address the system gives); nullopt on a Unix socket or when
+  // the peer is already gone.
+  std::optional<IpAddress> PeerAddress() const;
+  // TCP only; ESocketError when the system refuses an option.
+  void SetKeepAlive(const TcpKeepAlive& k);
+  // What the socket has now (nullopt: keepalive off).
+  std::optional<TcpKeepAlive> KeepAlive() const;
   // The process id the peer of a Unix socket had when it connected or
   // listened (SO_PEERCRED); ESocketError on another kind of socket.
   int64_t PeerProcessId() const;

@@ -238,8 +238,27 @@ void TkxSocketDispatcher::StopListening() {
   // break its first call.
   std::vector<StreamSocket> queued = m_listener.CloseKeepingQueued();
   m_listening = false;
+  std::erase_if(queued, [this](StreamSocket& socket) { return !Admit(socket); });
   std::lock_guard lock(m_lock);
   for (StreamSocket& socket : queued) Adopt(std::move(socket));
+}
+
+bool TkxSocketDispatcher::Admit(StreamSocket& socket) {
+  if (AcceptFilter) {
+    try {
+      if (!AcceptFilter(socket)) return false;
+    } catch (...) {
+      return false;  // a filter that cannot decide lets nobody in
+    }
+  }
+  if (KeepAlive && m_localPath.empty()) {
+    try {
+      socket.SetKeepAlive(*KeepAlive);
+    } catch (const ESocketError&) {
+      // Refused only for a peer already gone: its thread finds it closed.
+    }
+  }
+  return true;
 }
 
 void TkxSocketDispatcher::AcceptLoop() {
@@ -254,7 +273,8 @@ void TkxSocketDispatcher::AcceptLoop() {
         return;
       continue;
     }
-    if (!socket) return;  // StopAccepting() woke us
+    if (!socket) return;            // StopAccepting() woke us
+    if (!Admit(*socket)) continue;  // closed here, nothing read
     // Even while stopping: Close() stops it with the rest, StopListening()
     // serves it.
     std::lock_guard lock(m_lock);

@@ -46,6 +46,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -135,6 +136,15 @@ class TkxSocketDispatcher {
   // connection's accept); read when a client connects. 0: none.
   std::chrono::milliseconds BlockLimit{5000};
 
+  // Asked of every accepted connection before a thread is made for it or a
+  // byte is read from it; false (or a throw) closes it at once. Runs on the
+  // accept thread, or in StopListening for the connections still queued,
+  // never with the dispatcher's lock held. Set before Open.
+  std::function<bool(const StreamSocket& socket)> AcceptFilter;
+  // TCP only: set on every accepted connection (none: the system's default,
+  // keepalive off). Set before Open.
+  std::optional<TcpKeepAlive> KeepAlive;
+
   std::function<DispatchPtr(const std::u16string&)> CreateObject;
   std::function<void(const std::string& peer)> OnClientConnected;
   std::function<void(const std::string& peer)> OnClientDisconnected;
@@ -162,6 +172,9 @@ class TkxSocketDispatcher {
   void Start(ListeningSocket listener);
   void StopAccepting();  // the accept thread ends
   void AcceptLoop();
+  // The accept filter and the keepalive; false: the socket is to close.
+  // Without m_lock.
+  bool Admit(StreamSocket& socket);
   void Adopt(StreamSocket socket);  // with m_lock held
   void ReapFinished();              // with m_lock held
   // Asks the oldest idle connection (from `address` when not empty) to

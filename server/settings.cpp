@@ -11,6 +11,8 @@ void TServerSettings::ResetSettings() {
   AutoUnlock = false;
   TCPEnabled = false;
   PortTimeout = 10;
+  TCPAddress = "";
+  TCPAllow = "";
 }
 
 void TServerSettings::LoadSettings() {
@@ -30,6 +32,11 @@ void TServerSettings::LoadSettings() {
     number("PortTimeout", PortTimeout);
     flag("TCPEnabled", TCPEnabled);
     number("TCPPort", TCPPort);
+    auto text = [&](const char* name, TSharedText& field) {
+      if (auto v = reg.ReadString(kServerKey, name)) field = *v;
+    };
+    text("TCPAddress", TCPAddress);
+    text("TCPAllow", TCPAllow);
   } catch (const std::exception&) {
     // Whatever was read stays; the rest keeps its default.
   }
@@ -48,6 +55,8 @@ void TServerSettings::SaveSettings() const {
       put("TCPEnabled", TCPEnabled ? 1 : 0);
       put("AutoUnlock", AutoUnlock ? 1 : 0);
       put("PortTimeout", static_cast<uint32_t>(PortTimeout.load()));
+      d.SetValue(kServerKey, "TCPAddress", RegValue{RegValue::Type::String, TCPAddress.load(), 0});
+      d.SetValue(kServerKey, "TCPAllow", RegValue{RegValue::Type::String, TCPAllow.load(), 0});
     });
   } catch (const std::exception&) {
     // An unwritable registry leaves the settings in force for this run only.

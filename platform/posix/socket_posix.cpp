@@ -92,6 +92,31 @@ sockaddr_un UnixAddress(const std::string& path) {
   return addr;
 }
 
+// Binds `fd` (of `family`) to the numeric address `text`, any port; false
+// with errno set when it cannot.
+bool BindSource(int fd, int family, const std::string& text) {
+  if (family == AF_INET) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, text.c_str(), &a.sin_addr) != 1) {
+      errno = EAFNOSUPPORT;
+      return false;
+    }
+    return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  if (family == AF_INET6) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    if (::inet_pton(AF_INET6, text.c_str(), &a.sin6_addr) != 1) {
+      errno = EAFNOSUPPORT;
+      return false;
+    }
+    return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  errno = EAFNOSUPPORT;
+  return false;
+}
+
 }  // namespace
 
 // --- StreamSocket -------------------------------------------------------------
@@ -113,7 +138,8 @@ StreamSocket& StreamSocket::operator=(StreamSocket&& o) noexcept {
   return *this;
 }
 
-StreamSocket StreamSocket::ConnectTcp(const std::string& host, uint16_t port) {
+StreamSocket StreamSocket::ConnectTcp(const std::string& host, uint16_t port,
+                                      const std::string& fromAddress) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -129,6 +155,11 @@ StreamSocket StreamSocket::ConnectTcp(const std::string& host, uint16_t port) {
     const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0) {
       lastErr = errno;
+      continue;
+    }
+    if (!fromAddress.empty() && !BindSource(fd, ai->ai_family, fromAddress)) {
+      lastErr = errno;
+      ::close(fd);
       continue;
     }
     int r;
@@ -227,6 +258,56 @@ std::string StreamSocket::PeerName() const {
   socklen_t len = sizeof ss;
   if (m_fd < 0 || ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return "?";
   return AddressText(reinterpret_cast<const sockaddr*>(&ss));
+}
+
+std::optional<IpAddress> StreamSocket::PeerAddress() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (m_fd < 0 || ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return std::nullopt;
+  IpAddress a;
+  if (ss.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&ss);
+    std::memcpy(a.bytes.data(), &in->sin_addr, 4);
+    return a;
+  }
+  if (ss.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&ss);
+    a.v6 = true;
+    std::memcpy(a.bytes.data(), &in6->sin6_addr, 16);
+    return a;
+  }
+  return std::nullopt;
+}
+
+void StreamSocket::SetKeepAlive(const TcpKeepAlive& k) {
+  if (m_fd < 0) throw ESocketError(ENOTCONN, "keepalive: the socket is closed");
+  auto set = [&](int level, int name, int value, const char* what) {
+    if (::setsockopt(m_fd, level, name, &value, sizeof value) != 0)
+      Fail(std::string("setsockopt ") + what);
+  };
+  set(SOL_SOCKET, SO_KEEPALIVE, 1, "SO_KEEPALIVE");
+  set(IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(k.idle.count()), "TCP_KEEPIDLE");
+  set(IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(k.interval.count()), "TCP_KEEPINTVL");
+  set(IPPROTO_TCP, TCP_KEEPCNT, k.count, "TCP_KEEPCNT");
+  set(IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(k.userTimeout.count()),
+      "TCP_USER_TIMEOUT");
+}
+
+std::optional<TcpKeepAlive> StreamSocket::KeepAlive() const {
+  auto get = [&](int level, int name, const char* what) {
+    int value = 0;
+    socklen_t len = sizeof value;
+    if (::getsockopt(m_fd, level, name, &value, &len) != 0) Fail(std::string("getsockopt ") + what);
+    return value;
+  };
+  if (!get(SOL_SOCKET, SO_KEEPALIVE, "SO_KEEPALIVE")) return std::nullopt;
+  TcpKeepAlive k;
+  k.idle = std::chrono::seconds(get(IPPROTO_TCP, TCP_KEEPIDLE, "TCP_KEEPIDLE"));
+  k.interval = std::chrono::seconds(get(IPPROTO_TCP, TCP_KEEPINTVL, "TCP_KEEPINTVL"));
+  k.count = get(IPPROTO_TCP, TCP_KEEPCNT, "TCP_KEEPCNT");
+  k.userTimeout = std::chrono::milliseconds(get(IPPROTO_TCP, TCP_USER_TIMEOUT, "TCP_USER_TIMEOUT"));
+  return k;
 }
 
 // --- ListeningSocket ------------------------------------------------------------

@@ -1,9 +1,13 @@
 #include "server/app/server_app.h"
 
 #include <cerrno>
+#include <mutex>
 #include <optional>
+#include <set>
 
+#include "platform/diagnostics.h"
 #include "platform/files.h"
+#include "platform/ip_address.h"
 #include "platform/socket.h"
 #include "remote/errors.h"
 #include "remote/local_server.h"
@@ -31,9 +35,67 @@ std::string ListenFailure(const std::string& where, const std::exception& e) {
   return "не удалось слушать " + where + ": " + reason;
 }
 
-std::string TcpWhere(int32_t port) {
-  return "TCP-порт " + std::to_string(port);
+std::string TcpWhere(int32_t port, const std::string& address = {}) {
+  return "TCP-порт " + std::to_string(port) + (address.empty() ? "" : " на " + address);
 }
+
+const char* const kWithoutTcp = "; сервер работает дальше без TCP-подключений";
+
+// TCPAddress as the listener takes it: empty (every interface), a literal
+// in its plain form, or "localhost" as IPv4's loopback (where the drivers'
+// "localhost" also arrives). Names are not looked up: what a name resolves
+// to may change, and a listener must not quietly move. Raises with the
+// user's text.
+std::string ListenAddress(const std::string& setting) {
+  std::string text = setting;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(0, 1);
+  if (text.empty()) return text;
+  std::string lower;
+  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  if (lower == "localhost") return "127.0.0.1";
+  std::string literal = text;
+  if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']')
+    literal = literal.substr(1, literal.size() - 2);
+  if (const std::optional<IpAddress> a = ParseIpAddress(literal)) return a->ToString();
+  throw std::runtime_error("неверный адрес TCPAddress \"" + setting +
+                           "\": нужен IPv4- или IPv6-адрес либо localhost (имена компьютеров "
+                           "не допускаются)");
+}
+
+// Lets in the peers of the list; tells of each other address once, up to
+// a bound, then of none (a flood from ever new addresses fills no log).
+class TAllowFilter {
+ public:
+  explicit TAllowFilter(NetworkList allow) : m_allow(std::move(allow)) {}
+
+  bool operator()(const StreamSocket& socket) {
+    const std::optional<IpAddress> peer = socket.PeerAddress();
+    if (!peer) return false;  // gone already, or nothing to judge by
+    if (m_allow.Contains(*peer)) return true;
+    const std::string address = peer->Unmapped().ToString();
+    std::string line;
+    {
+      std::lock_guard lock(m_lock);
+      if (m_told.size() < kRefusedAddressesTold) {
+        if (m_told.insert(address).second)
+          line = "TCP: соединение с " + address + " отклонено: адреса нет в TCPAllow";
+      } else if (!m_full) {
+        m_full = true;
+        line = "TCP: отклонены соединения с " + std::to_string(kRefusedAddressesTold) +
+               " адресов не из TCPAllow; о следующих отказах не сообщается";
+      }
+    }
+    if (!line.empty()) Diagnose(line);
+    return false;
+  }
+
+ private:
+  const NetworkList m_allow;
+  std::mutex m_lock;
+  std::set<std::string> m_told;
+  bool m_full = false;
+};
 
 }  // namespace
 
@@ -132,7 +194,8 @@ void TServerApp::EndWhenIdle() {
     } catch (const std::exception& e) {
       // Taken meanwhile (by a server the user started): the clients we
       // have are served, and the run ends after them.
-      const std::string where = listener == &m_local ? SocketPath : TcpWhere(m_settings->TCPPort);
+      const std::string where =
+          listener == &m_local ? SocketPath : TcpWhere(m_settings->TCPPort, m_tcp->BindAddress);
       Warn(ListenFailure(where, e) + "; сервер завершит работу после подключённых клиентов");
     }
   }
@@ -164,13 +227,30 @@ void TServerApp::Shutdown() {
 }
 
 bool TServerApp::StartTCP() {
+  const int32_t port = m_settings->TCPPort;
+  std::string address;
   try {
-    const int32_t port = m_settings->TCPPort;
     if (port < 1 || port > 65535)
       throw std::runtime_error(TcpWhere(port) + " вне диапазона 1..65535");
+    address = ListenAddress(m_settings->TCPAddress.load());
     auto listener = std::make_unique<remote::TkxSocketDispatcher>();
     if (m_mode == TStartMode::Automation) Watch(*listener);
+    NetworkList allow;
+    try {
+      allow = ParseNetworkList(m_settings->TCPAllow.load());
+    } catch (const ENetworkListError& e) {
+      // Fail closed: a typo must not let every computer print and open the
+      // drawer.
+      throw std::runtime_error(std::string("неверный список сетей TCPAllow: ") + e.what() +
+                               "; TCP-порт не открыт, чтобы ошибка в списке не открыла доступ "
+                               "всем");
+    }
+    if (!allow.Empty())
+      listener->AcceptFilter = [filter = std::make_shared<TAllowFilter>(std::move(allow))](
+                                   const StreamSocket& socket) { return (*filter)(socket); };
+    listener->KeepAlive = KeepAlive;
     listener->Port = port;
+    listener->BindAddress = address;
     listener->SetTimeout(0);
     listener->SetIdleLimit(IdleLimit);
     m_tcp.reset();
@@ -179,8 +259,7 @@ bool TServerApp::StartTCP() {
     return true;
   } catch (const std::exception& e) {
     m_settings->TCPEnabled = false;  // the registry keeps its value
-    Warn(ListenFailure(TcpWhere(m_settings->TCPPort), e) +
-         "; сервер работает дальше без TCP-подключений");
+    Warn(ListenFailure(TcpWhere(port, address), e) + kWithoutTcp);
     return false;
   }
 }
@@ -196,7 +275,8 @@ bool TServerApp::StopTCP() {
 
 bool TServerApp::ApplySettings(const TSettingsValues& v) {
   TServerSettings& s = *m_settings;
-  const bool tcpChanged = v.TCPEnabled != s.TCPEnabled || v.TCPPort != s.TCPPort;
+  const bool tcpChanged = v.TCPEnabled != s.TCPEnabled || v.TCPPort != s.TCPPort ||
+                          v.TCPAddress != s.TCPAddress.load() || v.TCPAllow != s.TCPAllow.load();
   if (tcpChanged && !StopTCP()) return false;
   s.Warning = v.Warning;
   s.LogOn = v.LogOn;
@@ -204,6 +284,8 @@ bool TServerApp::ApplySettings(const TSettingsValues& v) {
   s.AutoUnlock = v.AutoUnlock;
   s.TCPEnabled = v.TCPEnabled;
   s.TCPPort = v.TCPPort;
+  s.TCPAddress = v.TCPAddress;
+  s.TCPAllow = v.TCPAllow;
   if (tcpChanged) {
     if (s.TCPEnabled)
       StartTCP();  // a failure goes to OnWarning and clears TCPEnabled

@@ -22,9 +22,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/event_loop.h"
+#include "platform/socket.h"
 #include "platform/timers.h"
 #include "remote/dispatcher.h"
 #include "remote/local_server.h"
@@ -40,7 +42,7 @@ inline constexpr remote::TLocalServer kVarnSrvLocalServer{kVarnSrvClsid, kVarnSr
 
 class TServerContext;
 
-// The six settings as a window's controls hold them, to be applied at once.
+// The eight settings as a window's controls hold them, to be applied at once.
 struct TSettingsValues {
   bool Warning = true;
   bool LogOn = false;
@@ -48,7 +50,13 @@ struct TSettingsValues {
   bool AutoUnlock = false;
   bool TCPEnabled = false;
   int32_t TCPPort = 211;
+  std::string TCPAddress;
+  std::string TCPAllow;
 };
+
+// A connection the TCP listener turns away (its peer is outside TCPAllow)
+// is told once per address; so many addresses are remembered at most.
+inline constexpr size_t kRefusedAddressesTold = 1024;
 
 class TServerApp {
  public:
@@ -63,6 +71,9 @@ class TServerApp {
   std::string SocketPath;                  // default: the port server's socket
   std::chrono::milliseconds IdleLimit{0};  // per connection, both listeners; 0: none
   std::chrono::milliseconds NoClientLimit{std::chrono::seconds(60)};  // automation mode
+  // On every accepted TCP connection, so that a client that vanished
+  // (powered off mid-call) is dropped and its port lock freed; none: off.
+  std::optional<TcpKeepAlive> KeepAlive = TcpKeepAlive{};
   // A problem the server runs on with (a TCP listener that could not start).
   std::function<void(const std::string&)> OnWarning;
   // The warning question before dropping connected clients; none: yes.
@@ -74,17 +85,21 @@ class TServerApp {
   void Shutdown();
 
   // Per the settings: StartTCP reports a failure through OnWarning, sets
-  // TCPEnabled false in memory and returns false. StopTCP returns false when
+  // TCPEnabled false in memory and returns false. A TCPAddress or TCPAllow
+  // that cannot be read is such a failure: nothing listens rather than a
+  // listener open to more than was meant. A connection from outside
+  // TCPAllow is closed before anything is read from it, and told once per
+  // address through the diagnostics. StopTCP returns false when
   // the question was answered No (the listener keeps running).
   bool StartTCP();
   bool StopTCP();
   bool TcpListening() const { return m_tcp && m_tcp->Listening(); }
   uint16_t TcpPort() const { return m_tcp ? m_tcp->BoundPort() : 0; }
 
-  // Applying the settings: when TCPEnabled or TCPPort change, StopTCP first
-  // (a No to its question ends the apply with false and nothing changed);
-  // then the six values, the listener started or stopped as they say, the
-  // ports' timers following AutoUnlock and PortTimeout, and the registry.
+  // Applying the settings: when TCPEnabled, TCPPort, TCPAddress or
+  // TCPAllow change, StopTCP first (a No to its question ends the apply
+  // with false and nothing changed); then the eight values, the listener started or stopped as they
+  // say, the ports' timers following AutoUnlock and PortTimeout, and the registry.
   bool ApplySettings(const TSettingsValues& values);
   // Releases the lock of port `number`, whoever holds it (none: nothing).
   void UnlockPort(int32_t number);

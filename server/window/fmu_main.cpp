@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -238,13 +239,34 @@ QWidget* TfmMain::BuildSettingsPage() {
   edtTCPPort->setObjectName("edtTCPPort");
   edtTCPPort->setMaximumWidth(edtTCPPort->fontMetrics().horizontalAdvance("0000000000"));
   lblTCPPort->setBuddy(edtTCPPort);
-  auto* portRow = new QHBoxLayout;
-  portRow->addWidget(lblTCPPort);
-  portRow->addWidget(edtTCPPort);
-  portRow->addStretch(1);
+  lblTCPAddress = new QLabel("Адрес:");
+  lblTCPAddress->setObjectName("lblTCPAddress");
+  edTCPAddress = new QLineEdit;
+  edTCPAddress->setObjectName("edTCPAddress");
+  edTCPAddress->setToolTip(
+      "Адрес, на котором сервер ждёт TCP-подключений: IPv4, IPv6 или localhost.\n"
+      "Пусто — все адреса компьютера.");
+  lblTCPAddress->setBuddy(edTCPAddress);
+  lblTCPAllow = new QLabel("Разрешённые сети:");
+  lblTCPAllow->setObjectName("lblTCPAllow");
+  edTCPAllow = new QLineEdit;
+  edTCPAllow->setObjectName("edTCPAllow");
+  edTCPAllow->setToolTip(
+      "Сети, с которых разрешены подключения, через пробел, запятую или точку с запятой,\n"
+      "например: 192.168.1.0/24 10.0.0.5 fd00::/8\n"
+      "Пусто — подключаться может любой компьютер.");
+  lblTCPAllow->setBuddy(edTCPAllow);
+  auto* tcpGrid = new QGridLayout;
+  tcpGrid->addWidget(lblTCPPort, 0, 0);
+  tcpGrid->addWidget(edtTCPPort, 0, 1, Qt::AlignLeft);
+  tcpGrid->addWidget(lblTCPAddress, 1, 0);
+  tcpGrid->addWidget(edTCPAddress, 1, 1);
+  tcpGrid->addWidget(lblTCPAllow, 2, 0);
+  tcpGrid->addWidget(edTCPAllow, 2, 1);
+  tcpGrid->setColumnStretch(1, 1);
   auto* netLayout = new QVBoxLayout(net);
   netLayout->addWidget(chbTCPEnabled);
-  netLayout->addLayout(portRow);
+  netLayout->addLayout(tcpGrid);
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(com);
@@ -256,6 +278,8 @@ QWidget* TfmMain::BuildSettingsPage() {
   connect(edtTimeout, &QLineEdit::textEdited, this, [this] { Changed(); });
   connect(udTimeout, &QSpinBox::valueChanged, this, [this] { Changed(); });
   connect(edtTCPPort, &QLineEdit::textEdited, this, [this] { Changed(); });
+  connect(edTCPAddress, &QLineEdit::textEdited, this, [this] { Changed(); });
+  connect(edTCPAllow, &QLineEdit::textEdited, this, [this] { Changed(); });
   connect(chbTCPEnabled, &QCheckBox::toggled, this, [this](bool on) {
     SetTcpControls(on);
     Changed();
@@ -388,6 +412,8 @@ void TfmMain::FillControls(const TServerSettings& s) {
   chbAutoUnlock->setChecked(s.AutoUnlock);
   chbTCPEnabled->setChecked(s.TCPEnabled);
   edtTCPPort->setText(QString::number(s.TCPPort));
+  edTCPAddress->setText(QString::fromStdString(s.TCPAddress.load()));
+  edTCPAllow->setText(QString::fromStdString(s.TCPAllow.load()));
   SetTcpControls(s.TCPEnabled);
   rbWarning->setChecked(s.Warning);
   rbNotWarning->setChecked(!s.Warning);
@@ -405,15 +431,17 @@ void TfmMain::Changed() {
 }
 
 void TfmMain::SetTcpControls(bool enabled) {
-  edtTCPPort->setEnabled(enabled);
-  lblTCPPort->setEnabled(enabled);
-  // The window's colour while it can be edited, the buttons' otherwise.
-  const QPalette standard = QApplication::palette(edtTCPPort);
-  QPalette pal = edtTCPPort->palette();
-  const QColor colour = standard.color(enabled ? QPalette::Base : QPalette::Button);
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-    pal.setColor(group, QPalette::Base, colour);
-  edtTCPPort->setPalette(pal);
+  for (QLabel* label : {lblTCPPort, lblTCPAddress, lblTCPAllow}) label->setEnabled(enabled);
+  for (QLineEdit* edit : {edtTCPPort, edTCPAddress, edTCPAllow}) {
+    edit->setEnabled(enabled);
+    // The window's colour while it can be edited, the buttons' otherwise.
+    const QPalette standard = QApplication::palette(edit);
+    QPalette pal = edit->palette();
+    const QColor colour = standard.color(enabled ? QPalette::Base : QPalette::Button);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+      pal.setColor(group, QPalette::Base, colour);
+    edit->setPalette(pal);
+  }
 }
 
 void TfmMain::ShowProperties() {
@@ -439,6 +467,8 @@ bool TfmMain::Apply() {
   TSettingsValues values;
   values.TCPEnabled = chbTCPEnabled->isChecked();
   values.TCPPort = port;
+  values.TCPAddress = edTCPAddress->text().trimmed().toStdString();
+  values.TCPAllow = edTCPAllow->text().trimmed().toStdString();
   values.Warning = rbWarning->isChecked();
   values.LogOn = chbLogOn->isChecked();
   values.PortTimeout = udTimeout->value();

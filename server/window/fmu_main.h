@@ -112,6 +112,10 @@ class TfmMain : public QWidget {
   QCheckBox* chbTCPEnabled = nullptr;
   QLabel* lblTCPPort = nullptr;
   QLineEdit* edtTCPPort = nullptr;
+  QLabel* lblTCPAddress = nullptr;
+  QLineEdit* edTCPAddress = nullptr;
+  QLabel* lblTCPAllow = nullptr;
+  QLineEdit* edTCPAllow = nullptr;
   QTreeWidget* lvPorts = nullptr;
   QPushButton* btnUnlock = nullptr;
   QTreeWidget* lvClients = nullptr;

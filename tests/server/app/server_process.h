@@ -134,11 +134,11 @@ inline const char* ViaName(Via via) {
 // created by CLSID text and called by name through the proxy.
 class RemoteClient {
  public:
-  // `tcpPort` is used for Via::Tcp.
-  explicit RemoteClient(Via via, int32_t tcpPort = 0) {
+  // `tcpPort` and `host` are used for Via::Tcp.
+  explicit RemoteClient(Via via, int32_t tcpPort = 0, const std::string& host = "127.0.0.1") {
     if (via == Via::Tcp) {
       auto tcp = std::make_unique<remote::TkxSocketConnection>();
-      tcp->SetAddress("127.0.0.1");
+      tcp->SetAddress(host);
       tcp->Port = tcpPort;
       m_conn = std::move(tcp);
     } else {

@@ -186,10 +186,27 @@ TEST_F(WindowTest, EditsApplyCancelAndDefaults) {
   EXPECT_FALSE(tcpPortEdit->isEnabled());
   EXPECT_FALSE(Find<QLabel>("lblTCPPort")->isEnabled());
   EXPECT_EQ(tcpPortEdit->palette().color(QPalette::Base), standard.color(QPalette::Button));
+  // So are the address and the allowed networks, in the same group.
+  auto* addressEdit = Find<QLineEdit>("edTCPAddress");
+  auto* allowEdit = Find<QLineEdit>("edTCPAllow");
+  for (QLineEdit* edit : {addressEdit, allowEdit}) {
+    EXPECT_FALSE(edit->isEnabled()) << edit->objectName().toStdString();
+    EXPECT_EQ(edit->palette().color(QPalette::Base), standard.color(QPalette::Button));
+    EXPECT_EQ(edit->parentWidget(), tcpPortEdit->parentWidget());
+  }
+  EXPECT_EQ(Find<QLabel>("lblTCPAddress")->text(), "Адрес:");
+  EXPECT_EQ(Find<QLabel>("lblTCPAllow")->text(), "Разрешённые сети:");
+  EXPECT_EQ(Find<QLabel>("lblTCPAllow")->buddy(), allowEdit);
+  EXPECT_TRUE(allowEdit->toolTip().contains("192.168.1.0/24 10.0.0.5 fd00::/8"))
+      << allowEdit->toolTip().toStdString();
   tcp->click();
   EXPECT_TRUE(tcpPortEdit->isEnabled());
   EXPECT_TRUE(Find<QLabel>("lblTCPPort")->isEnabled());
   EXPECT_EQ(tcpPortEdit->palette().color(QPalette::Base), standard.color(QPalette::Base));
+  for (QLineEdit* edit : {addressEdit, allowEdit}) {
+    EXPECT_TRUE(edit->isEnabled());
+    EXPECT_EQ(edit->palette().color(QPalette::Base), standard.color(QPalette::Base));
+  }
   EXPECT_TRUE(ApplyEnabled());
 
   // "Отмена" discards: shown again, the window shows what is stored.
@@ -285,6 +302,42 @@ TEST_F(WindowTest, TheTcpListenerFollowsApplyAndATakenPortIsReported) {
   EXPECT_TRUE(app->TcpListening());
   EXPECT_TRUE(app->Settings().TCPEnabled);
 
+  // The address and the networks restart the listener where they say; a
+  // client from outside the networks is turned away.
+  auto* addressEdit = Find<QLineEdit>("edTCPAddress");
+  auto* allowEdit = Find<QLineEdit>("edTCPAllow");
+  answer = true;
+  tcp->setChecked(true);
+  addressEdit->setText(" 127.0.0.1 ");
+  allowEdit->setText("127.0.0.2/32");
+  EXPECT_TRUE(form->Apply());
+  EXPECT_EQ(questions.size(), 3) << "the clients of the old listener are cut off";
+  ASSERT_TRUE(app->TcpListening());
+  EXPECT_EQ(app->Settings().TCPAddress.load(), "127.0.0.1");
+  EXPECT_EQ(Reg().ReadString(kServerKey, "TCPAllow"), "127.0.0.2/32");
+  {
+    StreamSocket refused = StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcpPort));
+    EXPECT_EQ(ReceiveUntilClosed(refused), "");
+  }
+  allowEdit->setText("127.0.0.1");
+  EXPECT_TRUE(form->Apply());
+  RemoteClient allowed(Via::Tcp, tcpPort);
+  EXPECT_EQ(allowed.Connect(9, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
+  // A list with a mistake: said so, nothing listens, the box cleared.
+  allowEdit->setText("127.0.0.1/40");
+  EXPECT_TRUE(form->Apply());
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_THAT(errors[0].toStdString(),
+              ::testing::HasSubstr("неверный список сетей TCPAllow: \"127.0.0.1/40\": префикс "
+                                   "больше 32; TCP-порт не открыт"));
+  EXPECT_FALSE(tcp->isChecked());
+  EXPECT_FALSE(allowEdit->isEnabled());
+  EXPECT_FALSE(app->TcpListening());
+  errors.clear();
+  allowed.Drop();
+  allowEdit->setText("");
+  addressEdit->setText("");
+
   // A port someone else holds: its number and the reason, the box cleared,
   // the server serving on.
   ListeningSocket taken = ListeningSocket::ListenTcp(0);
@@ -362,6 +415,7 @@ void ExpectCaptionsFit(QWidget* window, const std::string& what) {
 TEST_F(WindowTest, PagesTrayMenuAndAboutBoxAsPicturesWithEveryCaptionFitting) {
   SetSetting("AutoUnlock", 1);
   SetSetting("PortTimeout", 30);
+  Reg().WriteString(kServerKey, "TCPAllow", "127.0.0.1 192.168.1.0/24 fd00::/8");
   StartWithTcp();
   RemoteClient local(Via::Unix);
   local.Connect(3817, u"Бухгалтерия предприятия", u"BUH-PC");
