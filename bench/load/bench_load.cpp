@@ -17,6 +17,8 @@
 // or the paper disagrees; `ratio:` (achieved / line-limited) last.
 //
 //   build/default/bin/bench_load [--seconds S (60)] [--clients N (64)]
+//       [--back-off MS (16): the longest wait before LockPort is tried again]
+//       [--no-logs] [--keep DIR: the logs and papers are copied there]
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -87,6 +89,7 @@ struct Options {
   // The longest back-off after a busy LockPort: every try is a round trip
   // through the server, so the waiters' tries cost the machine CPU.
   double backOffMs = 16;
+  std::string keep;  // --keep DIR: the logs and papers are copied there
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -103,10 +106,12 @@ Options ParseOptions(int argc, char** argv) {
         o.backOffMs = v;
       else
         o.clients = static_cast<int>(v);
+    } else if (a == "--keep" && i + 1 < argc) {
+      o.keep = argv[++i];
     } else if (a == "--no-logs") {
       o.logs = false;
     } else {
-      Die("usage: bench_load [--seconds S] [--clients N] [--back-off MS] [--no-logs]");
+      Die("usage: bench_load [--seconds S] [--clients N] [--back-off MS] [--no-logs] [--keep DIR]");
     }
   }
   if (o.clients < kPorts || o.clients % kPorts != 0 || o.clients > 400)
@@ -676,6 +681,13 @@ int main(int argc, char** argv) {
     ok = false;
   std::printf("%s: %ld failures, %ld lost lines, %ld doubled, %ld foreign, %ld stolen locks\n",
               ok ? "passed" : "FAILED", failures, lost, doubled, foreign, broken);
+  if (!options.keep.empty()) {
+    std::error_code ec;
+    fs::copy(dir, options.keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+             ec);
+    std::printf("  logs and papers copied to %s%s\n", options.keep.c_str(),
+                ec ? (": " + ec.message()).c_str() : "");
+  }
   std::printf("ratio: %.1f / %.1f = %.2f (goal >= 0.75 with logging on)%s\n", achieved,
               kPorts * limit, limit > 0 ? achieved / (kPorts * limit) : 0,
               options.logs ? "" : " (logs off)");
