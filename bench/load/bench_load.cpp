@@ -19,6 +19,8 @@
 //   build/default/bin/bench_load [--seconds S (60)] [--clients N (64)]
 //       [--back-off MS (16): the longest wait before LockPort is tried again]
 //       [--no-logs] [--keep DIR: the logs and papers are copied there]
+//       [--timeout MS (100, the driver's): the link's byte time-out]
+//       [--one-session: the server and emulators not in sessions of their own]
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -89,14 +91,17 @@ struct Options {
   // The longest back-off after a busy LockPort: every try is a round trip
   // through the server, so the waiters' tries cost the machine CPU.
   double backOffMs = 16;
-  std::string keep;  // --keep DIR: the logs and papers are copied there
+  std::string keep;         // --keep DIR: the logs and papers are copied there
+  bool ownSessions = true;  // --one-session: the server and emulators in the bench's session
+  int timeoutMs = 100;      // the driver's Timeout (its default), the link's byte time-out
 };
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if ((a == "--seconds" || a == "--clients" || a == "--back-off") && i + 1 < argc) {
+    if ((a == "--seconds" || a == "--clients" || a == "--back-off" || a == "--timeout") &&
+        i + 1 < argc) {
       char* end = nullptr;
       const double v = std::strtod(argv[++i], &end);
       if (*end != '\0' || !(v > 0) || v > 86400) Die(a + ": not a positive number: " + argv[i]);
@@ -104,14 +109,19 @@ Options ParseOptions(int argc, char** argv) {
         o.seconds = v;
       else if (a == "--back-off")
         o.backOffMs = v;
+      else if (a == "--timeout")
+        o.timeoutMs = static_cast<int>(v);
       else
         o.clients = static_cast<int>(v);
     } else if (a == "--keep" && i + 1 < argc) {
       o.keep = argv[++i];
+    } else if (a == "--one-session") {
+      o.ownSessions = false;
     } else if (a == "--no-logs") {
       o.logs = false;
     } else {
-      Die("usage: bench_load [--seconds S] [--clients N] [--back-off MS] [--no-logs] [--keep DIR]");
+      Die("usage: bench_load [--seconds S] [--clients N] [--back-off MS] [--no-logs] [--keep DIR] "
+          "[--one-session]");
     }
   }
   if (o.clients < kPorts || o.clients % kPorts != 0 || o.clients > 400)
@@ -159,6 +169,23 @@ ProcessFigures FiguresOf(int64_t pid) {
        it.increment(ec))
     ++f.descriptors;
   return f;
+}
+
+// VarnSrv runs in a session of its own wherever it runs for real (the driver
+// starts it detached, or systemd does), and the devices are no processes of
+// the host at all. Where the kernel shares the CPU out per session
+// (autogroup), 64 client threads in one session with the emulators would
+// starve the emulators, which then answer late as no device would. So each
+// gets a session of its own, through setsid(1), which runs the program in
+// place (the child is no group leader): the process is the program itself.
+std::unique_ptr<ChildProcess> Start(const std::string& program, std::vector<std::string> args,
+                                    const fs::path& output, bool ownSession) {
+  static const std::string setsid = "/usr/bin/setsid";
+  if (ownSession && fs::exists(setsid)) {
+    args.insert(args.begin(), program);
+    return std::make_unique<ChildProcess>(setsid, args, output.string());
+  }
+  return std::make_unique<ChildProcess>(program, args, output.string());
 }
 
 // --- one client ------------------------------------------------------------------
@@ -443,11 +470,10 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<ChildProcess>> emulators;
   for (int com = 1; com <= kPorts; ++com) {
     const std::string n = std::to_string(com);
-    emulators.push_back(std::make_unique<ChildProcess>(
-        emuProgram,
-        std::vector<std::string>{"--com", n, "--baud", std::to_string(kBaudCode), "--fault",
-                                 "line-speed", "--paper", (dir / ("paper" + n + ".txt")).string()},
-        (dir / ("emu" + n + ".out")).string()));
+    emulators.push_back(Start(emuProgram,
+                              {"--com", n, "--baud", std::to_string(kBaudCode), "--fault",
+                               "line-speed", "--paper", (dir / ("paper" + n + ".txt")).string()},
+                              dir / ("emu" + n + ".out"), options.ownSessions));
   }
   for (int com = 1; com <= kPorts; ++com)
     if (!Within(std::chrono::seconds(20), [&] {
@@ -455,7 +481,9 @@ int main(int argc, char** argv) {
         }))
       Die("varn-emu did not register COM" + std::to_string(com));
 
-  ChildProcess server(srvProgram, {"--headless"}, (dir / "server.out").string());
+  const std::unique_ptr<ChildProcess> serverProcess =
+      Start(srvProgram, {"--headless"}, dir / "server.out", options.ownSessions);
+  ChildProcess& server = *serverProcess;
   const std::string socketPath = bench::PortServerSocketPath();
   if (!Within(std::chrono::seconds(20), [&] {
         try {
@@ -487,6 +515,7 @@ int main(int argc, char** argv) {
     DriverClient& d = *c.driver;
     d.Set(drv_dispid::kComNumber, Variant(static_cast<int32_t>(c.port)));
     d.Set(drv_dispid::kBaudRate, Variant(static_cast<int32_t>(kBaudCode)));
+    d.Set(drv_dispid::kTimeout, Variant(static_cast<int32_t>(options.timeoutMs)));
     d.Set(drv_dispid::kConnectionType, Variant(static_cast<int32_t>(c.tcp ? 1 : 0)));
     if (c.tcp) {
       d.SetText(drv_dispid::kComputerName, "127.0.0.1");
@@ -523,6 +552,15 @@ int main(int argc, char** argv) {
   end = start +
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
   go.store(true);
+  // The server's most while the clients run, looked at twice a second.
+  ProcessFigures peak;
+  for (int i = 0; Clock::now() < end; ++i) {
+    std::this_thread::sleep_until(std::min(end, start + std::chrono::milliseconds(500) * (i + 1)));
+    const ProcessFigures now = FiguresOf(server.Pid());
+    peak.threads = std::max(peak.threads, now.threads);
+    peak.descriptors = std::max(peak.descriptors, now.descriptors);
+    peak.rssKb = std::max(peak.rssKb, now.rssKb);
+  }
   for (std::thread& t : threads) t.join();
   const Clock::time_point finished = Clock::now();
   const double cpuAfter[] = {CpuSeconds(server.Pid()), emulatorsCpu(), CpuSeconds("self")};
@@ -629,9 +667,14 @@ int main(int argc, char** argv) {
       log.enq, log.enq - exchanges, log.frames, log.errors, log.deviceBytes, log.hostBytes);
   std::printf("  VarnSrv before the clients: %ld threads, %ld descriptors, RSS %s\n",
               before.threads, before.descriptors, Kb(before.rssKb).c_str());
+  std::printf("  VarnSrv at most during the run: %ld threads, %ld descriptors, RSS %s\n",
+              peak.threads, peak.descriptors, Kb(peak.rssKb).c_str());
   std::printf("  VarnSrv after they left:    %ld threads, %ld descriptors, RSS %s\n", after.threads,
               after.descriptors, Kb(after.rssKb).c_str());
   const double run = std::chrono::duration<double>(finished - start).count();
+  std::printf("  the server and each emulator %s; byte time-out %d ms\n",
+              options.ownSessions ? "in a session of its own" : "in the bench's session",
+              options.timeoutMs);
   std::printf(
       "  CPU during the run: VarnSrv %.1f s, the 4 emulators %.1f s, the clients %.1f s "
       "(%.0f%% of the machine's %u cores for %.1f s)\n",
