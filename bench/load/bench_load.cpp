@@ -22,7 +22,6 @@
 //       [--timeout MS (100, the driver's): the link's byte time-out]
 //       [--one-session: the server and emulators not in sessions of their own]
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +36,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,9 +69,10 @@ constexpr int32_t kLockBusy = -18;
 constexpr int kLinesPerSession = 3;
 constexpr int kExchangesPerSession = 2 + kLinesPerSession;  // the two statuses, the lines
 
+// Raised, not exited: the emulators and the server are stopped and the
+// private folder is removed on the way out.
 [[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "bench_load: %s\n", what.c_str());
-  std::exit(1);
+  throw std::runtime_error(what);
 }
 
 template <class F>
@@ -450,7 +451,7 @@ std::string Kb(long kb) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   const fs::path bin = fs::path(ExecutablePath()).parent_path();
   const std::string srvProgram = (bin / "VarnSrv").string();
@@ -528,13 +529,11 @@ int main(int argc, char** argv) {
   }
 
   std::latch ready(options.clients + 1);
-  Clock::time_point start, end;
-  std::atomic<bool> go{false};
+  Clock::time_point start, end;  // set before the latch lets the clients go
   std::vector<std::thread> threads;
   for (Client& c : clients)
     threads.emplace_back([&] {
       ready.arrive_and_wait();
-      while (!go.load()) std::this_thread::yield();
       try {
         Run(c, end, std::chrono::microseconds(static_cast<long>(options.backOffMs * 1000)));
       } catch (const std::exception& e) {
@@ -547,11 +546,10 @@ int main(int argc, char** argv) {
         c.failures.push_back(std::string("ServerDisconnect: ") + e.what());
       }
     });
-  ready.arrive_and_wait();
   start = Clock::now();
   end = start +
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
-  go.store(true);
+  ready.arrive_and_wait();
   // The server's most while the clients run, looked at twice a second.
   ProcessFigures peak;
   for (int i = 0; Clock::now() < end; ++i) {
@@ -735,4 +733,13 @@ int main(int argc, char** argv) {
               kPorts * limit, limit > 0 ? achieved / (kPorts * limit) : 0,
               options.logs ? "" : " (logs off)");
   return ok ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_load: %s\n", e.what());
+    return 1;
+  }
 }
