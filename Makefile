@@ -36,6 +36,7 @@ bench: build
 	$(BUILD)/bin/bench_tables
 	$(BUILD)/bin/bench_testapp
 	$(BUILD)/bin/bench_hosts
+	$(BUILD)/bin/bench_load
 
 clean:
 	rm -rf build
