@@ -70,9 +70,13 @@ int RunServer(const TStartOptions& options, const TFaceFactory& makeFace) {
   std::unique_ptr<IServerFace> face;
   if (makeFace && !RunsHeadless(options)) {
     // Qt would end the process on a display that does not answer.
-    if (const DisplayCheck display = CheckDisplay(); display.available)
-      face = makeFace(options);
-    else
+    if (const DisplayCheck display = CheckDisplay(); display.available) {
+      try {
+        face = makeFace(options);
+      } catch (const std::exception& e) {
+        Say(std::string("окно не показано: ") + e.what() + "; сервер работает без окна");
+      }
+    } else
       Say("окно не показано: " + display.reason + "; сервер работает без окна");
   }
   TServerApp app(mode, face ? &face->Loop() : nullptr);
