@@ -24,6 +24,9 @@ std::string HostName();
 // The program's short name (what `ps` shows): how a client introduces
 // itself to the port server, beside CurrentProcessId (process.h).
 std::string ProgramName();
+// The short name of process `pid`; nullopt when there is no such process
+// (or the system does not tell).
+std::optional<std::string> ProcessName(int64_t pid);
 
 // A write to a pipe or socket whose reader went away fails with an error
 // instead of ending the process (a server whose standard error was a pipe

@@ -129,9 +129,21 @@ class ListeningSocket {
   // a second listener fails (EADDRINUSE) and a socket file left by a process
   // that died is replaced.
   static ListeningSocket ListenUnix(const std::string& path);
+  // The listening socket a service manager handed this process (socket
+  // activation: LISTEN_PID is this process and LISTEN_FDS at least 1, the
+  // socket is descriptor 3); nullopt when none was handed. ESocketError when
+  // descriptor 3 is not a listening Unix stream socket. The variables are
+  // removed so that children do not take the socket for theirs. Its socket
+  // file belongs to the manager and stays when this one closes; while it is
+  // open, "<path>.lock" is held as ListenUnix holds it, so a server started
+  // by hand cannot take the path over.
+  static std::optional<ListeningSocket> Inherited();
 
   bool IsOpen() const { return m_fd >= 0; }
   uint16_t Port() const;  // TCP only
+  // The path a Unix listener is bound at ("" for TCP or an unnamed socket).
+  std::string UnixPath() const;
+  bool IsInherited() const { return m_inherited; }
   // Blocks until a client connects; nullopt once Shutdown was called.
   std::optional<StreamSocket> Accept();
   // Wakes a blocked Accept; later calls return nullopt at once.
@@ -152,6 +164,7 @@ class ListeningSocket {
   int m_wakeWrite = -1;
   int m_lockFd = -1;  // Unix listeners: the flock on "<path>.lock"
   std::string m_path;
+  bool m_inherited = false;  // from the service manager: its file is not ours to remove
 };
 
 }  // namespace varn

@@ -203,12 +203,23 @@ void TkxSocketDispatcher::OpenLocal(const std::string& path) {
   ListeningSocket l = ListenLocal(path);
   m_boundPort = 0;
   m_localPath = path;
+  m_inherited = false;
   Start(std::move(l));
+}
+
+void TkxSocketDispatcher::OpenInherited(ListeningSocket listener) {
+  if (m_active) throw std::logic_error("The dispatcher is already listening");
+  m_boundPort = 0;
+  m_localPath = listener.UnixPath();
+  m_inherited = true;
+  Start(std::move(listener));
 }
 
 void TkxSocketDispatcher::Listen() {
   if (!m_active) throw std::logic_error("The dispatcher was not opened");
   if (m_listening) return;
+  if (m_inherited)
+    throw ESocketError(EBADF, "listen again: the socket was handed over by the service manager");
   Start(m_localPath.empty() ? ListeningSocket::ListenTcp(m_boundPort, BindAddress)
                             : ListenLocal(m_localPath));
 }

@@ -153,6 +153,10 @@ class TkxSocketDispatcher {
   // (the text says why: in use, below 1024 without the privilege, ...).
   void Open();                              // TCP on Port
   void OpenLocal(const std::string& path);  // the Unix socket at path
+  // Serves on a listener made elsewhere (ListeningSocket::Inherited, the
+  // service manager's). Once StopListening closed it, Listen cannot get it
+  // back and raises.
+  void OpenInherited(ListeningSocket listener);
   void Close();
   // Only from the thread that opens and closes the dispatcher.
   void StopListening();
@@ -193,7 +197,8 @@ class TkxSocketDispatcher {
   bool m_stopping = false;  // the accept thread is to end
   bool m_active = false;
   bool m_listening = false;
-  std::string m_localPath;  // the Unix socket's path; empty for TCP
+  std::string m_localPath;   // the Unix socket's path; empty for TCP
+  bool m_inherited = false;  // OpenInherited: no place of ours to listen at again
   uint16_t m_boundPort = 0;
   int32_t m_timeoutMinutes = 0;
   std::atomic<int64_t> m_idleLimitMs{0};

@@ -29,15 +29,28 @@ std::string HostName() {
   return buf;
 }
 
-std::string ProgramName() {
+namespace {
+
+std::optional<std::string> CommOf(const std::string& proc) {
   char buf[64] = {};
-  if (FILE* f = std::fopen("/proc/self/comm", "r")) {
-    if (!std::fgets(buf, sizeof buf, f)) buf[0] = '\0';
-    std::fclose(f);
-  }
+  FILE* f = std::fopen(("/proc/" + proc + "/comm").c_str(), "r");
+  if (!f) return std::nullopt;
+  if (!std::fgets(buf, sizeof buf, f)) buf[0] = '\0';
+  std::fclose(f);
   std::string name = buf;
   while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
   return name;
+}
+
+}  // namespace
+
+std::string ProgramName() {
+  return CommOf("self").value_or("");
+}
+
+std::optional<std::string> ProcessName(int64_t pid) {
+  if (pid <= 0) return std::nullopt;
+  return CommOf(std::to_string(pid));
 }
 
 void IgnoreBrokenPipes() {

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -321,9 +323,11 @@ ListeningSocket::ListeningSocket(ListeningSocket&& o) noexcept
       m_wakeRead(o.m_wakeRead),
       m_wakeWrite(o.m_wakeWrite),
       m_lockFd(o.m_lockFd),
-      m_path(std::move(o.m_path)) {
+      m_path(std::move(o.m_path)),
+      m_inherited(o.m_inherited) {
   o.m_fd = o.m_wakeRead = o.m_wakeWrite = o.m_lockFd = -1;
   o.m_path.clear();
+  o.m_inherited = false;
 }
 
 ListeningSocket& ListeningSocket::operator=(ListeningSocket&& o) noexcept {
@@ -334,8 +338,10 @@ ListeningSocket& ListeningSocket::operator=(ListeningSocket&& o) noexcept {
     m_wakeWrite = o.m_wakeWrite;
     m_lockFd = o.m_lockFd;
     m_path = std::move(o.m_path);
+    m_inherited = o.m_inherited;
     o.m_fd = o.m_wakeRead = o.m_wakeWrite = o.m_lockFd = -1;
     o.m_path.clear();
+    o.m_inherited = false;
   }
   return *this;
 }
@@ -438,27 +444,102 @@ bool SameFile(int fd, const std::string& path) {
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+// Takes "<path>.lock" for the listener at `path` into `lockFd`. The last
+// listener removes the lock file as it ends (holding it); one that locked
+// the file in that moment holds a file no longer there, so it takes the file
+// again until the one it holds is the one at the path.
+void TakeListenLock(int& lockFd, const std::string& path) {
+  const std::string lockPath = path + ".lock";
+  for (;;) {
+    lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) Fail("open " + lockPath);
+    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno == EWOULDBLOCK ? EADDRINUSE : errno;
+      CloseFd(lockFd);
+      throw ESocketError(err, "listen at " + path + ": another process is listening there");
+    }
+    if (SameFile(lockFd, lockPath)) return;
+    CloseFd(lockFd);
+  }
+}
+
+// The socket activation protocol's descriptors start here.
+constexpr int kFirstInheritedFd = 3;
+
+// A decimal number of the environment, or nullopt when unset or not one.
+std::optional<long> NumberFromEnvironment(const char* name) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || n < 0) return std::nullopt;
+  return n;
+}
+
+int SocketOption(int fd, int option, const std::string& what) {
+  int value = 0;
+  socklen_t len = sizeof value;
+  if (::getsockopt(fd, SOL_SOCKET, option, &value, &len) != 0) {
+    const int err = errno;
+    throw ESocketError(err, what + ": " + ErrnoText(err));
+  }
+  return value;
+}
+
 }  // namespace
+
+std::optional<ListeningSocket> ListeningSocket::Inherited() {
+  const char* pidText = std::getenv("LISTEN_PID");
+  const char* fdsText = std::getenv("LISTEN_FDS");
+  const bool present = pidText || fdsText;
+  const std::optional<long> pid = NumberFromEnvironment("LISTEN_PID");
+  const std::optional<long> fds = NumberFromEnvironment("LISTEN_FDS");
+  // Read once: a child of ours must not think the socket is meant for it.
+  ::unsetenv("LISTEN_PID");
+  ::unsetenv("LISTEN_FDS");
+  ::unsetenv("LISTEN_FDNAMES");
+  // Variables left for another process (our parent's) are not ours.
+  if (!present || !pid || *pid != static_cast<long>(::getpid())) return std::nullopt;
+  const std::string what = "the socket handed over by the service manager (descriptor 3)";
+  if (!fds)
+    throw ESocketError(EINVAL, what + ": LISTEN_FDS=\"" + std::string(fdsText ? fdsText : "") +
+                                   "\" is not a number of descriptors");
+  if (*fds == 0) return std::nullopt;
+  // Only the first one is served; the others are not left to children.
+  for (long i = 0; i < std::min<long>(*fds, 1024); ++i) {
+    const int fd = kFirstInheritedFd + static_cast<int>(i);
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags < 0) {
+      if (i == 0) Fail(what);
+      continue;
+    }
+    ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+  const int fd = kFirstInheritedFd;
+  const std::string check = what + " is not a listening Unix stream socket";
+  if (SocketOption(fd, SO_DOMAIN, check) != AF_UNIX ||
+      SocketOption(fd, SO_TYPE, check) != SOCK_STREAM ||
+      SocketOption(fd, SO_ACCEPTCONN, check) == 0)
+    throw ESocketError(EINVAL, check);
+  ListeningSocket l;
+  l.m_fd = fd;
+  l.m_inherited = true;
+  const std::string path = l.UnixPath();
+  if (!path.empty()) {
+    TakeListenLock(l.m_lockFd, path);
+    l.m_path = path;
+  }
+  MakeWakePipe(l.m_wakeRead, l.m_wakeWrite);
+  return l;
+}
 
 ListeningSocket ListeningSocket::ListenUnix(const std::string& path) {
   const sockaddr_un addr = UnixAddress(path);
   const std::string dir = ParentDirectory(path);
   if (!dir.empty()) MakeDirectories(dir, 0700);
   ListeningSocket l;
-  const std::string lockPath = path + ".lock";
-  // The last listener removes the lock file as it ends (holding it); one
-  // that locked the file in that moment holds a file no longer there, so it
-  // takes the file again until the one it holds is the one at the path.
-  for (;;) {
-    l.m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (l.m_lockFd < 0) Fail("open " + lockPath);
-    if (::flock(l.m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno == EWOULDBLOCK ? EADDRINUSE : errno;
-      throw ESocketError(err, "listen at " + path + ": another process is listening there");
-    }
-    if (SameFile(l.m_lockFd, lockPath)) break;
-    CloseFd(l.m_lockFd);
-  }
+  TakeListenLock(l.m_lockFd, path);
   l.m_path = path;  // from here on Close removes the lock file
   // Holding the lock, any socket file still there was left by a listener
   // that died: replace it.
@@ -470,6 +551,16 @@ ListeningSocket ListeningSocket::ListenUnix(const std::string& path) {
   l.m_path = path;
   MakeWakePipe(l.m_wakeRead, l.m_wakeWrite);
   return l;
+}
+
+std::string ListeningSocket::UnixPath() const {
+  sockaddr_un addr{};
+  socklen_t len = sizeof addr;
+  if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      addr.sun_family != AF_UNIX || len <= offsetof(sockaddr_un, sun_path) ||
+      addr.sun_path[0] == '\0')
+    return {};  // not Unix, unnamed, or abstract
+  return std::string(addr.sun_path, strnlen(addr.sun_path, len - offsetof(sockaddr_un, sun_path)));
 }
 
 uint16_t ListeningSocket::Port() const {
@@ -513,7 +604,10 @@ std::vector<StreamSocket> ListeningSocket::CloseKeepingQueued() {
   if (m_fd < 0) return queued;
   // A shut-down Unix listener refuses connects (ECONNREFUSED) but keeps its
   // queue; on TCP the same call would reset the queue.
-  if (!m_path.empty()) ::shutdown(m_fd, SHUT_RD);
+  // An inherited socket is shared with the service manager: shutting it
+  // down would refuse its later clients too; they wait in its queue for the
+  // next start instead.
+  if (!m_path.empty() && !m_inherited) ::shutdown(m_fd, SHUT_RD);
   const int flags = ::fcntl(m_fd, F_GETFL);
   if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
   for (;;) {
@@ -534,7 +628,7 @@ std::vector<StreamSocket> ListeningSocket::CloseKeepingQueued() {
 }
 
 void ListeningSocket::Close() {
-  if (m_fd >= 0 && !m_path.empty()) ::unlink(m_path.c_str());
+  if (m_fd >= 0 && !m_path.empty() && !m_inherited) ::unlink(m_path.c_str());
   CloseFd(m_fd);
   CloseFd(m_wakeRead);
   CloseFd(m_wakeWrite);
@@ -544,6 +638,7 @@ void ListeningSocket::Close() {
     ::unlink((m_path + ".lock").c_str());
   CloseFd(m_lockFd);
   m_path.clear();
+  m_inherited = false;
 }
 
 }  // namespace varn

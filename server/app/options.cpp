@@ -25,6 +25,16 @@ std::chrono::milliseconds ParseIdleLimit(const std::string& value) {
   return std::chrono::milliseconds(std::stol(value));
 }
 
+int32_t ParseTcpPort(const std::string& value) {
+  const std::string what = "--tcp: \"" + value + "\" is not a TCP port 1..65535";
+  if (value.empty() || value.size() > 5) throw EUsageError(what);
+  for (char c : value)
+    if (c < '0' || c > '9') throw EUsageError(what);
+  const int32_t port = std::stoi(value);
+  if (port < 1 || port > 65535) throw EUsageError(what);
+  return port;
+}
+
 }  // namespace
 
 TStartOptions ParseCommandLine(const std::vector<std::string>& args) {
@@ -47,6 +57,8 @@ TStartOptions ParseCommandLine(const std::vector<std::string>& args) {
       } else if (name == "--idle-limit-ms") {
         if (eq == std::string::npos) throw EUsageError("--idle-limit-ms needs a value");
         o.idleLimit = ParseIdleLimit(arg.substr(eq + 1));
+      } else if (name == "--tcp") {
+        o.tcpPort = eq == std::string::npos ? 0 : ParseTcpPort(arg.substr(eq + 1));
       } else {
         throw EUsageError("unknown option \"" + arg + "\"");
       }
@@ -79,6 +91,7 @@ bool RunsHeadless(const TStartOptions& options) {
 
 std::string UsageText() {
   return "Usage: VarnSrv [-Embedding | -Automation | /RegServer | /UnregServer] [--headless]\n"
+         "               [--tcp[=PORT]]\n"
          "       VarnSrv close\n"
          "\n"
          "The port server: shares the computer's COM ports among the drivers of\n"
@@ -90,7 +103,14 @@ std::string UsageText() {
          "  /RegServer      register the class (LocalServer32 = this program) and end\n"
          "  /UnregServer    remove the registration and end\n"
          "  close           ask the running server to close (exit code 1 when none runs)\n"
-         "  --headless      no window (also without a display)\n";
+         "  --headless      no window (also without a display)\n"
+         "  --tcp[=PORT]    listen on TCP for this run whatever TCPEnabled says, on PORT\n"
+         "                  or TCPPort; the registry is not changed, and a port that\n"
+         "                  cannot be had ends the start with an error\n"
+         "\n"
+         "Started by a service manager's socket (LISTEN_FDS), it serves that socket\n"
+         "and runs until stopped; with NOTIFY_SOCKET set it reports when it is ready\n"
+         "and when it stops.\n";
 }
 
 }  // namespace varn

@@ -7,6 +7,8 @@
 //   VarnSrv /UnregServer         remove the registration and end
 //   VarnSrv close                ask the running server to close
 //   --headless                   no window even where a display exists
+//   --tcp[=PORT]                 TCP listener on for this run (the registry
+//                                unchanged), on PORT or the registry's TCPPort
 //
 // The switches take "-" or "/" and any letter case; "close" may stand
 // anywhere in the first parameter (in that case, and only there). Other
@@ -17,6 +19,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +42,9 @@ struct TStartOptions {
   // --idle-limit-ms=N (not in the usage text): closes a connection idle
   // this long. The server runs with none; tests use a short one.
   std::chrono::milliseconds idleLimit{0};
+  // --tcp[=PORT]: listen on TCP this run whatever TCPEnabled says; the port
+  // given, or 0 for the registry's TCPPort. Unset: as the registry says.
+  std::optional<int32_t> tcpPort;
 };
 
 class EUsageError : public std::runtime_error {

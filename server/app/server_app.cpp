@@ -137,15 +137,38 @@ void TServerApp::Start() {
   // user, and a second start fails here without touching the TCP port.
   m_local.SetTimeout(0);
   m_local.SetIdleLimit(IdleLimit);
+  OpenLocalListener();
+  if (TcpForRun) {
+    // For this run only: the registry keeps its values unless the window's
+    // settings are applied.
+    m_settings->TCPEnabled = true;
+    if (*TcpForRun > 0) m_settings->TCPPort = *TcpForRun;
+  }
+  if (m_settings->TCPEnabled) {
+    // Asked for on the command line (a service serving other computers), a
+    // server without TCP is of no use: better a failed start than a silent one.
+    if (!StartTCP() && TcpForRun)
+      throw std::runtime_error(TcpWhere(m_settings->TCPPort) + " не удалось открыть (--tcp)");
+  } else {
+    StopTCP();
+  }
+}
+
+void TServerApp::OpenLocalListener() {
+  if (InheritedSocket) {
+    const std::string path = InheritedSocket->UnixPath();
+    if (path != SocketPath)
+      Warn("сокет от менеджера служб (" + (path.empty() ? std::string("без имени") : path) +
+           ") не там, где его ищут клиенты (" + SocketPath + ")");
+    m_local.OpenInherited(std::move(*InheritedSocket));
+    InheritedSocket.reset();
+    return;
+  }
   try {
     m_local.OpenLocal(SocketPath);
   } catch (const ESocketError& e) {
     throw std::runtime_error(ListenFailure(SocketPath, e));
   }
-  if (m_settings->TCPEnabled)
-    StartTCP();
-  else
-    StopTCP();
 }
 
 void TServerApp::Watch(remote::TkxSocketDispatcher& listener) {

@@ -78,6 +78,12 @@ class TServerApp {
   std::function<void(const std::string&)> OnWarning;
   // The warning question before dropping connected clients; none: yes.
   std::function<bool()> ConfirmClose;
+  // The local listener a service manager handed over (ListeningSocket::
+  // Inherited): served instead of listening at SocketPath.
+  std::optional<ListeningSocket> InheritedSocket;
+  // --tcp: TCP on for this run whatever TCPEnabled says, at this port (0:
+  // TCPPort); a listener that cannot start then fails Start.
+  std::optional<int32_t> TcpForRun;
 
   void Start();
   void Run();
@@ -121,6 +127,7 @@ class TServerApp {
   void EndWhenIdle();
   bool Busy();  // an object exists or a connection is open
   void Watch(remote::TkxSocketDispatcher& listener);
+  void OpenLocalListener();
 
   const TStartMode m_mode;
   std::shared_ptr<TServerSettings> m_settings;

@@ -57,6 +57,17 @@ TEST(VarnSrvCommandLine, OwnOptions) {
               std::string("--idle-limit-ms: \"") + v + "\" is not a number of milliseconds");
 }
 
+TEST(VarnSrvCommandLine, TcpForThisRun) {
+  EXPECT_FALSE(ParseCommandLine({"--headless"}).tcpPort) << "the registry decides";
+  EXPECT_EQ(ParseCommandLine({"--tcp"}).tcpPort, 0) << "on the registry's TCPPort";
+  EXPECT_EQ(ParseCommandLine({"--headless", "--tcp=2110"}).tcpPort, 2110);
+  EXPECT_EQ(ParseCommandLine({"--tcp=65535"}).tcpPort, 65535);
+  for (const char* v : {"", "0", "65536", "x", "-1", "211a", "999999"})
+    EXPECT_EQ(UsageError({std::string("--tcp=") + v}),
+              std::string("--tcp: \"") + v + "\" is not a TCP port 1..65535");
+  EXPECT_NE(UsageText().find("--tcp[=PORT]"), std::string::npos);
+}
+
 TEST(VarnSrvCommandLine, HeadlessWhenAskedOrWithoutADisplay) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");

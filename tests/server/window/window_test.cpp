@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "server/app/server_app.h"
@@ -476,6 +478,10 @@ TEST_F(ProgramTest, TheProgramWithAWindowClosesOnACloseRequest) {
   else
     unsetenv("DISPLAY");
   ASSERT_TRUE(server.Listening()) << server.Output();
+  // The window came from its library, beside the program in the build.
+  EXPECT_THAT(ReadFileOrEmpty("/proc/" + std::to_string(server.Pid()) + "/maps"),
+              ::testing::HasSubstr("/libVarnSrvGui.so"));
+  EXPECT_THAT(server.Output(), ::testing::Not(::testing::HasSubstr("окно не показано")));
   RemoteClient local(Via::Unix);
   EXPECT_EQ(local.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
   local.Drop();
@@ -541,6 +547,54 @@ TEST_F(ProgramTest, ADisplayThatDoesNotAnswerLeavesTheServerHeadlessWithOneLine)
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
   server->Child().Terminate();
   EXPECT_EQ(server->Exit(), 0) << server->Output();
+}
+
+// The program where the window library is not beside it: in the installed
+// private folder it is found; nowhere, the server serves headless, says so
+// once and never loads Qt.
+TEST_F(ProgramTest, TheWindowLibraryIsFoundInThePrivateFolderOrTheServerRunsHeadless) {
+  namespace fs = std::filesystem;
+  const fs::path bin = env.Path("usr/bin");
+  fs::create_directories(bin);
+  fs::copy_file(VarnSrvProgram(), bin / "VarnSrv");
+  EnvVar qpa("QT_QPA_PLATFORM", "offscreen"), display("DISPLAY", ":0");
+  auto run = [&](const std::string& name) {
+    auto p = std::make_unique<ChildProcess>((bin / "VarnSrv").string(), std::vector<std::string>{},
+                                            env.Path(name + ".out"));
+    EXPECT_TRUE(Eventually([&] {
+      try {
+        return !p->Running() || UnixSocketListenerProcessId(SocketPath()) == p->Pid();
+      } catch (const std::exception&) {
+        return false;
+      }
+    }));
+    EXPECT_TRUE(p->Running()) << ReadFileOrEmpty(env.Path(name + ".out"));
+    return p;
+  };
+
+  std::unique_ptr<ChildProcess> alone = run("alone");
+  const std::string maps = ReadFileOrEmpty("/proc/" + std::to_string(alone->Pid()) + "/maps");
+  EXPECT_THAT(maps, ::testing::Not(::testing::HasSubstr("libQt6")));
+  RemoteClient local(Via::Unix);
+  EXPECT_EQ(local.OpenPort(1), (Outcome{0, kOk}));
+  local.Drop();
+  alone->Terminate();
+  EXPECT_EQ(alone->Wait(kPatience), 0);
+  EXPECT_EQ(ReadFileOrEmpty(env.Path("alone.out")),
+            "Сервер Варн: окно не показано: библиотека окна libVarnSrvGui.so не найдена (пакет "
+            "varn-gui не установлен?); сервер работает без окна\n");
+
+  const fs::path privateFolder = bin / VARN_SRVGUI_FROM_BINDIR;
+  fs::create_directories(privateFolder);
+  fs::copy_file(VARN_SRVGUI_LIBRARY, privateFolder / "libVarnSrvGui.so");
+  std::unique_ptr<ChildProcess> installed = run("installed");
+  EXPECT_THAT(
+      ReadFileOrEmpty("/proc/" + std::to_string(installed->Pid()) + "/maps"),
+      ::testing::HasSubstr(fs::weakly_canonical(privateFolder).string() + "/libVarnSrvGui.so"));
+  installed->Terminate();
+  EXPECT_EQ(installed->Wait(kPatience), 0);
+  EXPECT_THAT(ReadFileOrEmpty(env.Path("installed.out")),
+              ::testing::Not(::testing::HasSubstr("окно не показано")));
 }
 
 TEST(QtEventLoop, RunsTasksInOrderAndTimersOnlyThroughPostedChanges) {
