@@ -21,9 +21,6 @@ std::string LocalServerStartLockPath(const std::string& socketPath) {
 
 int64_t StartRegisteredServer(const TLocalServer& server) {
   std::string program = RegisteredLocalServer(Registry::Default(), server.Clsid).value_or("");
-  // A registration whose file is gone (the package removed, a build moved)
-  // leads nowhere: the rules below instead.
-  if (!program.empty() && program.front() == '/' && !FileExists(program)) program.clear();
   if (program.empty() && server.Program && *server.Program) {
     // Beside this program or library (the build's bin/), then the installed
     // program folder seen from the private library folder, then PATH.

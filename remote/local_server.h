@@ -48,7 +48,7 @@ std::string LocalServerSocketPath(const TLocalServer& server);
 std::string LocalServerStartLockPath(const std::string& socketPath);
 
 // Starts the program of `server` with -Embedding: the LocalServer32 path
-// registered for its class (when that file exists), else its Program beside
+// registered for its class, else its Program beside
 // this program or library, else in the installed program folder relative
 // to it, else on PATH. EDriverError REGDB_E_CLASSNOTREG when there is
 // none (with its NotFound text); EOSError when it cannot be run. Returns its

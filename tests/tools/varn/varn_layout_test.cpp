@@ -2,7 +2,8 @@
 // the programs laid out as an install is (bin/, lib/<multiarch>/varn/): a
 // varn alone says where it looked and what to do; an installed tree works by
 // its relative paths alone, registers the driver on first use, and a tree
-// moved elsewhere replaces the registration that names the old place.
+// moved elsewhere replaces the driver's registration that names the old
+// place.
 #include <filesystem>
 
 #include "emulator/emulated_device.h"
@@ -95,15 +96,20 @@ TEST_F(VarnLayoutTest, AnInstalledTreeWorksByRelativePathsAndKeepsItsRegistratio
   EXPECT_EQ(reg.server, root + "/first/bin/VarnSrv");
   ASSERT_TRUE(ServerEnded());
 
-  // Moved: both registrations name files that are gone; the relative paths
-  // find the new place, and the registration says so afterwards.
+  // Moved: the driver's registration names a file that is gone; the
+  // relative path finds the new place, and the registration says so.
   fs::rename(root + "/first", root + "/moved");
+  r = Run(root + "/moved/bin/varn", "list");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("PrintString"));
+  EXPECT_EQ(ReadRegistered().driver, root + "/moved/" + VARN_PRIVATE_LIBDIR + "/libVarnDrv.so");
+  // VarnSrv's own registration is its own to renew, at its next start.
+  ShellRun regServer = Run(root + "/moved/bin/VarnSrv", "/RegServer");
+  ASSERT_EQ(regServer.status, 0) << regServer.err;
   r = Run(root + "/moved/bin/varn", "set 'StringForPrinting=Перенесённая' call PrintString");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(ReadFileOrEmpty(env.Path("paper.txt")), HasSubstr("Перенесённая\n"));
-  reg = ReadRegistered();
-  EXPECT_EQ(reg.driver, root + "/moved/" + VARN_PRIVATE_LIBDIR + "/libVarnDrv.so");
-  EXPECT_EQ(reg.server, root + "/moved/bin/VarnSrv");
+  EXPECT_EQ(ReadRegistered().server, root + "/moved/bin/VarnSrv");
   ASSERT_TRUE(ServerEnded());
 
   // A registration whose file is there wins over the program's own folders:
