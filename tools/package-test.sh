@@ -48,18 +48,22 @@ chmod 755 "$dir"
 home=$dir/home
 mkdir -p "$home" "$dir/work"
 mkdir -m 700 "$dir/run"
+bare=(env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 XDG_CONFIG_HOME="$home/.config"
+  XDG_STATE_HOME="$home/.local/state" XDG_RUNTIME_DIR="$dir/run")
 run() {
-  (cd "$dir/work" && env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 \
-    XDG_CONFIG_HOME="$home/.config" XDG_STATE_HOME="$home/.local/state" \
-    XDG_RUNTIME_DIR="$dir/run" "$@")
+  (cd "$dir/work" && exec "${bare[@]}" "$@")
 }
 emu=""
 finish() {
   local rc=$?
-  [ -n "$emu" ] && kill -TERM "$emu" 2>/dev/null && wait "$emu" 2>/dev/null
+  set +e
+  if [ -n "$emu" ]; then
+    kill -TERM "$emu" 2>/dev/null
+    wait "$emu" 2>/dev/null
+  fi
   # A server still running from /usr/bin goes before its files do.
   [ -x /usr/bin/VarnSrv ] && run /usr/bin/VarnSrv close >/dev/null 2>&1
-  $SUDO dpkg -P varn-gui varn >/dev/null 2>&1 || true
+  $SUDO dpkg -P varn-gui varn >/dev/null 2>&1
   rm -rf "$dir"
   [ $rc -eq 0 ] && echo "package-test: passed" || echo "package-test: FAILED" >&2
   exit $rc
@@ -90,7 +94,8 @@ if [ -d "$tree/docs/man" ]; then
   [ "$page" = /usr/share/man/man1/varn.1.gz ] || fail "varn's man page is $page"
 fi
 
-run varn-emu --com 1 --paper "$dir/paper.txt" &
+# Its own process (exec all the way), so that $emu is the emulator's pid.
+(cd "$dir/work" && exec "${bare[@]}" varn-emu --com 1 --paper "$dir/paper.txt") &
 emu=$!
 for _ in $(seq 100); do
   grep -q '"COM1"' "$registry" 2>/dev/null && break
@@ -99,7 +104,7 @@ done
 grep -q '"COM1"' "$registry" 2>/dev/null || fail "the emulator did not start"
 
 run varn call GetECRStatus set 'StringForPrinting=Кассовый чек № 1' call PrintString \
-  set 'StringForPrinting=ИТОГ' call PrintBoldString >"$dir/out" ||
+  set 'StringForPrinting=ИТОГ' call PrintWideString >"$dir/out" ||
   { cat "$dir/out" >&2; fail "the receipt through varn failed"; }
 run python3 -B -c '
 import varn
