@@ -1,5 +1,5 @@
 # The Debian packages (cpack -G DEB in the build folder; `make package`):
-#   varn      the headless part: VarnSrv, varn, varn-emu, the driver, the 1C
+#   varn      everything headless: VarnSrv, varn, varn-emu, the driver, the 1C
 #             add-in, libvarn with its header and .pc, the Python package,
 #             man pages, the systemd units and the udev example;
 #   varn-gui  everything with Qt: VarnTest, the driver's windows (and the
