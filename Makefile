@@ -3,10 +3,11 @@
 #   make test   bootstrap, build, run every test
 #   make varntest  bootstrap, build, VarnTest on the emulator as COM1
 #   make screenshots  bootstrap, build, retake every docs/screenshots picture
+#   make package  bootstrap, build, the .deb packages varn and varn-gui in build/default
 PRESET ?= default
 BUILD := build/$(PRESET)
 
-.PHONY: run test build bootstrap bench clean varntest screenshots
+.PHONY: run test build bootstrap bench clean varntest screenshots package
 
 bootstrap:
 	@scripts/bootstrap
@@ -26,6 +27,13 @@ screenshots: build
 
 test: build
 	ctest --preset $(PRESET)
+
+# The packages come from the default preset only (a sanitized build is no
+# package).
+package: bootstrap
+	cmake --preset default >/dev/null
+	cmake --build --preset default
+	cd build/default && cpack -G DEB
 
 bench: build
 	$(BUILD)/bin/bench_link

@@ -88,3 +88,26 @@ function(varn_add_folders)
     endif()
   endforeach()
 endfunction()
+
+# varn_install_man(<file> <section> <component> [DEPENDS <target>...]): a man
+# page (troff, built or written) installed gzip -9n'd as
+# share/man/man<section>/<name>.gz in the package <component> (varn or
+# varn-gui). Pages in ${CMAKE_BINARY_DIR}/man/ that nobody claims this way
+# are installed by cmake/VarnPackage.cmake anyway.
+function(varn_install_man file section component)
+  cmake_parse_arguments(A "" "" "DEPENDS" ${ARGN})
+  get_filename_component(name ${file} NAME)
+  set(gz ${CMAKE_BINARY_DIR}/man-gz/${name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man-gz
+    COMMAND sh -c "gzip -9nc '${file}' > '${gz}'"
+    DEPENDS ${file} ${A_DEPENDS}
+    VERBATIM)
+  string(MAKE_C_IDENTIFIER "varn_man_${name}" target)
+  add_custom_target(${target} ALL DEPENDS ${gz})
+  if(A_DEPENDS)
+    add_dependencies(${target} ${A_DEPENDS})
+  endif()
+  install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+  set_property(GLOBAL APPEND PROPERTY VARN_MAN_PAGES ${name})
+endfunction()

@@ -4,6 +4,7 @@
 
 #include "platform/automation/classes.h"
 #include "platform/files.h"
+#include "platform/install_layout.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -21,8 +22,14 @@ std::string LocalServerStartLockPath(const std::string& socketPath) {
 int64_t StartRegisteredServer(const TLocalServer& server) {
   std::string program = RegisteredLocalServer(Registry::Default(), server.Clsid).value_or("");
   if (program.empty() && server.Program && *server.Program) {
-    const std::string beside = ParentDirectory(CurrentModulePath()) + "/" + server.Program;
-    program = FileExists(beside) ? beside : FindOnPath(server.Program);
+    // Beside this program or library (the build's bin/), then the installed
+    // program folder seen from the private library folder, then PATH.
+    const std::string here = ParentDirectory(CurrentModulePath());
+    for (const std::string& dir : {here, here + "/" + install::kBinFromPrivateLib}) {
+      const std::string candidate = dir + "/" + server.Program;
+      if (program.empty() && FileExists(candidate)) program = candidate;
+    }
+    if (program.empty()) program = FindOnPath(server.Program);
   }
   if (program.empty())
     throw EDriverError(REGDB_E_CLASSNOTREG,

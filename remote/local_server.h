@@ -31,7 +31,8 @@ struct TLocalServer {
   const char* Clsid;       // the class it serves, its LocalServer32 in the registry
   const char* SocketName;  // its socket's file name in the runtime folder
   // Its program's file name, for a class not registered: looked for beside
-  // the calling program or library, then on PATH.
+  // the calling program or library, then in the installed program folder
+  // relative to it (install::kBinFromPrivateLib), then on PATH.
   const char* Program;
   // What to say when the program is found nowhere (the class is then not
   // registered either); none: "Класс не зарегистрирован: <Clsid>".
@@ -47,8 +48,9 @@ std::string LocalServerSocketPath(const TLocalServer& server);
 std::string LocalServerStartLockPath(const std::string& socketPath);
 
 // Starts the program of `server` with -Embedding: the LocalServer32 path
-// registered for its class, else its Program beside this program or
-// library, else on PATH. EDriverError REGDB_E_CLASSNOTREG when there is
+// registered for its class, else its Program beside
+// this program or library, else in the installed program folder relative
+// to it, else on PATH. EDriverError REGDB_E_CLASSNOTREG when there is
 // none (with its NotFound text); EOSError when it cannot be run. Returns its
 // process id.
 int64_t StartRegisteredServer(const TLocalServer& server);

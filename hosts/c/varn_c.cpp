@@ -23,11 +23,8 @@
 #include "platform/dynamic_library.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/install_layout.h"
 #include "platform/text.h"
-
-#ifndef VARN_BINDIR_FROM_LIBDIR
-#error "the build passes the installed program folder relative to the library's"
-#endif
 
 using namespace varn;
 
@@ -79,27 +76,18 @@ int TypeCode(VARTYPE vt) {
 
 // The object from lib<first part>.so in `dir`, or nothing when there is no
 // such file.
-DispatchPtr FromFolder(const std::string& dir, const std::string& progId) {
-  const std::string path = LibraryFileFor(progId, dir);
-  if (path.empty() || !FileExists(path)) return {};
-  return CreateObjectFromLibrary(path, progId);
-}
-
-// CreateObject first (its class table, the registry, beside the program).
-// The program of a C host is rarely beside the driver (python3 is not), so
-// then the driver beside this library, and the installed program folder.
+// CreateObject's rules (its class table, the registry, beside the program
+// and the installed folder relative to it). The program of a C host is
+// rarely one of ours (python3 is not), so then beside this library (the
+// build's bin/) and the installed private folder relative to it.
 DispatchPtr Create(const std::string& progId) {
-  try {
-    return CreateObject(Utf8ToUtf16(progId));
-  } catch (const EDriverError& e) {
-    if (e.Code != REGDB_E_CLASSNOTREG) throw;
-    const std::string self = ModulePathOf(reinterpret_cast<const void*>(&varn_open));
-    if (self.empty()) throw;
+  std::vector<std::string> folders;
+  const std::string self = ModulePathOf(reinterpret_cast<const void*>(&varn_open));
+  if (!self.empty()) {
     const std::string dir = ParentDirectory(self);
-    if (DispatchPtr obj = FromFolder(dir, progId)) return obj;
-    if (DispatchPtr obj = FromFolder(dir + "/" VARN_BINDIR_FROM_LIBDIR, progId)) return obj;
-    throw;
+    folders = {dir, dir + "/" + install::kPrivateLibFromLib};
   }
+  return CreateObject(Utf8ToUtf16(progId), folders);
 }
 
 const MemberInfo& Find(varn_driver& d, const char* name, MemberKind kind) {

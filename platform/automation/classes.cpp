@@ -1,11 +1,14 @@
 #include "platform/automation/classes.h"
 
 #include <cctype>
+#include <filesystem>
 
 #include "platform/automation/inproc_server.h"
 #include "platform/dynamic_library.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/install_layout.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -20,6 +23,37 @@ bool IsClsid(const std::string& s) {
 
 [[noreturn]] void NotRegistered(const std::string& name) {
   throw EDriverError(REGDB_E_CLASSNOTREG, "Класс не зарегистрирован: " + name);
+}
+
+// Says where CreateObject looked for `progId`'s library and what to do.
+[[noreturn]] void NotFound(const std::string& name, const std::string& progId,
+                           const std::vector<std::string>& folders) {
+  const std::string file = LibraryFileFor(progId, ".");
+  if (file.empty()) NotRegistered(name);
+  const std::string library = file.substr(2);
+  std::string where;
+  for (const auto& dir : folders) {
+    if (dir.empty()) continue;
+    if (!where.empty()) where += ", ";
+    where += dir;
+  }
+  throw EDriverError(
+      REGDB_E_CLASSNOTREG,
+      "Класс не зарегистрирован: " + name + ". Его нет в реестре (" + RegistryFilePath() + "), и " +
+          library + " нет в папках: " + (where.empty() ? "(не известны)" : where) +
+          ". Установите пакет " + "varn или положите " + library + " рядом с программой");
+}
+
+// A library found by a path rule writes its classes' registration (its own
+// absolute path as InprocServer32), so that hosts that only read the
+// registry find it too. A registry that cannot be written changes nothing
+// here: the object is made either way.
+void RegisterFoundLibrary(const std::string& path) {
+  try {
+    const DynamicLibrary lib = DynamicLibrary::Load(path);
+    if (const auto reg = lib.Function<inproc::RegisterFunction>(inproc::kRegisterServer)) reg();
+  } catch (const std::exception&) {
+  }
 }
 
 DispatchPtr FromEntry(const ClassEntry& entry, const std::string& name) {
@@ -91,7 +125,22 @@ std::string LibraryBesideProgram(const std::string& progId) {
   return LibraryFileFor(progId, ProgramDirectory());
 }
 
+std::vector<std::string> LibraryFolders() {
+  const std::string program = ProgramDirectory();
+  if (program.empty()) return {};
+  const std::filesystem::path installed =
+      std::filesystem::path(program + "/" + install::kPrivateLibFromBin).lexically_normal();
+  std::string dir = installed.string();
+  if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return {program, dir};
+}
+
 DispatchPtr CreateObject(const std::u16string& progIdOrClsid) {
+  return CreateObject(progIdOrClsid, {});
+}
+
+DispatchPtr CreateObject(const std::u16string& progIdOrClsid,
+                         const std::vector<std::string>& moreFolders) {
   const std::string name = Utf16ToUtf8(progIdOrClsid);
   if (auto entry = ClassTable::Instance().Find(name)) return FromEntry(*entry, name);
 
@@ -111,14 +160,26 @@ DispatchPtr CreateObject(const std::u16string& progIdOrClsid) {
   }
   if (!progId.empty())
     if (auto entry = ClassTable::Instance().Find(progId)) return FromEntry(*entry, name);
-  if (!library.empty()) return CreateObjectFromLibrary(library, clsid);
+  if (!library.empty() && FileExists(library)) return CreateObjectFromLibrary(library, clsid);
 
+  // No registered library, or one whose file is gone (the package removed or
+  // moved): the path rules, and what they find is registered in its place.
+  std::vector<std::string> folders = LibraryFolders();
+  folders.insert(folders.end(), moreFolders.begin(), moreFolders.end());
   if (!progId.empty()) {
-    const std::string beside = LibraryBesideProgram(progId);
-    if (!beside.empty() && FileExists(beside))
-      return CreateObjectFromLibrary(beside, clsid.empty() ? progId : clsid);
+    for (const auto& dir : folders) {
+      const std::string path = LibraryFileFor(progId, dir);
+      if (path.empty() || !FileExists(path)) continue;
+      DispatchPtr obj = CreateObjectFromLibrary(path, clsid.empty() ? progId : clsid);
+      RegisterFoundLibrary(path);
+      return obj;
+    }
   }
-  NotRegistered(name);
+  // A registration naming a file that is gone and nothing found instead:
+  // the loader says which file it was.
+  if (!library.empty()) return CreateObjectFromLibrary(library, clsid);
+  if (progId.empty()) NotRegistered(name);
+  NotFound(name, progId, folders);
 }
 
 void RegisterClass(Registry& reg, const std::string& clsid, const std::string& progId,

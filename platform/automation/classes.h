@@ -48,13 +48,24 @@ class ClassTable {
 // 1. this module's ClassTable (also by the ProgID a CLSID is registered as);
 // 2. the registry: ProgID -> CLSID -> InprocServer32 -> the library, loaded
 //    and asked through its VarnDllGetObject (platform/automation/inproc_server.h);
-// 3. a library beside the running program named after the ProgID's first
-//    part ("VarnDrv.VarnDrv" -> libVarnDrv.so), so that a fresh build works
-//    before anything is registered.
-// EDriverError: REGDB_E_CLASSNOTREG (not found anywhere), CO_E_DLLNOTFOUND
+// 3. a library named after the ProgID's first part ("VarnDrv.VarnDrv" ->
+//    libVarnDrv.so) in LibraryFolders() (beside the running program, so that
+//    a fresh build works before anything is registered, then the installed
+//    private folder relative to it), then in `moreFolders`. Step 3 also runs
+//    when the registered library's file is gone, and a library it finds
+//    registers its classes (VarnDllRegisterServer), replacing the stale
+//    registration, so that hosts that only read the registry find it.
+// EDriverError: REGDB_E_CLASSNOTREG (not found anywhere; for a ProgID the
+// text goes on with the registry file and folders looked in, and what to
+// do), CO_E_DLLNOTFOUND
 // (the library cannot be loaded; the loader's text follows), CO_E_ERRORINDLL
 // (no entry point), CLASS_E_CLASSNOTAVAILABLE (the library does not make it).
 DispatchPtr CreateObject(const std::u16string& progIdOrClsid);
+DispatchPtr CreateObject(const std::u16string& progIdOrClsid,
+                         const std::vector<std::string>& moreFolders);
+// The folders of step 3: the program's, then the installed private library
+// folder relative to it (<bindir>/../lib/<multiarch>/varn, normalized).
+std::vector<std::string> LibraryFolders();
 // The object `name` (a CLSID, or a ProgID when no CLSID is known) from the
 // in-process server library at `path`, with CreateObject's errors: for a
 // host that knows where the library is when the object model cannot.

@@ -16,8 +16,9 @@ returning the driver's result code. Driver(strict=True) raises DriverError
 for a non-zero result instead.
 
 libvarn.so is found through VARN_LIBRARY when set, else beside this
-package, else in the build folder of the tree the package is in, else on
-the system's library path; DriverNotFound says where it looked.
+package, else (installed) the libvarn.so.1 of the same install, else in the
+build folder of the tree the package is in, else on the system's library
+path; DriverNotFound says where it looked.
 """
 
 import collections
@@ -34,6 +35,11 @@ __all__ = [
 ]
 
 DEFAULT_PROGID = "VarnDrv.VarnDrv"
+
+try:  # written by the install: where its libvarn.so.1 is, relative to here
+    from . import _install
+except ImportError:
+    _install = None
 
 
 class VarnError(Exception):
@@ -106,6 +112,8 @@ def _candidates():
     for folder in (here, os.path.dirname(here)):
         yield os.path.join(folder, "libvarn.so")
         yield os.path.join(folder, "libvarn.so.1")
+    if _install is not None:
+        yield os.path.normpath(os.path.join(here, _install.LIBDIR_FROM_PACKAGE, "libvarn.so.1"))
     tree = os.path.dirname(os.path.dirname(here))  # python/varn -> the tree
     if os.path.isfile(os.path.join(tree, "CMakePresets.json")):
         yield os.path.join(tree, "build", "default", "bin", "libvarn.so")
@@ -160,7 +168,7 @@ def _library():
                 return _lib
             except (OSError, AttributeError) as e:
                 tried.append(f"{path}: {e}")
-        where = "VARN_LIBRARY" if explicit else "beside the package, in the tree's build, on the library path"
+        where = "VARN_LIBRARY" if explicit else "beside the package, in its install, in the tree's build, on the library path"
         raise DriverNotFound(f"libvarn.so not found ({where}): " + "; ".join(tried))
 
 

@@ -486,6 +486,12 @@ TEST_F(AddInHostTest, BundleLoadedAloneServesTheDriverInBothLanguages) {
   EXPECT_EQ(Number(u"ResultCode"), 0);
   EXPECT_THAT(Paper(), ::testing::HasSubstr("со второго потока\n"));
 
+  // The driver object of this host came from beside the program and
+  // registered itself there, so that registry-only hosts like this add-in
+  // find it; taken away again, the add-in sees no driver installed.
+  EXPECT_TRUE(RegisteredInprocServer(registry, kVarnDrvClsid).has_value());
+  UnregisterClass(registry, kVarnDrvClsid, kVarnDrvProgId);
+
   // ShowProperties: no driver installed, so no window library (-8); then
   // the window library beside the registered driver, given this object.
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -174,15 +174,51 @@ TEST(InprocServerTest, LibrariesThatCannotServeAreReportedClearly) {
                                " не создаёт объект {00000000-0000-0000-0000-0000000000A4}"));
 
   // Names that lead nowhere: unknown, or not a plain library name.
-  EXPECT_EQ(
-      CreateFailure(u"Varn.Unknown"),
-      std::make_pair(REGDB_E_CLASSNOTREG, std::string("Класс не зарегистрирован: Varn.Unknown")));
+  // A ProgID's failure goes on with the places looked in and what to do.
+  auto [unknownCode, unknownText] = CreateFailure(u"Varn.Unknown");
+  EXPECT_EQ(unknownCode, REGDB_E_CLASSNOTREG);
+  EXPECT_THAT(unknownText,
+              StartsWith("Класс не зарегистрирован: Varn.Unknown. Его нет в реестре (" +
+                         env.RegistryFile() +
+                         "), и libVarn.so нет в папках: " + ProgramDirectory() + ", "));
+  EXPECT_THAT(unknownText,
+              HasSubstr(". Установите пакет varn или положите libVarn.so рядом с программой"));
   EXPECT_EQ(CreateFailure(u"../VarnInprocSample.Sample").first, REGDB_E_CLASSNOTREG);
   EXPECT_EQ(LibraryBesideProgram("../x.y"), "");
   EXPECT_EQ(LibraryBesideProgram("NoDot"), "");
   // A class registered only as a local server is not started from here.
   RegisterClass(reg, "{00000000-0000-0000-0000-0000000000A5}", "Varn.Local", "/usr/bin/true");
   EXPECT_EQ(CreateFailure(u"Varn.Local").first, REGDB_E_CLASSNOTREG);
+}
+
+TEST(InprocServerTest, ALibraryFoundByAPathRuleRegistersItselfInPlaceOfAStaleRegistration) {
+  test::TempEnv env;
+  Registry reg = Registry::Default();
+  const std::string canonical = fs::canonical(SAMPLE_LIBRARY).string();
+  // Not registered: found beside the program, and registered from there.
+  EXPECT_EQ(PathOf(*CreateObject(Utf8ToUtf16(test::kInprocSampleProgId))), canonical);
+  EXPECT_EQ(RegisteredInprocServer(reg, test::kInprocSampleClsid), canonical);
+  EXPECT_EQ(RegisteredClsid(reg, test::kInprocSampleProgId), test::kInprocSampleClsid);
+
+  // Registered where no file is any more (a package removed): the same, by
+  // ProgID and by CLSID; the registration names the library found.
+  for (const std::string& name :
+       {std::string(test::kInprocSampleProgId), std::string(test::kInprocSampleClsid)}) {
+    RegisterClass(reg, test::kInprocSampleClsid, test::kInprocSampleProgId,
+                  env.Path("gone/libVarnInprocSample.so"), ServerKind::InProcess);
+    EXPECT_EQ(PathOf(*CreateObject(Utf8ToUtf16(name))), canonical) << name;
+    EXPECT_EQ(RegisteredInprocServer(reg, test::kInprocSampleClsid), canonical) << name;
+  }
+
+  // A folder given by the host (libvarn's own) is looked in after the
+  // program's: a library only there is the one loaded.
+  fs::create_directories(env.Path("host"));
+  fs::copy_file(SAMPLE_LIBRARY, env.Path("host/libVarnHostOnly.so"));
+  EXPECT_THAT([&] { CreateObject(u"VarnHostOnly.Sample", {env.Path("host")}); },
+              test::ThrowsDriverError(CLASS_E_CLASSNOTAVAILABLE,
+                                      "Библиотека " + env.Path("host/libVarnHostOnly.so") +
+                                          " не создаёт объект VarnHostOnly.Sample"));
+  EXPECT_EQ(LibraryFolders().front(), ProgramDirectory());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // a runtime folder in /tmp that another user took first is replaced by one
 // of our own.
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/files.h"
@@ -17,6 +18,12 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 using VarnRun = ShellRun;
+
+constexpr const char* kDriverClsid = "{4D959331-0703-402F-95D8-D3BE00EEF8BA}";
+
+std::string DriverBesideVarn() {
+  return std::filesystem::canonical(VARN_PROGRAM).parent_path().string() + "/libVarnDrv.so";
+}
 
 class VarnRegistryTest : public ::testing::Test {
  protected:
@@ -50,7 +57,17 @@ TEST_F(VarnRegistryTest, ReadOnlyRunsWriteNothingAndARealChangeSaysWhatTheMergeD
       "\"ComNumber\"=dword:00000005\n"
       "\n"
       // Present, so no first start writes the logical devices.
-      "[HKEY_CURRENT_USER\\SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices]\n";
+      "[HKEY_CURRENT_USER\\SOFTWARE\\Kvelta\\Варн\\Драйвер\\Logical Devices]\n"
+      // Registered where it is, so no first use registers the driver.
+      "\n[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\VarnDrv.VarnDrv\\CLSID]\n"
+      "@=\"" +
+      std::string(kDriverClsid) +
+      "\"\n"
+      "\n[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\CLSID\\" +
+      kDriverClsid +
+      "\\InprocServer32]\n"
+      "@=\"" +
+      DriverBesideVarn() + "\"\n";
   std::ofstream(env.RegistryFile()) << handWritten;
 
   VarnRun get = Varn("get ComNumber get Timeout");
