@@ -16,6 +16,9 @@ if [ -n "$library" ]; then
     echo "$functions" >&2
     exit 1
   fi
-  ldd "$library" | grep -qi qt || { echo "$library does not link Qt?" >&2; exit 1; }
+  # Not `ldd | grep -q`: grep ending first makes ldd die of SIGPIPE, which
+  # pipefail reports as a failure.
+  libraries=$(ldd "$library")
+  grep -qi qt <<<"$libraries" || { echo "$library does not link Qt?" >&2; exit 1; }
 fi
 echo "VarnSrv without Qt"
