@@ -75,6 +75,40 @@ std::string Bytes(std::initializer_list<int> values) {
   return s;
 }
 
+bool TcpPortListens(int32_t port) {
+  // Lines of "sl local_address rem_address st ...", the port in hex after
+  // the colon; state 0A is LISTEN.
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::istringstream lines(ReadFileOrEmpty(table));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      if (!(fields >> slot >> local >> remote >> state)) continue;
+      const size_t colon = local.rfind(':');
+      if (colon == std::string::npos || state != "0A") continue;
+      if (std::stol(local.substr(colon + 1), nullptr, 16) == port) return true;
+    }
+  }
+  return false;
+}
+
+bool UnixPathListens(const std::string& path) {
+  // "Num RefCount Protocol Flags Type St Inode Path": flag 0x10000 marks a
+  // socket that accepts connections.
+  std::istringstream lines(ReadFileOrEmpty("/proc/net/unix"));
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string num, refs, protocol, flags, type, state, inode, name;
+    if (!(fields >> num >> refs >> protocol >> flags >> type >> state >> inode >> name)) continue;
+    if (name == path && (std::stoul(flags, nullptr, 16) & 0x10000u) != 0) return true;
+  }
+  return false;
+}
+
 std::string ReadFileOrEmpty(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;

@@ -49,6 +49,12 @@ bool Eventually(F done) {
   return true;
 }
 
+// What the kernel's socket tables say listens, without connecting (a
+// connect would count as a client: it starts an activated server, and a
+// listener may be bound but not yet listening, which refuses it).
+bool TcpPortListens(int32_t port);
+bool UnixPathListens(const std::string& path);
+
 // Reads until `size` bytes came, the peer closed or kPatience passed.
 std::string ReceiveUpTo(StreamSocket& socket, size_t size);
 // Reads until the peer closes (a test failure when it does not within

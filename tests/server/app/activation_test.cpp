@@ -47,7 +47,8 @@ class ActivationTest : public ::testing::Test {
     args.push_back(VARNSRV_PROGRAM);
     args.insert(args.end(), serverArgs.begin(), serverArgs.end());
     auto p = std::make_unique<ChildProcess>(kActivate, args, env.Path("server.out"));
-    EXPECT_TRUE(Eventually([&] { return FileExists(socket) || !p->Running(); }));
+    // The manager binds before it listens: until then a client is refused.
+    EXPECT_TRUE(Eventually([&] { return UnixPathListens(socket) || !p->Running(); }));
     return p;
   }
   std::string Output() { return ReadFileOrEmpty(env.Path("server.out")); }

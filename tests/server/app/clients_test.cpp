@@ -25,15 +25,7 @@ class ServerFixture : public ProgramTest {
     args.insert(args.end(), extra.begin(), extra.end());
     server = std::make_unique<ServerProcess>(env, args);
     ASSERT_TRUE(server->Listening()) << server->Output();
-    // TCP starts right after the local socket: wait until it takes clients.
-    ASSERT_TRUE(Eventually([&] {
-      try {
-        StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcpPort));
-        return true;
-      } catch (const ESocketError&) {
-        return false;
-      }
-    }));
+    ASSERT_TRUE(server->TcpListening(tcpPort)) << server->Output();
   }
   void TearDown() override {
     if (!server) return;

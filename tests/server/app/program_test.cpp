@@ -315,14 +315,7 @@ TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheErrorFileAn
   // a server started on demand has it on /dev/null: the error file has all.
   ServerProcess server(env, {"--headless"}, "server", RunAs::OrdinaryUser);
   ASSERT_TRUE(server.Listening()) << server.Output();
-  ASSERT_TRUE(Eventually([&] {
-    try {
-      StreamSocket::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcpPort));
-      return true;
-    } catch (const ESocketError&) {
-      return false;
-    }
-  }));
+  ASSERT_TRUE(server.TcpListening(tcpPort)) << server.Output();
   RemoteClient c(Via::Tcp, tcpPort);
   const Outcome unavailable{-2, "СOM порт не доступен"};
   EXPECT_EQ(c.OpenPort(9), unavailable);

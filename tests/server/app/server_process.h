@@ -75,6 +75,12 @@ class ServerProcess {
            }) &&
            m_child.Running();
   }
+  // True once this process also listens on TCP `port` (it opens TCP right
+  // after the local socket); false when it ended first or took too long.
+  bool TcpListening(int32_t port) {
+    return Eventually([&] { return !m_child.Running() || TcpPortListens(port); }) &&
+           m_child.Running();
+  }
   // The exit status, waiting at most kPatience.
   std::optional<int> Exit() { return m_child.Wait(kPatience); }
   std::string Output() const { return ReadFileOrEmpty(m_output); }

@@ -47,7 +47,7 @@ TEST_F(TcpListenerTest, OnlyTheAllowedNetworksAreServedAndOthersAreClosedUnread)
   const int32_t port = EnableTcp();
   SetText("TCPAllow", "127.0.0.1/32, fd00::/8");
   ServerProcess server(env);
-  ASSERT_TRUE(server.Listening()) << server.Output();
+  ASSERT_TRUE(server.TcpListening(port)) << server.Output();
 
   // A driver's connection from an allowed address is served as ever.
   RemoteClient allowed(Via::Tcp, port);
@@ -93,7 +93,7 @@ TEST_F(TcpListenerTest, TheAcceptedConnectionHasKeepAlive) {
     GTEST_SKIP() << "no ss (iproute2) to look at the server's sockets with";
   const int32_t port = EnableTcp();
   ServerProcess server(env);
-  ASSERT_TRUE(server.Listening()) << server.Output();
+  ASSERT_TRUE(server.TcpListening(port)) << server.Output();
   RemoteClient c(Via::Tcp, port);
   ASSERT_EQ(c.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
   // The server's end (source port = the listener's) waits for the next
@@ -116,7 +116,7 @@ TEST_F(TcpListenerTest, TcpAddressChoosesWhereItListensAndOnlyLiterals) {
   SetText("TCPAddress", "127.0.0.2");
   {
     ServerProcess server(env);
-    ASSERT_TRUE(server.Listening()) << server.Output();
+    ASSERT_TRUE(server.TcpListening(port)) << server.Output();
     RemoteClient there(Via::Tcp, port, "127.0.0.2");
     EXPECT_EQ(there.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
     EXPECT_TRUE(NothingListens("127.0.0.1", port));
@@ -129,7 +129,7 @@ TEST_F(TcpListenerTest, TcpAddressChoosesWhereItListensAndOnlyLiterals) {
   SetText("TCPAddress", " LocalHost ");
   {
     ServerProcess server(env, {"--headless"}, "localhost");
-    ASSERT_TRUE(server.Listening()) << server.Output();
+    ASSERT_TRUE(server.TcpListening(port)) << server.Output();
     RemoteClient here(Via::Tcp, port, "127.0.0.1");
     EXPECT_EQ(here.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
     EXPECT_TRUE(NothingListens("127.0.0.2", port));
