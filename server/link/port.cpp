@@ -183,6 +183,20 @@ bool TPort::ReadAnswer(std::string& payload) {
   return false;
 }
 
+bool TPort::RequestAccepted(std::string& reply) {
+  // A device answers every ENQ, even one whose wait ran out: those late NAKs
+  // come before the ACK of the request (the device replies in order). Taken
+  // for a refusal, they would have the request sent, and printed, twice.
+  for (int skipped = 0;; ++skipped) {
+    if (!Receive(1, reply, m_replyConstant)) return false;
+    if (reply[0] == protocol::ACK) {
+      m_lateReplies = 0;  // every earlier reply is in: back in step
+      return true;
+    }
+    if (reply[0] != protocol::NAK || skipped >= m_lateReplies) return false;
+  }
+}
+
 std::string TPort::Exchange(std::string_view request) {
   {
     std::lock_guard text(m_textLock);
@@ -211,6 +225,8 @@ std::string TPort::Exchange(std::string_view request) {
     // The reply to ENQ and the ACK after the request wait T + C.
     if (!Receive(1, reply, m_replyConstant)) {
       ++replyFailures;
+      // Its reply may yet come, behind the next ENQ's.
+      m_lateReplies = std::min(m_lateReplies + 1, link::kMaxLateReplies);
     } else if (reply[0] == protocol::ACK) {
       // An answer read while the request is not delivered is a stale one.
       if (ReadAnswer(payload) && sent) break;
@@ -219,7 +235,7 @@ std::string TPort::Exchange(std::string_view request) {
       sent = Send(request);
       if (!sent) {
         ++sendFailures;
-      } else if (!Receive(1, reply, m_replyConstant) || reply[0] != protocol::ACK) {
+      } else if (!RequestAccepted(reply)) {
         ++sendFailures;
       } else {
         answerFailures = 0;

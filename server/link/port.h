@@ -50,6 +50,9 @@ inline constexpr uint32_t kAnswerBodyTimeout = 1;
 // A device that takes every request and never answers properly would keep
 // the loop going; this many deliveries of one request and we give up.
 inline constexpr int kMaxDeliveries = 10;
+// At most this many late replies to ENQ are passed over after a request: a
+// line that brings nothing but NAKs must not hold the exchange.
+inline constexpr int kMaxLateReplies = 16;
 // The longest byte time-out T a client may ask for, in ms: the most the
 // device's own time-out code expresses (codes 250..255 are 15 s steps up to
 // 7 x 15 s). Every read of an exchange is bounded by T, so a larger one
@@ -135,6 +138,9 @@ class TPort : public TComm {
 
  private:
   void AppendOutput(std::string_view part);
+  // Reads the reply to the request: true on ACK, passing over the late
+  // replies to ENQs whose wait ran out.
+  bool RequestAccepted(std::string& reply);
   void AutoUnlockFired();  // the timer's OnTimer, on the main loop's thread
   void Changed() {
     if (m_onChange) m_onChange();
@@ -158,6 +164,9 @@ class TPort : public TComm {
   // last answer read left (the body's constant once it got past LEN, the
   // start's when it stopped before), carried between exchanges.
   uint32_t m_replyConstant = 1;
+  // ENQs whose reply did not come in time, since the device last accepted a
+  // request; carried between exchanges like the constant above.
+  int m_lateReplies = 0;
   TExchangeLog m_log;
   mutable std::mutex m_textLock;  // the two texts below; taken alone
   std::string m_input;            // hex dump of the last request

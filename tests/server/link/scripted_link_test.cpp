@@ -136,6 +136,17 @@ TEST(ScriptedLink, ExchangeFramingRetriesAndSilenceOnAScriptedLine) {
        // After the stale answer's body the reply waits T + 1 again.
        {kReply1, kStart, kStart, 2 * T + 1, kReply1, kReply1, kReply1, kStart, kStart, kBody4,
         kReply1}},
+      {"the late reply to an ENQ whose wait ran out comes before the request's ACK",
+       // Taken for a refusal of the request, it would have it printed twice.
+       {{kEnq, ""}, {kEnq, kNak + kNak}, {kRequest, kAck + answerFrame}, {kAck, ""}},
+       kAnswer,
+       "02 | 04 | 11 | 00 | 2A 33 | 0C",
+       {kReply1, kReply1, kReply1, kReply1, kStart, kStart, kBody4, kReply1}},
+      {"with every ENQ answered in time a NAK refuses the request: sent again",
+       {{kEnq, kNak}, {kRequest, kNak}, {kEnq, kNak}, {kRequest, kAck + answerFrame}, {kAck, ""}},
+       kAnswer,
+       "02 | 04 | 11 | 00 | 2A 33 | 0C",
+       {kReply1, kReply1, kReply1, kReply1, kStart, kStart, kBody4, kReply1}},
       {"a silent device: three ENQs unanswered",
        {{kEnq, ""}, {kEnq, ""}, {kEnq, ""}},
        std::nullopt,
@@ -174,6 +185,40 @@ TEST(ScriptedLink, ExchangeFramingRetriesAndSilenceOnAScriptedLine) {
     EXPECT_EQ(script->opens, 1);
     EXPECT_EQ(script->baudRate, 4800);
   }
+}
+
+TEST(ScriptedLink, LateRepliesAfterAFailedExchangeNeverSendTheNextRequestTwice) {
+  test::TempEnv env;
+  auto script = std::make_shared<Script>();
+  TPort port(std::make_shared<TLinkSettings>(), [script](int32_t, const SerialAbort*) {
+    return std::make_unique<ScriptedLine>(script);
+  });
+  port.SetPortNumber(7);
+  port.SetTimeout(T);
+  auto play = [&](std::vector<Step> steps) {
+    script->steps.assign(steps.begin(), steps.end());
+    script->unexpected.clear();
+  };
+  auto played = [&] {
+    EXPECT_TRUE(script->steps.empty()) << script->steps.size() << " steps not played";
+    EXPECT_TRUE(script->unexpected.empty()) << "unexpected write " << script->unexpected.front();
+  };
+  const std::string answerFrame = Frame(kAnswer);
+  // A device that stalls past three ENQ waits, then answers all of them.
+  play({{kEnq, ""}, {kEnq, ""}, {kEnq, ""}});
+  EXPECT_THAT([&] { port.Exchange(kRequest); }, test::ThrowsDriverError(-4, "Нет связи"));
+  played();
+  play({{kEnq, kNak + kNak + kNak + kNak}, {kRequest, kAck + answerFrame}, {kAck, ""}});
+  EXPECT_EQ(port.Exchange(kRequest), kAnswer);
+  played();
+  // Back in step once the request was accepted: a NAK is a refusal again.
+  play({{kEnq, kNak}, {kRequest, kNak}, {kEnq, kNak}, {kRequest, kAck + answerFrame}, {kAck, ""}});
+  EXPECT_EQ(port.Exchange(kRequest), kAnswer);
+  played();
+  // No more NAKs are passed over than ENQs went unanswered.
+  play({{kEnq, ""}, {kEnq, kNak + kNak + kNak}, {kRequest, kAck + answerFrame}, {kAck, ""}});
+  EXPECT_THAT([&] { port.Exchange(kRequest); }, test::ThrowsDriverError(-4, "Нет связи"));
+  EXPECT_EQ(script->steps.size(), 1u) << "the answer is never read";
 }
 
 TEST(ScriptedLink, AFactoryThatCannotOpenTheLineEndsTheExchangeWithItsError) {
