@@ -1,8 +1,6 @@
 // Device facts from stat(2), access(2), the group database, /proc/tty and
 // /proc/*/fd; nothing opens the device itself.
 #include <dirent.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,46 +12,12 @@
 #include <sstream>
 
 #include "platform/device_files.h"
+#include "platform/posix/accounts.h"
 
 namespace varn {
 namespace {
 
 constexpr size_t kMaxCommandLine = 300;
-
-std::string UserName(uid_t uid) {
-  passwd p{}, *found = nullptr;
-  std::vector<char> buf(16384);
-  if (getpwuid_r(uid, &p, buf.data(), buf.size(), &found) == 0 && found) return p.pw_name;
-  return std::to_string(uid);
-}
-
-bool HasGroup(gid_t gid) {
-  if (getegid() == gid || getgid() == gid) return true;
-  const int n = getgroups(0, nullptr);
-  if (n <= 0) return false;
-  std::vector<gid_t> groups(static_cast<size_t>(n));
-  const int got = getgroups(n, groups.data());
-  for (int i = 0; i < got; ++i)
-    if (groups[static_cast<size_t>(i)] == gid) return true;
-  return false;
-}
-
-// The group's name and whether the database lists `user` in it (or as the
-// user's own group), whatever this login's groups are.
-std::string GroupName(gid_t gid, const std::string& user, bool& listed) {
-  listed = false;
-  group g{}, *found = nullptr;
-  std::vector<char> buf(65536);
-  if (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) != 0 || !found)
-    return std::to_string(gid);
-  for (char** m = g.gr_mem; m && *m; ++m)
-    if (user == *m) listed = true;
-  passwd p{}, *me = nullptr;
-  std::vector<char> pbuf(16384);
-  if (getpwnam_r(user.c_str(), &p, pbuf.data(), pbuf.size(), &me) == 0 && me && me->pw_gid == gid)
-    listed = true;
-  return g.gr_name;
-}
 
 std::string ModeText(mode_t m) {
   std::string s = S_ISCHR(m)    ? "c"
@@ -104,7 +68,7 @@ std::string ReadSmallFile(const std::string& path, size_t max) {
 }  // namespace
 
 std::string CurrentUserName() {
-  return UserName(geteuid());
+  return posix::UserName(geteuid());
 }
 
 DeviceFileFacts InspectDeviceFile(const std::string& path) {
@@ -119,11 +83,12 @@ DeviceFileFacts InspectDeviceFile(const std::string& path) {
   f.exists = true;
   f.terminal = S_ISCHR(st.st_mode) && TerminalDevice(st.st_rdev);
   f.mode = ModeText(st.st_mode);
-  f.owner = UserName(st.st_uid);
-  f.group = GroupName(st.st_gid, CurrentUserName(), f.listedInGroup);
+  f.owner = posix::UserName(st.st_uid);
+  f.group = posix::GroupName(st.st_gid);
+  f.listedInGroup = posix::ListedInGroup(st.st_gid, CurrentUserName());
   f.readWrite = access(path.c_str(), R_OK | W_OK) == 0;
   f.groupReadWrite = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  f.inGroup = HasGroup(st.st_gid);
+  f.inGroup = posix::InGroup(st.st_gid);
   return f;
 }
 

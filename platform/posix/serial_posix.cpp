@@ -2,10 +2,8 @@
 // Reads and writes reproduce the Win32 COMMTIMEOUTS semantics the link
 // protocol was designed around, to the millisecond, with no VMIN/VTIME.
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -24,6 +22,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/errors.h"
+#include "platform/posix/accounts.h"
 #include "platform/posix/line_speed_linux.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/serial_flags.h"
@@ -199,43 +198,17 @@ class PosixSerialLine final : public ISerialLine {
   CommTimeouts m_timeouts;
 };
 
-// Whether the process is in group `gid` (its own or a supplementary one).
-bool InGroup(gid_t gid) {
-  if (getegid() == gid) return true;
-  const int n = getgroups(0, nullptr);
-  if (n <= 0) return false;
-  std::vector<gid_t> groups(static_cast<size_t>(n));
-  const int got = getgroups(n, groups.data());
-  for (int i = 0; i < got; ++i)
-    if (groups[static_cast<size_t>(i)] == gid) return true;
-  return false;
-}
-
-std::string GroupName(gid_t gid) {
-  group g{}, *found = nullptr;
-  std::vector<char> buf(16384);
-  if (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == 0 && found) return g.gr_name;
-  return std::to_string(gid);
-}
-
-std::string UserName(uid_t uid) {
-  passwd p{}, *found = nullptr;
-  std::vector<char> buf(16384);
-  if (getpwuid_r(uid, &p, buf.data(), buf.size(), &found) == 0 && found) return p.pw_name;
-  return std::to_string(uid);
-}
-
 // What to add to "Permission denied: <path>": the group to join when the
 // device is open to a group the user is not in, else whose it is.
 std::string WhyDenied(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return {};
-  if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && !InGroup(st.st_gid))
-    return " — is the user in the " + GroupName(st.st_gid) + " group?";
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && !posix::InGroup(st.st_gid))
+    return " — is the user in the " + posix::GroupName(st.st_gid) + " group?";
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-  return " (owner " + UserName(st.st_uid) + ", group " + GroupName(st.st_gid) + ", mode " + mode +
-         ")";
+  return " (owner " + posix::UserName(st.st_uid) + ", group " + posix::GroupName(st.st_gid) +
+         ", mode " + mode + ")";
 }
 
 // The kernel's "no such ioctl here" before it reaches user space as ENOTTY;
