@@ -122,10 +122,22 @@ void EmulatedDevice::Step() {
     return;
   }
   m_lastByte = std::chrono::steady_clock::now();
+  // With line timing the host's bytes take their time too: the pty hands
+  // them over at once, a line only one after the other. The device answers
+  // a byte (an ENQ, the check byte of a frame) once that byte is whole.
+  const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / m_rate);
+  auto whole = std::max(m_rxWholeAt, m_lastByte);
   for (char c : chunk) {
     if (m_stopping) return;
-    OnByte(static_cast<uint8_t>(c));
+    const auto b = static_cast<uint8_t>(c);
+    if (m_active.lineSpeed) {
+      whole += byteTime;
+      const bool answers = m_rx == Rx::Check || (m_rx == Rx::Idle && b == ENQ);
+      if (answers && !Pause(whole)) return;
+    }
+    OnByte(b);
   }
+  m_rxWholeAt = whole;
 }
 
 void EmulatedDevice::OnByte(uint8_t b) {

@@ -102,6 +102,8 @@ class EmulatedDevice {
   // no earlier, so bytes sent back to back keep the line's own rhythm.
   std::chrono::steady_clock::time_point m_lineFreeAt{};
   bool m_backToBack = false;  // the next transmission follows the last at once
+  // With line timing: when the last byte from the host is whole on the line.
+  std::chrono::steady_clock::time_point m_rxWholeAt{};
 
   std::thread m_thread;  // last: starts when everything above is ready
 };

@@ -31,7 +31,7 @@ struct FaultOptions {
   bool nakStorm = false;          // takes every frame, never delivers a valid answer
   int dropAckEvery = 0;           // the ACK of every Nth accepted frame is lost (0 never)
   std::chrono::milliseconds answerDelay{0};  // between taking a frame and its answer
-  bool lineSpeed = false;  // every byte sent takes 10 bit times at the device's rate
+  bool lineSpeed = false;  // every byte, sent or received, takes 10 bit times at the rate
   bool operator==(const FaultOptions&) const = default;
 };
 

@@ -11,7 +11,7 @@
 // was told 0 for is lost or doubled, that nothing else is there, and that
 // the three lines of every session are adjacent and in order (no client
 // printed while another held the lock); it prints the exchanges per second
-// per port against what the device's bytes allow on the line, the lock
+// per port against what the bytes of both sides allow on the line, the lock
 // waits, and the server's threads, descriptors and memory before the
 // clients came and after they all left. Exit status 1 when any call failed
 // or the paper disagrees; `ratio:` (achieved / line-limited) last.
@@ -54,6 +54,7 @@
 #include "platform/text.h"
 #include "protocol/answers.h"
 #include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "server/settings.h"
 
 using namespace varn;
@@ -434,6 +435,18 @@ size_t SessionDeviceBytes() {
          kLinesPerSession * printed;
 }
 
+// The bytes the server sends in a session: per exchange ENQ, the request
+// frame and the ACK of the answer.
+size_t SessionServerBytes() {
+  namespace p = protocol;
+  auto sent = [](const std::string& request) { return 1 + p::Frame(request).size() + 1; };
+  // The driver gives a printed line its full 40 characters.
+  const std::string line =
+      p::PrintStringRequest(p::cmd::PrintString, p::kReceiptRibbon, std::string(40, '\0'));
+  return sent(p::Request(p::cmd::GetECRStatus)) + sent(p::Request(p::cmd::GetShortECRStatus)) +
+         kLinesPerSession * sent(line);
+}
+
 // --- figures ---------------------------------------------------------------------
 
 double Percentile(std::vector<double>& v, double q) {
@@ -684,24 +697,23 @@ int Main(int argc, char** argv) {
   if (serverStatus != 0) std::printf("  VarnSrv did not end cleanly\n");
   if (!emulatorsClean) std::printf("  an emulator did not end cleanly\n");
 
-  // The line's limit: the bytes the device sends in a session take 10 bit
-  // times each at 115200 baud (the server's bytes reach the emulator at once
-  // on a pty; on a real line they would take their time too, shown beside).
-  const double perExchange =
-      static_cast<double>(SessionDeviceBytes()) / static_cast<double>(kExchangesPerSession);
-  const double limit = kBaud / 10.0 / perExchange;
+  // The line's limit: every byte takes 10 bit times at 115200 baud, the
+  // server's as the device's (the link waits for each side in turn, and the
+  // emulator takes the server's bytes at the line's pace as a device does).
+  const double kSession = static_cast<double>(kExchangesPerSession);
+  const double devicePerExchange = static_cast<double>(SessionDeviceBytes()) / kSession;
+  const double serverPerExchange = static_cast<double>(SessionServerBytes()) / kSession;
+  const double limit = kBaud / 10.0 / (devicePerExchange + serverPerExchange);
   std::printf(
-      "  line limit per port: %.1f device bytes per exchange (NAK, ACK, answer frame) "
-      "= %.1f exchanges/s\n",
-      perExchange, limit);
+      "  line limit per port: %.1f device bytes (NAK, ACK, answer frame) and %.1f server "
+      "bytes (ENQ, request frame, ACK) per exchange = %.1f exchanges/s (the device's bytes "
+      "alone: %.1f)\n",
+      devicePerExchange, serverPerExchange, limit, kBaud / 10.0 / devicePerExchange);
   if (exchanges > 0 && log.enq > 0) {
-    const double logged = static_cast<double>(log.deviceBytes) / static_cast<double>(log.enq);
-    const double both =
-        static_cast<double>(log.deviceBytes + log.hostBytes) / static_cast<double>(log.enq);
-    std::printf(
-        "  by the exchange log: %.1f device bytes per exchange; both directions %.1f "
-        "bytes (%.1f exchanges/s if the server's bytes took line time too)\n",
-        logged, both, kBaud / 10.0 / both);
+    const double enq = static_cast<double>(log.enq);
+    std::printf("  by the exchange log: %.1f device and %.1f server bytes per exchange\n",
+                static_cast<double>(log.deviceBytes) / enq,
+                static_cast<double>(log.hostBytes) / enq);
   }
   std::printf("  achieved: %.1f exchanges/s on %d ports (%.1f per port)\n", achieved, kPorts,
               achieved / kPorts);

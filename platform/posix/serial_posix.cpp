@@ -102,6 +102,8 @@ class PosixSerialLine final : public ISerialLine {
     if (std::abs(int64_t{took} - baudRate) * 50 > baudRate)
       throw EOSError(EINVAL, "Unsupported baud rate " + std::to_string(baudRate) +
                                  " (the line can run at " + std::to_string(took) + ")");
+    // Start bit, 8 data bits, stop bit.
+    m_byteTime = std::chrono::nanoseconds(10'000'000'000LL / took);
   }
 
   void SetModemLines(bool dtr, bool rts) override {
@@ -115,7 +117,10 @@ class PosixSerialLine final : public ISerialLine {
     std::string out;
     if (count == 0) return out;
     out.resize(count);
-    const auto start = Clock::now();
+    // write(2) returns once the bytes are queued, not sent: a reply cannot
+    // come before they are on the line, so its wait starts when they are
+    // (a long request at a low rate would otherwise time out unanswered).
+    const auto start = std::max(Clock::now(), m_outputLeavesAt);
     const uint64_t totalMs = uint64_t{m_timeouts.ReadTotalTimeoutMultiplier} * count +
                              m_timeouts.ReadTotalTimeoutConstant;
     const auto totalDeadline = start + std::chrono::milliseconds(totalMs);
@@ -150,6 +155,8 @@ class PosixSerialLine final : public ISerialLine {
       ssize_t n = write(m_fd, data.data() + done, data.size() - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
+        // Queued behind what is still going out, at the line's rate.
+        m_outputLeavesAt = std::max(Clock::now(), m_outputLeavesAt) + m_byteTime * n;
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EINTR) ThrowErrno("write");
@@ -196,6 +203,8 @@ class PosixSerialLine final : public ISerialLine {
   int m_fd;
   int m_abortFd;  // the abort's eventfd, -1 for none
   CommTimeouts m_timeouts;
+  Clock::duration m_byteTime{};          // one byte's time on the line at its rate
+  Clock::time_point m_outputLeavesAt{};  // when the last byte written is sent
 };
 
 // What to add to "Permission denied: <path>": the group to join when the

@@ -280,5 +280,23 @@ TEST_F(EmulatorFaultTest, LineSpeedTakesTenBitTimesPerByte) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 44 * 10 * 1000000us / 2400);
 }
 
+TEST_F(EmulatorFaultTest, ALongRequestOnASlowLineIsWaitedForUntilItArrivedAndPrintedOnce) {
+  EmulatorOptions o = WithPaper();
+  o.baudCode = 0;  // 2400: the 49 bytes of a printed line take 204 ms
+  o.faults = ParseFaults("line-speed");
+  Start(o);
+  port.SetBaudRate(2400);
+  port.SetTimeout(150);  // the ACK waits T + 1 ms: less than the request's time on the line
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Error(print), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 49 * 10 * 1000000us / 2400);
+  // Taken at the first try: no time-out, no second ENQ or request.
+  const auto events = Events();
+  EXPECT_EQ(Count(events, "-> 05"), 1);
+  EXPECT_EQ(Count(events, "-> " + HexDump(Frame(print))), 1);
+  EXPECT_EQ(Count(events, "<-  Error: Timeout"), 0);
+  EXPECT_EQ(Paper(), "чек\n");
+}
+
 }  // namespace
 }  // namespace varn::emu
