@@ -337,7 +337,12 @@ TEST_F(ProgramTest, APortThatCannotBeOpenedTellsTheSystemsReasonToTheErrorFileAn
                               "\nСервер Варн: " + denied));
   EXPECT_EQ(out.find(denied), out.rfind(denied)) << "each reason once while it stays the same";
   EXPECT_THAT(out, Not(HasSubstr("dialout")));
-  const std::string errors = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.err");
+  // The file of them is written after the standard error.
+  std::string errors;
+  EXPECT_TRUE(Eventually([&] {
+    errors = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.err");
+    return errors.find(denied) != std::string::npos;
+  }));
   for (const std::string& reason : {absent, notTerminal, denied})
     EXPECT_THAT(errors, HasSubstr(" " + reason)) << errors;
   const std::string log = ReadFileOrEmpty(env.LogDir() + "/VarnSrv.log");
