@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace varn::bench {
 
@@ -33,6 +34,17 @@ inline void Measure(Tally& tally, double seconds, const std::function<void()>& o
   }
   tally.count += n;
   tally.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Polls `done` every 10 ms until it holds (true) or `limit` passed (false).
+template <class F>
+bool Within(std::chrono::seconds limit, F done) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 inline double PerSecond(double seconds, const std::function<void()>& once) {

@@ -63,6 +63,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using bench::Within;
+
 constexpr int kPorts = 4;
 constexpr int kBaudCode = 6;  // 115200
 constexpr double kBaud = 115200;
@@ -74,16 +76,6 @@ constexpr int kExchangesPerSession = 2 + kLinesPerSession;  // the two statuses,
 // private folder is removed on the way out.
 [[noreturn]] void Die(const std::string& what) {
   throw std::runtime_error(what);
-}
-
-template <class F>
-bool Within(std::chrono::seconds limit, F done) {
-  const auto until = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 struct Options {

@@ -54,6 +54,8 @@ using bench::Tally;
 
 namespace {
 
+using bench::Within;
+
 using namespace dispid;
 
 const std::u16string kTx =
@@ -78,16 +80,6 @@ void Round(IDispatch& obj, Tally& tally, double seconds, bool byName, int32_t co
       },
       /*warmUp=*/50, /*batch=*/20);
   InvokeById(obj, kClosePort, DISPATCH_METHOD);
-}
-
-template <class F>
-bool Within(std::chrono::seconds limit, F done) {
-  const auto until = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 }  // namespace

@@ -97,26 +97,20 @@ sockaddr_un UnixAddress(const std::string& path) {
 // Binds `fd` (of `family`) to the numeric address `text`, any port; false
 // with errno set when it cannot.
 bool BindSource(int fd, int family, const std::string& text) {
-  if (family == AF_INET) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, text.c_str(), &a.sin_addr) != 1) {
-      errno = EAFNOSUPPORT;
-      return false;
-    }
-    return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(text.c_str(), "0", &hints, &found) != 0) {
+    errno = EAFNOSUPPORT;  // not an address of that family
+    return false;
   }
-  if (family == AF_INET6) {
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    if (::inet_pton(AF_INET6, text.c_str(), &a.sin6_addr) != 1) {
-      errno = EAFNOSUPPORT;
-      return false;
-    }
-    return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  errno = EAFNOSUPPORT;
-  return false;
+  const bool bound = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0;
+  const int error = errno;
+  ::freeaddrinfo(found);
+  errno = error;
+  return bound;
 }
 
 }  // namespace
@@ -292,8 +286,7 @@ void StreamSocket::SetKeepAlive(const TcpKeepAlive& k) {
   set(IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(k.idle.count()), "TCP_KEEPIDLE");
   set(IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(k.interval.count()), "TCP_KEEPINTVL");
   set(IPPROTO_TCP, TCP_KEEPCNT, k.count, "TCP_KEEPCNT");
-  set(IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(k.userTimeout.count()),
-      "TCP_USER_TIMEOUT");
+  set(IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(k.userTimeout.count()), "TCP_USER_TIMEOUT");
 }
 
 std::optional<TcpKeepAlive> StreamSocket::KeepAlive() const {

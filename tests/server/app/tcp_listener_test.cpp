@@ -115,27 +115,24 @@ TEST_F(TcpListenerTest, TheAcceptedConnectionHasKeepAlive) {
 
 TEST_F(TcpListenerTest, TcpAddressChoosesWhereItListensAndOnlyLiterals) {
   const int32_t port = EnableTcp();
-  SetText("TCPAddress", "127.0.0.2");
-  {
-    ServerProcess server(env);
+  struct Listened {
+    const char* setting;
+    const char* there;     // served there
+    const char* notThere;  // and nothing listens here
+  } listened[] = {
+      {"127.0.0.2", "127.0.0.2", "127.0.0.1"},
+      // "localhost" is IPv4's loopback, blanks around it do not matter.
+      {" LocalHost ", "127.0.0.1", "127.0.0.2"},
+  };
+  for (const Listened& l : listened) {
+    SCOPED_TRACE(l.setting);
+    SetText("TCPAddress", l.setting);
+    ServerProcess server(env, {"--headless"}, l.there);
     ASSERT_TRUE(server.TcpListening(port)) << server.Output();
-    RemoteClient there(Via::Tcp, port, "127.0.0.2");
+    RemoteClient there(Via::Tcp, port, l.there);
     EXPECT_EQ(there.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
-    EXPECT_TRUE(NothingListens("127.0.0.1", port));
+    EXPECT_TRUE(NothingListens(l.notThere, port));
     there.Drop();
-    server.Child().Terminate();
-    EXPECT_EQ(server.Exit(), 0);
-    EXPECT_EQ(server.Output(), "");
-  }
-  // "localhost" is IPv4's loopback, blanks around it do not matter.
-  SetText("TCPAddress", " LocalHost ");
-  {
-    ServerProcess server(env, {"--headless"}, "localhost");
-    ASSERT_TRUE(server.TcpListening(port)) << server.Output();
-    RemoteClient here(Via::Tcp, port, "127.0.0.1");
-    EXPECT_EQ(here.Connect(1, u"Касса", u"SHOP-2"), (Outcome{0, kOk}));
-    EXPECT_TRUE(NothingListens("127.0.0.2", port));
-    here.Drop();
     server.Child().Terminate();
     EXPECT_EQ(server.Exit(), 0);
     EXPECT_EQ(server.Output(), "");
